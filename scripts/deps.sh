@@ -1,0 +1,37 @@
+# Sourced by the scripts: makes sure the Debian packages a step needs are installed.
+# As root, missing packages are installed with apt-get; otherwise the script says
+# what to install and stops.
+
+cx_need_packages() {
+  local missing=()
+  local p
+  for p in "$@"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if ! command -v apt-get >/dev/null 2>&1; then
+    echo "Missing packages (Debian names): ${missing[*]}. Install their equivalents and run again." >&2
+    return 1
+  fi
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Missing packages: ${missing[*]}" >&2
+    echo "Install them with: sudo apt-get install ${missing[*]}   (or run this script as root)" >&2
+    return 1
+  fi
+  echo "== installing: ${missing[*]}"
+  if [ -z "${CX_APT_UPDATED:-}" ]; then
+    apt-get update -qq || true
+    CX_APT_UPDATED=1
+  fi
+  DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+}
+
+# Packages for building and testing natively on Linux.
+CX_NATIVE_PACKAGES=(cmake ninja-build g++ make zlib1g-dev googletest file python3
+  zip unzip p7zip-full libarchive-tools curl osslsigncode)
+# Packages for the libFuzzer targets.
+CX_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# Packages for the Windows builds and running them under Wine.
+CX_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
+  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 xvfb xauth)

@@ -1,0 +1,50 @@
+#include "utils/exception.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "utils/allocator.h"
+
+namespace utils {
+namespace {
+
+TEST(ExceptionText, LayoutsOfTypeLocationAndMessage) {
+  EXPECT_EQ(Exception(u"", u"").GetText(), u"Exception");
+  EXPECT_EQ(Exception(u"Seek failed", u"File::Seek64").GetText(),
+            u"Exception in 'File::Seek64'\nSeek failed");
+  EXPECT_EQ(CantWriteException(u"", u"File::Flush").GetText(), u"CantWriteException in 'File::Flush'");
+  EXPECT_EQ(ParameterException(u"zero-ptr passed", u"").GetText(),
+            u"ParameterException\nzero-ptr passed");
+}
+
+TEST(ExceptionText, CloneKeepsClassAndTexts) {
+  ExhaustedException e(u"Insufficient Memory", u"Allocator::ReAlloc");
+  std::unique_ptr<Exception> copy(static_cast<const Exception&>(e).Clone());
+  EXPECT_NE(dynamic_cast<ExhaustedException*>(copy.get()), nullptr);
+  EXPECT_EQ(copy->GetText(), u"ExhaustedException in 'Allocator::ReAlloc'\nInsufficient Memory");
+}
+
+TEST(SourceLocation, KeepsOnlyTheFileName) {
+  EXPECT_EQ(FormatSourceLocation(nullptr, 7), u", line 7");
+  EXPECT_EQ(FormatSourceLocation(u"c:\\src/utils\\file.cpp", 251), u"file.cpp, line 251");
+  EXPECT_EQ(FormatSourceLocation(u"a/b\\c/file.cpp", 76), u"file.cpp, line 76");
+}
+
+class NullAllocator : public CPPAllocator {
+ public:
+  void* Alloc(size_t) override { return nullptr; }
+};
+
+TEST(Allocator, ReAllocThrowsExhaustedWhenAllocFails) {
+  NullAllocator a;
+  try {
+    a.ReAlloc(nullptr, 16, 0);
+    FAIL() << "no exception";
+  } catch (const ExhaustedException& e) {
+    EXPECT_EQ(e.GetText(), u"ExhaustedException in 'Allocator::ReAlloc'\nInsufficient Memory");
+  }
+}
+
+}  // namespace
+}  // namespace utils
