@@ -21,6 +21,8 @@ class CounterPool {
   static size_t ChunkCount();
   static size_t BlocksAvailable(size_t chunk);
   static bool HasEmptyChunk();
+  // Counters handed out and not yet given back, over all chunks.
+  static size_t CountersInUse();
 };
 
 }  // namespace utils

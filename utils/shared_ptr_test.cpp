@@ -1,0 +1,107 @@
+#include "utils/shared_ptr.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "utils/counter_pool.h"
+
+namespace utils {
+namespace {
+
+struct Tracked {
+  explicit Tracked(int* destroyed) : destroyed(destroyed) {}
+  virtual ~Tracked() { ++*destroyed; }
+  int* destroyed;
+};
+struct Derived : Tracked {
+  Derived(int* destroyed, std::string* log) : Tracked(destroyed), log(log) {}
+  ~Derived() override { *log += "derived"; }
+  std::string* log;
+};
+
+TEST(SharedPtr, NullObjectTakesNoCounter) {
+  size_t before = CounterPool::CountersInUse();
+  SharedPtr<int> empty(nullptr);
+  SharedPtr<int> copy = empty;
+  SharedPtr<int> assigned;
+  assigned = copy;
+  EXPECT_EQ(CounterPool::CountersInUse(), before);
+  EXPECT_EQ(copy.UseCount(), 0u);
+  EXPECT_FALSE(assigned);
+}
+
+TEST(SharedPtr, LastOfThreeCopiesDestroysOnce) {
+  int destroyed = 0;
+  size_t before = CounterPool::CountersInUse();
+  {
+    auto* a = new SharedPtr<Tracked>(new Tracked(&destroyed));
+    EXPECT_EQ(CounterPool::CountersInUse(), before + 1);
+    auto* b = new SharedPtr<Tracked>(*a);
+    SharedPtr<Tracked> c;
+    c = *b;
+    EXPECT_EQ(c.UseCount(), 3u);
+    delete a;
+    EXPECT_EQ(destroyed, 0);
+    delete b;
+    EXPECT_EQ(destroyed, 0);
+    EXPECT_EQ(c.UseCount(), 1u);
+  }
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(CounterPool::CountersInUse(), before);
+}
+
+TEST(SharedPtr, AssignmentReleasesTheOldObjectFirst) {
+  int destroyedA = 0, destroyedB = 0;
+  SharedPtr<Tracked> a(new Tracked(&destroyedA));
+  SharedPtr<Tracked> b(new Tracked(&destroyedB));
+  SharedPtr<Tracked> keepB = b;
+  a = b;
+  EXPECT_EQ(destroyedA, 1);
+  EXPECT_EQ(b.UseCount(), 3u);
+  a = a;  // self-assignment changes nothing
+  EXPECT_EQ(a.UseCount(), 3u);
+  SharedPtr<Tracked> moved = std::move(a);
+  EXPECT_FALSE(a);
+  EXPECT_EQ(moved.UseCount(), 3u);
+  EXPECT_EQ(destroyedB, 0);
+}
+
+TEST(SharedPtr, ConvertedPointerDestroysThroughTheVirtualDestructor) {
+  int destroyed = 0;
+  std::string log;
+  {
+    SharedPtr<Derived> d(new Derived(&destroyed, &log));
+    SharedPtr<Tracked> base = d;
+    EXPECT_EQ(base.UseCount(), 2u);
+    d.Reset();
+    EXPECT_EQ(destroyed, 0);
+  }
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(log, "derived");
+}
+
+TEST(SharedPtr, EmptyDereferenceThrowsDomainError) {
+  SharedPtr<std::vector<int>> empty;
+  try {
+    (void)empty->size();
+    FAIL() << "-> did not throw";
+  } catch (const std::domain_error& e) {
+    EXPECT_STREQ(e.what(), "operator->() called on nullptr");
+  }
+  try {
+    (void)*empty;
+    FAIL() << "* did not throw";
+  } catch (const std::domain_error& e) {
+    EXPECT_STREQ(e.what(), "operator*() called on nullptr");
+  }
+  SharedPtr<std::vector<int>> full(new std::vector<int>{1, 2});
+  EXPECT_EQ(full->size(), 2u);
+  EXPECT_EQ((*full)[1], 2);
+}
+
+}  // namespace
+}  // namespace utils
