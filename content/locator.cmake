@@ -1,0 +1,22 @@
+# The program-file footer and the locator of the appended archive.
+cx_library(cx_content
+  SOURCES
+    footer.cpp
+    piggyback.cpp
+  PLATFORM
+    program_file
+  DEPS
+    cx_utils
+)
+
+# Opens the archive appended to itself and prints what it found; the tests run copies.
+add_executable(locator_probe ${CMAKE_CURRENT_SOURCE_DIR}/locator_probe.cpp)
+target_link_libraries(locator_probe PRIVATE cx_content)
+
+cx_add_test(content_tests LIBS cx_content SOURCES
+  footer_test.cpp
+  piggyback_test.cpp
+)
+if(TARGET content_tests)
+  add_dependencies(content_tests locator_probe)
+endif()

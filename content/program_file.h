@@ -1,0 +1,65 @@
+// content::ProgramFile: a file (normally the program's own) opened read-only, with at
+// most one read-only view of it mapped into memory.
+//
+// Owns the open file, the mapping and the view, and releases them in Close (or the
+// destructor). None of them is inherited by child processes: on Windows the handles are
+// created without inheritable security attributes, on POSIX with O_CLOEXEC. Used from
+// one thread at a time (the start-up on the main thread). Failures are reported by
+// result; the operating system's error is dropped.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace content {
+
+// Path of the running program's file; empty when the system cannot tell.
+std::u16string ProgramFilePath();
+
+class ProgramFile {
+ public:
+  ProgramFile() = default;
+  ProgramFile(const ProgramFile&) = delete;
+  ProgramFile& operator=(const ProgramFile&) = delete;
+  ~ProgramFile() { Close(); }
+
+  // The running program's own file. On Linux this opens /proc/self/exe, which stays the
+  // right file even when the program was renamed or replaced on disk since it started.
+  bool OpenSelf();
+  // Any file, by path.
+  bool Open(const std::u16string& path);
+
+  bool IsOpen() const;
+  uint64_t GetSize() const { return size_; }
+
+  // Reads exactly len bytes at offset; does not move any shared file position.
+  bool ReadAt(uint64_t offset, void* buffer, size_t len) const;
+
+  // Maps the file read-only from offset to its end; offset must be a multiple of
+  // Granularity(). Returns the view's base (valid until Close), or null. At most one view.
+  const uint8_t* Map(uint64_t offset);
+
+  // The alignment a view's file offset needs: the allocation granularity on Windows
+  // (MapViewOfFile), the page size on POSIX (mmap).
+  static uint64_t Granularity();
+
+  // Unmaps the view, then closes the mapping, then the file; true when every release
+  // that was needed succeeded. Safe to call again.
+  bool Close();
+
+ private:
+  bool FinishOpen();
+
+#ifdef _WIN32
+  void* file_ = nullptr;     // HANDLE, null when none (INVALID_HANDLE_VALUE is never kept)
+  void* mapping_ = nullptr;  // HANDLE of the file mapping
+#else
+  int file_ = -1;
+#endif
+  const uint8_t* view_ = nullptr;
+  uint64_t viewLength_ = 0;
+  uint64_t size_ = 0;
+};
+
+}  // namespace content
