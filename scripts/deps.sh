@@ -35,3 +35,22 @@ CX_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Packages for the Windows builds and running them under Wine.
 CX_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev
   binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 wine64 xvfb xauth)
+
+# 32-bit Wine needs Debian's i386 architecture. Tried as root; where it cannot be had
+# the 32-bit Windows tests are skipped with a notice.
+cx_try_wine32() {
+  [ -x /usr/lib/wine/wine ] && return 0
+  [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1 || return 1
+  echo "== installing 32-bit Wine (wine32:i386)"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386 || return 1
+    CX_APT_UPDATED=
+  fi
+  if [ -z "${CX_APT_UPDATED:-}" ]; then
+    timeout 600 apt-get update -qq || true
+    CX_APT_UPDATED=1
+  fi
+  DEBIAN_FRONTEND=noninteractive timeout 900 apt-get install -y -qq --no-install-recommends \
+    wine32:i386 >/dev/null 2>&1 || echo "   (wine32:i386 could not be installed)"
+  [ -x /usr/lib/wine/wine ]
+}

@@ -122,8 +122,8 @@ fi
 if has_stage win32; then
   if build win32 build-win32 -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake; then
-    if [ -x /usr/lib/wine/wine ] || command -v wine32 >/dev/null 2>&1 ||
-        [ -e /usr/lib/i386-linux-gnu/wine ]; then
+    cx_try_wine32
+    if [ -x /usr/lib/wine/wine ]; then
       setup_wine
       run_ctest win32 build-win32
     else
