@@ -4,7 +4,14 @@
 //
 // Code pages: Windows converts with MultiByteToWideChar/WideCharToMultiByte. On POSIX
 // code page 0 (the ANSI code page) is UTF-8, CP_OEMCP (1) and 437 are CP437, 65001 is
-// UTF-8, and other code page numbers go through iconv ("CP<n>").
+// UTF-8, and other code page numbers go through iconv ("CP<n>", or the ISO name for
+// 28591..28606).
+//
+// Invalid input is replaced, not reported, as MultiByteToWideChar/WideCharToMultiByte
+// with flags 0 do: in UTF-8 every maximal ill-formed byte sequence becomes U+FFFD, an
+// unpaired surrogate is written as U+FFFD; a unit without a byte in the target code page
+// becomes '?' on POSIX (Windows may pick a best-fit byte instead). An unknown code page
+// gives an empty result.
 #pragma once
 
 #include <cstdint>
@@ -21,9 +28,10 @@ std::u16string BytesToWide(const std::string& bytes, unsigned codePage);
 std::string WideToBytes(const std::u16string& text, unsigned codePage);
 std::u16string AnsiToWide(const std::string& bytes);
 std::string WideToAnsi(const std::u16string& text);
-// Empty results for input that does not convert.
 std::u16string Utf8ToWide(const std::string& bytes);
 std::string WideToUtf8(const std::u16string& text);
+// Well-formed UTF-8: shortest forms only, no encoded surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(const std::string& bytes);
 
 enum class TextEncoding { Utf8, Utf16LE, Utf16BE, Unsupported };
 
@@ -43,15 +51,17 @@ inline ByteOrderMark DetectByteOrderMark(const char* data, size_t size) {
 // "binary_to_text") for unsupported encodings, leaving bytes unchanged.
 void binary_to_text(std::string& bytes, std::u16string& text);
 
-// RFC 4648 Base64 of bytes into out (replaced). lineLength -1: no line breaks;
-// otherwise a line feed is inserted once more than lineLength characters were written
-// since the last break.
+// RFC 4648 Base64 of bytes into out (replaced). lineLength 0 or below (the usual -1):
+// no line breaks; otherwise lines of exactly lineLength characters separated by a single
+// line feed, the last line possibly shorter and not followed by a line feed (76 gives
+// the MIME layout without carriage returns).
 void Base64Encode(const std::string& bytes, std::string& out, int lineLength = -1);
 
 // printf-style formatting into wide text. The format is wide; "%s" takes a wide
 // (char16_t) string, "%hs" an 8-bit one; %d %i %u %x %X %c %ld %lu %lld %llu %I64d
-// %p %% with flags, width and precision. A null format gives an empty string; a result
-// with no characters gives "(null)".
+// %p %% with flags, width and precision (the full list is in format_string.h). The same
+// formatter runs on every platform. A null format gives an empty string; a result with
+// no characters gives "(null)".
 std::u16string FormatString(const char16_t* format, ...);
 
 std::string DecimalA(int32_t value);

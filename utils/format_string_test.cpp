@@ -1,0 +1,139 @@
+#include "utils/format_string.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "utils/encoding.h"
+
+namespace utils {
+namespace {
+
+std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
+std::u16string WithAttempts(int* attempts, const char16_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::u16string text = FormatStringV(format, args, attempts);
+  va_end(args);
+  return text;
+}
+
+int Into(char16_t* buffer, size_t size, const char16_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  int n = FormatInto(buffer, size, format, args);
+  va_end(args);
+  return n;
+}
+
+TEST(FormatString, GrowthAroundTheBufferSizes) {
+  struct Case {
+    size_t length;
+    int attempts;
+  } cases[] = {{1, 1},    {254, 1},     {255, 2},
+               {256, 2},  {510, 2},     {511, 3},
+               {1023, 4}, {300000, 12}, {256 * 4096 - 2, 13}};
+  for (const Case& c : cases) {
+    std::u16string filler(c.length, u'x');
+    filler.back() = u'!';
+    int attempts = 0;
+    std::u16string text = WithAttempts(&attempts, u"%s", filler.c_str());
+    EXPECT_EQ(text, filler) << c.length;
+    EXPECT_EQ(attempts, c.attempts) << c.length;
+  }
+}
+
+TEST(FormatString, TextBeyondTheLastBufferIsStillComplete) {
+  std::u16string big(256 * 4096 - 1, u'y');
+  int attempts = 0;
+  std::u16string text = WithAttempts(&attempts, u"[%s]%d", big.c_str(), 77);
+  EXPECT_EQ(attempts, 14);
+  EXPECT_EQ(text, u"[" + big + u"]77");
+}
+
+TEST(FormatString, EmptyAndNullFormats) {
+  EXPECT_EQ(FormatString(u""), u"(null)");
+  EXPECT_EQ(FormatString(u"%s", u""), u"(null)");
+  EXPECT_EQ(FormatString(nullptr), u"");
+  EXPECT_EQ(FormatString(u"%s|%hs", static_cast<const char16_t*>(nullptr),
+                         static_cast<const char*>(nullptr)),
+            u"(null)|(null)");
+}
+
+TEST(FormatInto, ReportsOverflowAndExactFit) {
+  char16_t buffer[8];
+  EXPECT_EQ(Into(buffer, 8, u"%s", u"1234567"), 7);
+  EXPECT_EQ(std::u16string(buffer), u"1234567");
+  EXPECT_EQ(Into(buffer, 8, u"%s", u"12345678"), -1);
+  EXPECT_EQ(std::u16string(buffer), u"1234567");
+  EXPECT_EQ(Into(buffer, 1, u"a"), -1);
+  EXPECT_EQ(Into(buffer, 0, u"a"), -1);
+}
+
+// Integer conversions against the C library's narrow printf, which defines them.
+TEST(FormatString, IntegerConversionsMatchTheCLibrary) {
+  const char* formats[] = {"%d",    "%5d",     "%-5d|", "%05d", "%+d",  "% d", "%.3d",
+                           "%8.3d", "%-8.3d|", "%.0d",  "%x",   "%X",   "%#x", "%#X",
+                           "%08x",  "%#010x",  "%o",    "%#o",  "%u",   "%i",  "%+.0i",
+                           "%*d",   "%-*d|",   "%.*d",  "%hd",  "%hhu", "%3c"};
+  int values[] = {0, 1, -1, 42, -42, 255, 65535, 65536, INT32_MAX, INT32_MIN, 0x7F7F};
+  for (const char* f : formats) {
+    std::string narrow(f);
+    bool star = narrow.find('*') != std::string::npos;
+    for (int v : values) {
+      if (narrow.find('c') != std::string::npos && (v < 32 || v > 126)) continue;
+      char expected[128];
+      std::u16string got;
+      if (star) {
+        std::snprintf(expected, sizeof expected, f, 7, v);
+        got = FormatString(Widen(narrow).c_str(), 7, v);
+      } else {
+        std::snprintf(expected, sizeof expected, f, v);
+        got = FormatString(Widen(narrow).c_str(), v);
+      }
+      std::u16string want = Widen(expected);
+      if (want.empty()) want = u"(null)";
+      EXPECT_EQ(got, want) << f << " with " << v;
+    }
+  }
+}
+
+TEST(FormatString, LengthPrefixesTakeTheRightArgumentSize) {
+  EXPECT_EQ(FormatString(u"%lld|%llu", -9000000000LL, 18446744073709551615ULL),
+            u"-9000000000|18446744073709551615");
+  EXPECT_EQ(FormatString(u"%I64d|%I64X", int64_t{-1}, uint64_t{0xABCDEF0123ULL}), u"-1|ABCDEF0123");
+  EXPECT_EQ(FormatString(u"%ld|%lu|%d", -5L, 7UL, 9), u"-5|7|9");
+  EXPECT_EQ(FormatString(u"%zu|%I32d|%Iu", size_t{123}, -2, size_t{4}), u"123|-2|4");
+  EXPECT_EQ(FormatString(u"%hhd", 0x1FF), u"-1");
+}
+
+TEST(FormatString, StringsAndCharacters) {
+  EXPECT_EQ(FormatString(u"%s, line %u", u"file.cpp", 12u), u"file.cpp, line 12");
+  EXPECT_EQ(FormatString(u"<%hs>", "narrow"), u"<narrow>");
+  EXPECT_EQ(FormatString(u"<%S>", "narrow"), u"<narrow>");
+  EXPECT_EQ(FormatString(u"<%ls>", u"wide\x20AC"), u"<wide\x20AC>");
+  EXPECT_EQ(FormatString(u"<%6s|%-6s|%.2s>", u"ab", u"cd", u"efgh"), u"<    ab|cd    |ef>");
+  EXPECT_EQ(FormatString(u"%c%c%hc", u'\x263A', u'b', 'c'),
+            u"\x263A"
+            u"bc");
+  EXPECT_EQ(FormatString(u"%hs", "\xE9"), u"\x00E9");  // one byte, one unit
+  EXPECT_EQ(FormatString(u"100%%"), u"100%");
+  EXPECT_EQ(FormatString(u"%n%y|%d", 5), u"%n%y|5");
+  EXPECT_EQ(FormatString(u"trailing %"), u"trailing %");
+}
+
+TEST(FormatString, PointersAndFloats) {
+  std::u16string p = FormatString(u"%p", reinterpret_cast<void*>(uintptr_t{0xBEEF}));
+  EXPECT_EQ(p.size(), sizeof(void*) * 2);
+  EXPECT_EQ(p.substr(p.size() - 4), u"BEEF");
+  EXPECT_EQ(p.find_first_not_of(u'0'), p.size() - 4);
+  EXPECT_EQ(FormatString(u"%.2f|%e|%g", 3.14159, 1500.0, 0.5), u"3.14|1.500000e+03|0.5");
+  EXPECT_EQ(FormatString(u"%8.3f|%-8.1f|", -2.5, 2.25), u"  -2.500|2.2     |");
+}
+
+}  // namespace
+}  // namespace utils
