@@ -1,0 +1,159 @@
+#include "httpserver/websocket.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <utility>
+#include <vector>
+
+namespace storage {
+namespace {
+
+// Request headers as the parser would hand them over: names matched ignoring case.
+WsHeaderLookup Headers(std::vector<std::pair<std::string, std::string>> list) {
+  return [list = std::move(list)](std::string_view name) -> std::optional<std::string> {
+    for (const auto& [n, v] : list) {
+      if (n.size() == name.size() &&
+          std::equal(n.begin(), n.end(), name.begin(),
+                     [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+        return v;
+    }
+    return std::nullopt;
+  };
+}
+
+TEST(WsHandshakeChoice, VersionAboveTwelveSelectsRfc6455) {
+  const std::pair<const char*, int> cases[] = {
+      {"13", kWsVersionRfc6455},  {"  13", kWsVersionRfc6455},
+      {"+25", kWsVersionRfc6455}, {"13, 8", kWsVersionRfc6455},
+      {"12", kWsVersionHixie},    {"8", kWsVersionHixie},
+      {"-13", kWsVersionHixie},   {"abc", kWsVersionHixie},
+      {"", kWsVersionHixie},      {"99999999999999999999999", kWsVersionRfc6455},
+  };
+  for (const auto& [value, expected] : cases)
+    EXPECT_EQ(ChooseWsVersion(Headers({{"sec-websocket-version", value}})), expected) << value;
+  EXPECT_EQ(ChooseWsVersion(Headers({})), kWsVersionHixie);
+}
+
+TEST(WsHandshakeRfc6455, PublishedExampleKey) {
+  // RFC 6455, section 1.3.
+  EXPECT_EQ(ComputeWsAccept("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
+  // Keys whose digest holds zero bytes (checked with Python's hashlib): all 20 bytes count.
+  EXPECT_EQ(ComputeWsAccept("AAAAAAAAAMgAAAB7m1cSSA=="), "NZ0s/gbFZ+OMLegNAOa85RW+AAY=");
+  EXPECT_EQ(ComputeWsAccept("AAAAAAAAAVEAAADQRwcyAQ=="), "jADiciW2YJMFsyLE9HXVavkAyUU=");
+}
+
+TEST(WsHandshakeRfc6455, ResponseBytesAndLeftover) {
+  WsHandshake h = BuildWsHandshake(Headers({{"Host", "localhost:8080"},
+                                            {"Upgrade", "websocket"},
+                                            {"Sec-WebSocket-Key", "dGhlIHNhbXBsZSBub25jZQ=="},
+                                            {"Sec-WebSocket-Version", "13"}}),
+                                   std::string("\x81\x80", 2));
+  ASSERT_EQ(h.outcome, WsHandshake::Outcome::kAccepted);
+  EXPECT_EQ(h.version, kWsVersionRfc6455);
+  EXPECT_EQ(h.response,
+            "HTTP/1.1 101 Switching Protocols\r\n"
+            "Upgrade: websocket\r\n"
+            "Connection: Upgrade\r\n"
+            "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n");
+  EXPECT_EQ(h.leftover, std::string("\x81\x80", 2));
+}
+
+TEST(WsHandshakeRfc6455, MissingKeyIsRefused) {
+  WsHandshake h = BuildWsHandshake(Headers({{"Sec-WebSocket-Version", "13"}}), "");
+  EXPECT_EQ(h.outcome, WsHandshake::Outcome::kRefused);
+  EXPECT_EQ(h.version, kWsVersionNone);
+  EXPECT_TRUE(h.response.empty());
+}
+
+TEST(WsHandshakeHixie, KeyParts) {
+  const std::pair<const char*, uint32_t> cases[] = {
+      {"4 @1  46546xW%0l 1 5", 4146546015u / 5},  // 5 blanks
+      {"12998 5 Y3 1  .P00", 1299853100u / 5},
+      {"18x 6]8vM;54 *(5:  {   U1]8  z [  8", 155712099u},
+      {"1_ tx7X d  <  nw  334J702) 7]o}` 0", 173347027u},
+      {"12345", 0u},  // no blank
+      {"", 0u},
+      {"   ", 0u},
+  };
+  for (const auto& [key, expected] : cases) EXPECT_EQ(HixieKeyPart(key), expected) << key;
+  // A hostile run of digits must not overflow (the result is whatever wraps).
+  HixieKeyPart(std::string(200, '9') + " ");
+}
+
+TEST(WsHandshakeHixie, PublishedExampleDigestAndResponse) {
+  // The worked example of revision hixie-76.
+  const std::string key3 = "^n:ds[4U";
+  EXPECT_EQ(ComputeHixieDigest("4 @1  46546xW%0l 1 5", "12998 5 Y3 1  .P00", key3),
+            "8jKS'y:G*Co,Wxa-");
+  WsHandshake h = BuildWsHandshake(Headers({{"Host", "example.com"},
+                                            {"Connection", "Upgrade"},
+                                            {"Sec-WebSocket-Key2", "12998 5 Y3 1  .P00"},
+                                            {"Upgrade", "WebSocket"},
+                                            {"Sec-WebSocket-Key1", "4 @1  46546xW%0l 1 5"},
+                                            {"Origin", "http://example.com"}}),
+                                   key3);
+  ASSERT_EQ(h.outcome, WsHandshake::Outcome::kAccepted);
+  EXPECT_EQ(h.version, kWsVersionHixie);
+  EXPECT_EQ(h.response,
+            "HTTP/1.1 101 Switching Protocols\r\n"
+            "Upgrade: WebSocket\r\n"
+            "Connection: Upgrade\r\n"
+            "Sec-WebSocket-Origin: http://example.com\r\n"
+            "Sec-WebSocket-Location: ws://example.com/\r\n\r\n"
+            "8jKS'y:G*Co,Wxa-");
+  EXPECT_TRUE(h.leftover.empty());
+}
+
+TEST(WsHandshakeHixie, Key3WithZeroByteIsUsedInFull) {
+  // Expected digest from Python's hashlib over the same challenge.
+  EXPECT_EQ(ComputeHixieDigest("18x 6]8vM;54 *(5:  {   U1]8  z [  8",
+                               "1_ tx7X d  <  nw  334J702) 7]o}` 0", std::string("Tm[K\0T2a", 8)),
+            std::string("\xc7\xef\x13\xf7\x8d\x85\xbf\x09\x7c\xc7\xb7\xb9\x71\x89\x9d\x7f", 16));
+}
+
+TEST(WsHandshakeHixie, Key3ArrivingLateAndBytesBeyondIt) {
+  auto headers = Headers({{"Host", "h"}, {"Origin", "o"}, {"Sec-WebSocket-Key1", "1 2"}});
+  for (size_t n = 0; n < 8; ++n)
+    EXPECT_EQ(BuildWsHandshake(headers, std::string(n, 'k')).outcome,
+              WsHandshake::Outcome::kNeedMore)
+        << n;
+  WsHandshake h = BuildWsHandshake(headers, std::string("kkkkkkkk\0hi\xff", 12));
+  ASSERT_EQ(h.outcome, WsHandshake::Outcome::kAccepted);
+  EXPECT_EQ(h.leftover, std::string("\0hi\xff", 4));
+  // Missing key2 and an absent header elsewhere count as empty values.
+  EXPECT_EQ(h.response.substr(h.response.size() - 16), *ComputeHixieDigest("1 2", "", "kkkkkkkk"));
+  EXPECT_NE(h.response.find("Sec-WebSocket-Location: ws://h/\r\n"), std::string::npos);
+}
+
+TEST(WsHandshakeHixie, EchoedValuesWithLineBreaksAreRefused) {
+  for (const char* origin : {"http://a\r\nSet-Cookie: x=1", "a\nb", "a\rb"}) {
+    EXPECT_EQ(BuildWsHandshake(Headers({{"Origin", origin}, {"Host", "h"}}), "12345678").outcome,
+              WsHandshake::Outcome::kRefused);
+    EXPECT_EQ(BuildWsHandshake(Headers({{"Origin", "o"}, {"Host", origin}}), "12345678").outcome,
+              WsHandshake::Outcome::kRefused);
+  }
+}
+
+struct FakeConnection : WebSockConnectionI {
+  bool Send(const std::string&) override { return true; }
+  bool IsOpen() override { return true; }
+};
+
+TEST(WebSockServerHandler, RemembersTheLastOpenedConnection) {
+  WebSockServerHandler handler;
+  FakeConnection a, b;
+  EXPECT_EQ(handler.currentWebSocket, nullptr);
+  EXPECT_EQ(handler.OnOpen("", &a), 0);
+  EXPECT_EQ(handler.currentWebSocket, &a);
+  EXPECT_EQ(handler.OnOpen("", &b), 0);
+  EXPECT_EQ(handler.currentWebSocket, &b);
+  EXPECT_EQ(handler.OnMessage("", &a, "ignored"), 0);
+  EXPECT_EQ(handler.currentWebSocket, &b);
+  // Whichever connection closes, the remembered one is forgotten.
+  EXPECT_EQ(handler.OnClose(&a), 0);
+  EXPECT_EQ(handler.currentWebSocket, nullptr);
+}
+
+}  // namespace
+}  // namespace storage
