@@ -1,0 +1,70 @@
+#include "app/browser_command.h"
+
+#include <gtest/gtest.h>
+
+namespace app {
+namespace {
+
+using Words = std::vector<std::string>;
+
+TEST(MakeStartUrl, JoinsWithoutSeparators) {
+  EXPECT_EQ(MakeStartUrl(u"http://localhost:80/1f/", u""), u"http://localhost:80/1f/index.html");
+  EXPECT_EQ(MakeStartUrl(u"http://localhost:80/1f/", u"?a=1&show=x y"),
+            u"http://localhost:80/1f/index.html?a=1&show=x y");
+}
+
+TEST(SplitShellWords, PosixQuoting) {
+  struct Case {
+    std::string text;
+    bool ok;
+    Words words;
+  } cases[] = {
+      {"firefox", true, {"firefox"}},
+      {"  a   b\tc ", true, {"a", "b", "c"}},
+      {"'my browser' --new-tab", true, {"my browser", "--new-tab"}},
+      {"\"a \\\"b\\\" \\x\" c", true, {"a \"b\" \\x", "c"}},
+      {"a\\ b", true, {"a b"}},
+      {"x''y", true, {"xy"}},
+      {"''", true, {""}},
+      {"'unterminated", false, {}},
+      {"\"unterminated", false, {}},
+      {"trailing\\", false, {}},
+      {"", true, {}},
+  };
+  for (const Case& c : cases) {
+    Words words = {"left over"};
+    EXPECT_EQ(SplitShellWords(c.text, words), c.ok) << c.text;
+    EXPECT_EQ(words, c.words) << c.text;
+  }
+}
+
+TEST(BrowserCommands, ReadLikePythonsWebbrowser) {
+  const std::string url = "http://localhost:9/p/index.html?a=1&show=x";
+  struct Case {
+    std::string variable;
+    std::vector<Words> commands;
+  } cases[] = {
+      {"", {}},
+      {"firefox", {{"firefox", url}}},
+      {"firefox:chromium", {{"firefox", url}, {"chromium", url}}},
+      {"::firefox:", {{"firefox", url}}},
+      {"chromium --headless %s", {{"chromium", "--headless", url}}},
+      {"sh -c 'echo %s >> /tmp/x'", {{"sh", "-c", "echo " + url + " >> /tmp/x"}}},
+      {"x --url=%s --again=%s", {{"x", "--url=" + url, "--again=" + url}}},
+      {"lynx %s &", {{"lynx", url}}},
+      {"'/opt/my browser/run'", {{"/opt/my browser/run", url}}},
+      {"'broken:ok", {{"ok", url}}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(BrowserCommands(c.variable, url), c.commands) << c.variable;
+}
+
+TEST(BrowserCommands, UrlContainingPercentS) {
+  // The URL's own "%s" must not be replaced again.
+  const std::string url = "http://h/index.html?q=%sx";
+  EXPECT_EQ(BrowserCommands("b %s", url), (std::vector<Words>{{"b", url}}));
+  EXPECT_EQ(DefaultBrowserCommand(url, false), (Words{"xdg-open", url}));
+  EXPECT_EQ(DefaultBrowserCommand(url, true), (Words{"open", url}));
+}
+
+}  // namespace
+}  // namespace app
