@@ -1,0 +1,21 @@
+// The control entries (.start, .port, .use_ie, .caption) as the runner reads them:
+// UTF-16 little-endian code units without a byte-order mark, and their decoding for
+// listings (the runner's rule: an odd last byte fills the low half of one more unit, the
+// text ends at the first zero unit).
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace pack {
+
+// UTF-8 text as UTF-16LE bytes; nullopt when text is not valid UTF-8.
+std::optional<std::string> EncodeControlText(const std::string& utf8);
+// UTF-16LE bytes as UTF-8 text (unpaired surrogates become U+FFFD).
+std::string DecodeControlText(const std::string& bytes);
+
+// Whether text reads as a whole signed 32-bit decimal number (optional sign, digits,
+// nothing else), as --port and --use-ie must be.
+bool IsDecimalInt32(const std::string& text);
+
+}  // namespace pack

@@ -1,0 +1,298 @@
+#include "tools/pack/pack.h"
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+
+#include "content/footer.h"
+#include "content/program_file.h"
+#include "content/runner_marker.h"
+#include "tools/pack/control_entries.h"
+#include "tools/pack/progress.h"
+#include "tools/pack/zip_reader.h"
+#include "tools/pack/zip_writer.h"
+
+namespace pack {
+namespace fs = std::filesystem;
+namespace {
+
+std::string Show(const fs::path& path) {
+  auto text = path.u8string();
+  return "'" + std::string(text.begin(), text.end()) + "'";
+}
+
+std::string Utf8Name(const fs::path& relative) {
+  auto text = relative.generic_u8string();
+  return std::string(text.begin(), text.end());
+}
+
+std::string LowerExtension(const std::string& name) {
+  size_t slash = name.rfind('/');
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string ext = name.substr(dot + 1);
+  for (char& c : ext)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return ext;
+}
+
+// One entry of the archive to write: a file, an entry of a source ZIP, or control text.
+struct Item {
+  std::string name;
+  uint32_t dosTime = 0;
+  uint64_t size = 0;
+  fs::path file;                  // a file of the source folder
+  std::optional<ZipEntry> entry;  // an entry of the source ZIP
+  std::optional<std::string> bytes;
+};
+
+std::optional<std::vector<uint8_t>> ReadWhole(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), {});
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+bool SamePath(const fs::path& a, const fs::path& b) {
+  std::error_code ec1, ec2;
+  return fs::weakly_canonical(a, ec1) == fs::weakly_canonical(b, ec2) && !ec1 && !ec2;
+}
+
+std::string CollectFolder(const fs::path& root, const std::vector<fs::path>& skip,
+                          std::vector<Item>& items) {
+  std::error_code ec;
+  fs::recursive_directory_iterator it(root, ec), end;
+  if (ec) return "cannot read the source folder " + Show(root) + ": " + ec.message();
+  for (; it != end; it.increment(ec)) {
+    if (ec) return "cannot read the source folder " + Show(root) + ": " + ec.message();
+    const fs::path& path = it->path();
+    std::error_code statError;
+    auto status = fs::status(path, statError);
+    if (fs::is_directory(status)) continue;
+    if (!fs::is_regular_file(status))
+      return "cannot read " + Show(path) + ": " +
+             (statError ? statError.message() : std::string("not a regular file"));
+    if (std::any_of(skip.begin(), skip.end(), [&](const fs::path& p) { return SamePath(p, path); }))
+      continue;
+    Item item;
+    item.name = Utf8Name(fs::relative(path, root, ec));
+    if (ec || item.name.empty()) return "cannot name " + Show(path) + " inside the source";
+    item.file = path;
+    item.size = fs::file_size(path, ec);
+    if (ec) return "cannot read " + Show(path) + ": " + ec.message();
+    item.dosTime = DosDateTimeOf(fs::last_write_time(path, ec));
+    if (ec) return "cannot read " + Show(path) + ": " + ec.message();
+    // Opening it now reports an unreadable file before anything is written.
+    if (!std::ifstream(path, std::ios::binary)) return "cannot read " + Show(path);
+    items.push_back(std::move(item));
+  }
+  return {};
+}
+
+std::string CollectZip(const fs::path& zip, content::ProgramFile& file, std::vector<Item>& items) {
+  if (!file.Open(zip.u16string())) return "cannot open the source archive " + Show(zip);
+  std::string error;
+  auto readAt = [&file](uint64_t o, void* b, size_t n) { return file.ReadAt(o, b, n); };
+  auto entries = ReadCentralDirectory(0, file.GetSize(), readAt, error);
+  if (!entries) return "source archive " + Show(zip) + ": " + error;
+  for (auto& e : *entries) {
+    if (!e.name.empty() && e.name.back() == '/') continue;  // folders are implied by names
+    std::string why;
+    if (e.flags & 1) why = "it is encrypted";
+    if (e.method != 0 && e.method != 8) why = "its compression method is not stored or deflate";
+    if (e.zip64) why = "it needs ZIP64";
+    if (!why.empty()) return "cannot take '" + e.name + "' from " + Show(zip) + ": " + why;
+    Item item;
+    item.name = e.name;
+    item.dosTime = e.dosTime;
+    item.size = e.size;
+    item.entry = std::move(e);
+    items.push_back(std::move(item));
+  }
+  return {};
+}
+
+std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
+  const std::pair<const char*, const std::optional<std::string>*> controls[] = {
+      {".start", &o.start}, {".port", &o.port}, {".use_ie", &o.useIe}, {".caption", &o.caption}};
+  for (const auto& [name, value] : controls) {
+    if (!*value) continue;
+    if ((value == &o.port || value == &o.useIe) && !IsDecimalInt32(**value))
+      return std::string(value == &o.port ? "--port" : "--use-ie") +
+             " needs a whole number, got '" + **value + "'";
+    auto bytes = EncodeControlText(**value);
+    if (!bytes) return std::string("the text for ") + name + " is not valid UTF-8";
+    items.erase(
+        std::remove_if(items.begin(), items.end(), [&](const Item& i) { return i.name == name; }),
+        items.end());
+    Item item;
+    item.name = name;
+    item.dosTime = DosDateTime(1980, 1, 1, 0, 0, 0);  // no varying fields
+    item.size = bytes->size();
+    item.bytes = std::move(*bytes);
+    items.push_back(std::move(item));
+  }
+  return {};
+}
+
+std::function<ReadFn()> FileOpener(const fs::path& path) {
+  return [path]() -> ReadFn {
+    auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
+    return [in](void* buffer, size_t len) -> int64_t {
+      if (!*in) return in->eof() ? 0 : -1;
+      in->read(static_cast<char*>(buffer), std::streamsize(len));
+      if (in->bad()) return -1;
+      return in->gcount();
+    };
+  };
+}
+
+}  // namespace
+
+bool IsPrecompressedExtension(const std::string& e) {
+  static const std::set<std::string> kStored = {
+      "mp4",  "m4v",   "mov",  "webm", "mkv",  "ogg",  "ogv", "oga",  "opus", "mp3",
+      "m4a",  "aac",   "flac", "jpg",  "jpeg", "png",  "gif", "webp", "avif", "heic",
+      "woff", "woff2", "zip",  "gz",   "tgz",  "bz2",  "xz",  "zst",  "7z",   "rar",
+      "br",   "pdf",   "docx", "xlsx", "pptx", "epub", "jar"};
+  return kStored.count(e) != 0;
+}
+
+std::string CheckStub(const std::vector<uint8_t>& stub) {
+  bool pe = stub.size() >= 2 && stub[0] == 'M' && stub[1] == 'Z';
+  bool elf =
+      stub.size() >= 4 && stub[0] == 0x7F && stub[1] == 'E' && stub[2] == 'L' && stub[3] == 'F';
+  if (!pe && !elf) return "is not a program (neither a Windows nor an ELF executable)";
+  // The needle is rebuilt at run time from its reversed form so that the packer itself
+  // does not carry the marker and pass as a runner.
+  static constexpr auto kReversed = content::ReversedRunnerMarker();
+  std::string marker(kReversed.rbegin(), kReversed.rend());
+  if (std::search(stub.begin(), stub.end(), marker.begin(), marker.end()) == stub.end())
+    return "is not a contentexe runner (its marker is missing)";
+  if (content::LocateArchiveInBytes(stub.data(), stub.size()))
+    return "already carries content; pack from the plain runner instead";
+  return {};
+}
+
+fs::path DefaultStub() {
+  fs::path self(content::ProgramFilePath());
+  bool windows = self.extension() == ".exe" || self.extension() == ".EXE";
+  return self.parent_path() / (windows ? "contentexe.exe" : "contentexe");
+}
+
+PackResult Pack(const PackOptions& o) {
+  PackResult result;
+  std::error_code ec;
+  auto fail = [&result](std::string message) {
+    result.error = std::move(message);
+    return result;
+  };
+  if (o.source.empty() || !fs::exists(o.source, ec))
+    return fail("the source " + Show(o.source) + " does not exist");
+  if (o.output.empty()) return fail("no output given (-o OUTPUT)");
+  if (fs::is_directory(o.output, ec)) return fail("the output " + Show(o.output) + " is a folder");
+  if (fs::exists(o.output, ec) && !o.force)
+    return fail("the output " + Show(o.output) + " exists; pass --force to replace it");
+
+  auto stub = ReadWhole(o.stub);
+  if (!stub || !fs::is_regular_file(o.stub, ec))
+    return fail("cannot read the runner " + Show(o.stub) + " (choose one with --stub)");
+  if (auto why = CheckStub(*stub); !why.empty())
+    return fail("the runner " + Show(o.stub) + " " + why);
+
+  std::vector<Item> items;
+  content::ProgramFile sourceZip;
+  fs::path temp = o.output;
+  temp += ".tmp-" + std::to_string(std::random_device()());
+  std::string error = fs::is_directory(o.source, ec)
+                          ? CollectFolder(o.source, {o.output, temp}, items)
+                          : CollectZip(o.source, sourceZip, items);
+  if (!error.empty()) return fail(error);
+  if (items.empty()) return fail("the source " + Show(o.source) + " holds no files");
+  if (!std::any_of(items.begin(), items.end(),
+                   [](const Item& i) { return i.name == "index.html"; }))
+    result.warnings.push_back("the source has no index.html: the start page will not be found");
+  if (auto why = AddControlEntries(o, items); !why.empty()) return fail(why);
+  std::sort(items.begin(), items.end(),
+            [](const Item& a, const Item& b) { return a.name < b.name; });
+  for (size_t i = 1; i < items.size(); ++i)
+    if (items[i].name == items[i - 1].name)
+      return fail("the source holds '" + items[i].name + "' twice");
+
+  uint64_t totalBytes = 0;
+  for (const Item& i : items) totalBytes += i.size;
+  // The whole program file must stay below 4 GiB, footer included.
+  uint64_t room = content::kMaxProgramFileSize -
+                  std::min<uint64_t>(content::kMaxProgramFileSize, stub->size() + 16);
+  uint64_t maxArchive = std::min(o.maxArchiveSize, room);
+
+  std::fstream out(temp, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
+  auto discard = [&](std::string message) {
+    out.close();
+    std::error_code ignored;
+    fs::remove(temp, ignored);
+    return fail(std::move(message));
+  };
+  if (!out) return discard("cannot create " + Show(temp) + " beside the output");
+  out.write(reinterpret_cast<const char*>(stub->data()), std::streamsize(stub->size()));
+  ZipWriter writer(out, maxArchive);
+  Progress progress(o.progress, totalBytes, items.size());
+  auto onBytes = [&progress](uint64_t n) { progress.AddBytes(n); };
+  auto readAt = [&sourceZip](uint64_t at, void* b, size_t n) { return sourceZip.ReadAt(at, b, n); };
+  for (const Item& item : items) {
+    bool ok;
+    if (item.bytes) {
+      ok = writer.AddBytes(item.name, Method::Stored, item.dosTime, *item.bytes);
+    } else if (item.entry) {
+      auto data = EntryDataOffset(0, *item.entry, readAt);
+      if (!data) return discard("the source archive is damaged at '" + item.name + "'");
+      auto at = std::make_shared<uint64_t>(*data);
+      ok = writer.AddRaw(item.name, Method(item.entry->method), item.dosTime, item.entry->crc,
+                         item.entry->compressedSize, item.entry->size,
+                         [&, at](void* b, size_t n) -> int64_t {
+                           if (!sourceZip.ReadAt(*at, b, n)) return -1;
+                           *at += n;
+                           return int64_t(n);
+                         });
+      if (ok) progress.AddBytes(item.size);
+    } else {
+      Method method =
+          IsPrecompressedExtension(LowerExtension(item.name)) ? Method::Stored : Method::Deflated;
+      ok = writer.Add(item.name, method, item.dosTime, FileOpener(item.file), onBytes);
+    }
+    if (!ok) return discard(writer.Error());
+    progress.FileDone();
+  }
+  if (!writer.Finish()) return discard(writer.Error());
+  auto footer = content::MakeFooter(uint32_t(writer.GetSize()));
+  out.write(reinterpret_cast<const char*>(footer.data()), std::streamsize(footer.size()));
+  out.close();
+  if (!out) return discard("cannot write " + Show(temp));
+  progress.Finish();
+  // A deflated entry rewritten as stored can leave bytes past the footer: cut them.
+  fs::resize_file(temp, stub->size() + writer.GetSize() + footer.size(), ec);
+  if (ec) return discard("cannot write " + Show(temp) + ": " + ec.message());
+  fs::permissions(temp,
+                  fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                      fs::perms::others_read | fs::perms::others_exec,
+                  ec);
+  fs::rename(temp, o.output, ec);
+  if (ec && o.force) {
+    // Windows cannot rename over an existing file here; replace it in two steps.
+    std::error_code removeError;
+    fs::remove(o.output, removeError);
+    ec.clear();
+    fs::rename(temp, o.output, ec);
+  }
+  if (ec) return discard("cannot create " + Show(o.output) + ": " + ec.message());
+  result.ok = true;
+  result.archiveSize = writer.GetSize();
+  result.entryCount = writer.GetEntryCount();
+  return result;
+}
+
+}  // namespace pack
