@@ -11,9 +11,9 @@ cx_library(cx_websocket
   DEPS
     cx_utils
 )
-set(cx_websocket_tests ws_hash_test.cpp websocket_frame_test.cpp websocket_session_test.cpp)
-# The handshake needs the Base64 encoder of the support library.
-if(EXISTS ${CMAKE_SOURCE_DIR}/utils/encoding.cpp)
-  list(APPEND cx_websocket_tests websocket_test.cpp)
-endif()
-cx_add_test(websocket_tests LIBS cx_websocket SOURCES ${cx_websocket_tests})
+cx_add_test(websocket_tests LIBS cx_websocket SOURCES
+  ws_hash_test.cpp
+  websocket_test.cpp
+  websocket_frame_test.cpp
+  websocket_session_test.cpp
+)
