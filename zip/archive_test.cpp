@@ -1,0 +1,346 @@
+#include "zip/archive.h"
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include "zip/entry_key.h"
+#include "zip/test_zip_builder.h"
+
+namespace amzip {
+namespace {
+
+using testing::BuildZip;
+using testing::BuiltZip;
+using testing::Put16;
+using testing::Put32;
+using testing::TestEntry;
+using testing::Zip64Block;
+using testing::ZipOptions;
+
+// Opens bytes as a memory archive and extracts names with one creator.
+struct Opened {
+  std::string bytes;
+  Archive archive;
+  int32_t openCode = 0;
+  explicit Opened(std::string data, const std::u16string& name = u"ZIP") : bytes(std::move(data)) {
+    openCode = archive.OpenMemory(bytes.data(), bytes.size(), name);
+  }
+  // The extracted bytes, or "<code N>" when the extraction failed.
+  std::string Get(const std::u16string& name) {
+    MemCreator creator;
+    archive.Extract(creator, name, name);
+    if (archive.LastError().code != 0)
+      return "<code " + std::to_string(archive.LastError().code) + ">";
+    const std::string* data = creator.Find(name);
+    return data ? *data : "<no sink>";
+  }
+};
+
+std::string Pattern(size_t size) {
+  std::string s(size, '\0');
+  uint32_t x = 12345;
+  for (size_t i = 0; i < size; ++i) {
+    x = x * 1103515245 + 12345;
+    s[i] = static_cast<char>("abcdefgh \n"[(x >> 16) % 10]);
+  }
+  return s;
+}
+
+TEST(ArchiveTest, StoredAndDeflatedEntriesRoundTrip) {
+  std::string big = Pattern(300000);
+  Opened z(BuildZip({{.name = "a.txt", .data = "hello"},
+                     {.name = "dir/b.bin", .data = big, .method = 8},
+                     {.name = "empty", .data = ""},
+                     {.name = "empty8", .data = "", .method = 8}})
+               .bytes);
+  ASSERT_EQ(z.openCode, 0);
+  EXPECT_TRUE(z.archive.IsOpen());
+  EXPECT_TRUE(z.archive.DirectoryLoaded());
+  EXPECT_EQ(z.archive.Entries().size(), 4u);
+  EXPECT_EQ(z.Get(u"a.txt"), "hello");
+  EXPECT_EQ(z.Get(u"DIR\\B.BIN"), big);
+  EXPECT_EQ(z.Get(u"empty"), "");
+  EXPECT_EQ(z.Get(u"empty8"), "");
+  EXPECT_EQ(z.archive.Entries()[1]->name, u"dir\\b.bin");
+  EXPECT_EQ(z.Get(u"missing"), "<code 1>");
+  EXPECT_EQ(z.archive.LastError().file, u"missing");
+}
+
+TEST(ArchiveTest, CaseVariantsShareOneKeyAndTheFirstWins) {
+  Opened z(
+      BuildZip({{.name = "A.txt", .data = "first"}, {.name = "a.TXT", .data = "second"}}).bytes);
+  EXPECT_EQ(z.Get(u"a.txt"), "first");
+  EXPECT_EQ(z.archive.Entries().size(), 2u);
+}
+
+TEST(ArchiveTest, LeadingDotSlashIsPartOfTheKey) {
+  Opened z(BuildZip({{.name = "./x.txt", .data = "x"}}).bytes);
+  EXPECT_EQ(z.Get(u"./x.txt"), "x");
+  EXPECT_EQ(z.Get(u"x.txt"), "<code 1>");
+  EXPECT_NE(z.archive.FindEntry(u".\\.\\x.txt"), nullptr);  // ".\" is a prefix
+}
+
+TEST(ArchiveTest, RefusedMethodsAndBrokenDeflateData) {
+  std::string good = Pattern(200000);
+  std::string deflated = testing::RawDeflate(good);
+  Opened z(
+      BuildZip({{.name = "m12", .data = "abc", .method = 12},
+                {.name = "zero8", .data = "", .method = 8, .payload = "", .overridePayload = true},
+                {.name = "cut",
+                 .data = good,
+                 .method = 8,
+                 .payload = deflated.substr(0, deflated.size() / 2),
+                 .overridePayload = true},
+                {.name = "junk",
+                 .data = "x",
+                 .method = 8,
+                 .payload = "\xff\xff\xff\xff",
+                 .overridePayload = true},
+                {.name = "trailing",
+                 .data = "payload",
+                 .method = 8,
+                 .payload = testing::RawDeflate("payload") + "GARBAGE-AFTER-END",
+                 .overridePayload = true}})
+          .bytes);
+  MemCreator creator;
+  z.archive.Extract(creator, u"m12", u"m12");
+  EXPECT_EQ(z.archive.LastError().code, FDIERROR_BAD_COMPR_TYPE);
+  EXPECT_EQ(z.archive.LastError().file, u"m12");
+  EXPECT_EQ(creator.Find(u"m12"), nullptr);  // no sink was made
+  EXPECT_EQ(z.Get(u"zero8"), "<code 10>");
+  z.archive.Extract(creator, u"cut", u"cut");
+  EXPECT_EQ(z.archive.LastError().code, ERROR_FLATE);
+  EXPECT_EQ(z.archive.LastError().file, u"ZIP");
+  ASSERT_NE(creator.Find(u"cut"), nullptr);
+  EXPECT_EQ(creator.Find(u"cut")->size() % Archive::kOutBufferSize, 0u);
+  EXPECT_EQ(good.compare(0, creator.Find(u"cut")->size(), *creator.Find(u"cut")), 0);
+  EXPECT_EQ(z.Get(u"junk"), "<code 10>");
+  // Bytes after the end of the deflate stream end the copy; the entry is complete.
+  EXPECT_EQ(z.Get(u"trailing"), "payload");
+}
+
+TEST(ArchiveTest, Zip64ExtendedInformation) {
+  TestEntry sized{.name = "z64",
+                  .data = "zip64 data",
+                  .versionNeeded = 45,
+                  .centralExtra = std::string("\x99\x99\x03\x00xyz", 7) + Zip64Block({10, 10, 0}),
+                  .compressedSize = 0xFFFFFFFF,
+                  .uncompressedSize = 0xFFFFFFFF,
+                  .localHeaderOffset = 0xFFFFFFFF};
+  TestEntry missing{
+      .name = "nozip64", .data = "abc", .versionNeeded = 45, .compressedSize = 0xFFFFFFFF};
+  TestEntry outside{.name = "outside",
+                    .data = "abc",
+                    .versionNeeded = 45,
+                    .centralExtra = std::string("\x01\x00\x10\x00", 4) + "short",
+                    .compressedSize = 0xFFFFFFFF};
+  Opened z(BuildZip({sized, missing, outside}).bytes);
+  EXPECT_EQ(z.openCode, 0);
+  EXPECT_EQ(z.Get(u"z64"), "zip64 data");  // block found after a foreign one
+  EXPECT_EQ(z.Get(u"nozip64"), "<code 11>");
+  EXPECT_EQ(z.archive.LastError().file, u"nozip64");
+  EXPECT_EQ(z.Get(u"outside"), "<code 11>");
+}
+
+TEST(ArchiveTest, EndRecordSearchAndComments) {
+  for (size_t length : {0u, 1u, 32000u, 32764u, 32770u, 65535u}) {
+    std::string comment(length, 'c');
+    if (length > 30) comment.replace(10, 4, "PK\x01\x02");
+    Opened z(BuildZip({{.name = "f", .data = "data"}}, {.comment = comment}).bytes);
+    EXPECT_EQ(z.openCode, 0) << length;
+    EXPECT_EQ(z.archive.Comment(), comment) << length;
+    EXPECT_EQ(z.Get(u"f"), "data") << length;
+  }
+  // The end record straddling two search blocks.
+  for (size_t shift = 0; shift < 8; ++shift) {
+    std::string comment(32764 - 22 + shift, 'q');
+    Opened z(BuildZip({{.name = "f", .data = "data"}}, {.comment = comment}).bytes);
+    EXPECT_EQ(z.Get(u"f"), "data") << shift;
+  }
+}
+
+TEST(ArchiveTest, GzipDataIsNotZip) {
+  std::string gz("\x1f\x8b\x08\x00rest of a gzip stream", 25);
+  Opened z(gz);
+  EXPECT_EQ(z.openCode, 0);
+  EXPECT_TRUE(z.archive.IsOpen());
+  EXPECT_TRUE(z.archive.NotZip());
+  EXPECT_TRUE(z.archive.Entries().empty());
+  EXPECT_EQ(z.Get(u"anything"), "<code 2>");
+}
+
+TEST(ArchiveTest, DiskNumbersThatDifferFailEveryLoad) {
+  Opened z(BuildZip({{.name = "f", .data = "d"}}, {.thisDisk = 1, .cdDisk = 0}).bytes);
+  EXPECT_EQ(z.openCode, FDIERROR_UNKNOWN);
+  EXPECT_FALSE(z.archive.DirectoryLoaded());
+  EXPECT_EQ(z.Get(u"f"), "<code -1>");
+  EXPECT_EQ(z.Get(u"f"), "<code -1>");
+}
+
+TEST(ArchiveTest, ArchiveExtraDataRecordIsPassedOver) {
+  std::string record;
+  Put32(record, 0x08064b50);
+  Put32(record, 9);
+  record += "PK\x05\x06xxxxx";  // contents that would mislead a signature reader
+  BuiltZip built = BuildZip({{.name = "f", .data = "data"}}, {.beforeCentral = record});
+  // The directory starts at the record.
+  std::string bytes = built.bytes;
+  uint32_t at = static_cast<uint32_t>(built.centralOffset - record.size());
+  size_t cdOffsetField = built.endOffset + 16;
+  for (int i = 0; i < 4; ++i) bytes[cdOffsetField + i] = static_cast<char>(at >> (8 * i));
+  size_t cdSizeField = built.endOffset + 12;
+  uint32_t cdSize = static_cast<uint32_t>(built.endOffset - at);
+  for (int i = 0; i < 4; ++i) bytes[cdSizeField + i] = static_cast<char>(cdSize >> (8 * i));
+  Opened z(bytes);
+  EXPECT_EQ(z.openCode, 0);
+  EXPECT_EQ(z.Get(u"f"), "data");
+}
+
+TEST(ArchiveTest, LocalHeadersAreScannedWithoutEndRecord) {
+  std::string big = Pattern(100000);
+  BuiltZip built = BuildZip({{.name = "one.txt", .data = "first entry"},
+                             {.name = "two.bin", .data = big, .method = 8, .descriptor = true},
+                             {.name = "three", .data = "stored, streamed", .descriptor = true},
+                             {.name = "four", .data = "last", .method = 8}});
+  Opened z(built.bytes.substr(0, built.centralOffset));  // directory and end record lost
+  EXPECT_EQ(z.openCode, ERROR_READ_FILE);                // the scan ran into the end of the data
+  EXPECT_TRUE(z.archive.IsOpen());
+  ASSERT_EQ(z.archive.Entries().size(), 4u);
+  EXPECT_TRUE(z.archive.Entries()[0]->fromLocalHeader);
+  EXPECT_EQ(z.Get(u"one.txt"), "first entry");
+  EXPECT_EQ(z.Get(u"two.bin"), big);
+  EXPECT_EQ(z.Get(u"three"), "stored, streamed");
+  EXPECT_EQ(z.Get(u"four"), "last");
+  EXPECT_EQ(z.archive.Entries()[1]->uncompressedSize, big.size());
+}
+
+TEST(ArchiveTest, OverlongKeysAreRejected) {
+  std::string longName(2049, 'n');
+  std::string okName(2048, 'o');
+  Opened z(BuildZip({{.name = longName, .data = "long"}, {.name = okName, .data = "ok"}}).bytes);
+  EXPECT_EQ(z.archive.Entries().size(), 2u);
+  EXPECT_EQ(z.Get(std::u16string(2049, u'n')), "<code 1>");
+  EXPECT_EQ(z.Get(std::u16string(2048, u'o')), "ok");
+  uint32_t size = 0;
+  EXPECT_FALSE(z.archive.GetEntryInfo(std::u16string(2049, u'n'), size, nullptr));
+}
+
+TEST(ArchiveTest, DiskNumbersBeyondTheLastPartAreRejected) {
+  Opened z(BuildZip({{.name = "far", .data = "x", .diskStart = 7}, {.name = "near", .data = "y"}})
+               .bytes);
+  EXPECT_EQ(z.Get(u"far"), "<code 21>");
+  EXPECT_EQ(z.Get(u"near"), "y");  // the archive stays usable
+  EXPECT_TRUE(z.archive.IsOpen());
+}
+
+TEST(ArchiveTest, MemoryArchiveStartingLikeASplitPartIsRefused) {
+  std::string bytes;
+  Put32(bytes, 0x08074b50);
+  bytes += BuildZip({{.name = "f", .data = "d"}}).bytes;
+  Opened z(bytes, u"RT_ZIP");
+  EXPECT_EQ(z.openCode, AZERROR_CANT_FIND_CENTRALDIR);
+  EXPECT_EQ(z.archive.LastError().file, u"RT_ZIP");
+  EXPECT_TRUE(z.archive.IsOpen());
+  EXPECT_EQ(z.Get(u"f"), "<code 15>");
+}
+
+TEST(ArchiveTest, ShiftedArchivesAreFound) {
+  std::string prefix = "MZ" + std::string(5000, 'p');
+  // Prepended stub with offsets that count from the archive's own start.
+  Opened stub(BuildZip({{.name = "a", .data = "alpha"}, {.name = "b", .data = "beta", .method = 8}},
+                       {.prefix = prefix})
+                  .bytes);
+  EXPECT_EQ(stub.Get(u"a"), "alpha");
+  EXPECT_EQ(stub.Get(u"b"), "beta");
+  // Offsets adjusted to count from the program file's start, archive given alone.
+  std::string whole =
+      BuildZip({{.name = "a", .data = "alpha"}, {.name = "b", .data = "beta", .method = 8}},
+               {.prefix = prefix, .adjustOffsetsForPrefix = true})
+          .bytes;
+  Opened adjusted(whole.substr(prefix.size()));
+  EXPECT_EQ(adjusted.openCode, 0);
+  EXPECT_EQ(adjusted.Get(u"a"), "alpha");
+  EXPECT_EQ(adjusted.Get(u"b"), "beta");
+  auto stream = adjusted.archive.OpenEntryStream(u"b");
+  ASSERT_TRUE(stream);
+  char buffer[16] = {};
+  EXPECT_EQ(stream->Read(buffer, sizeof(buffer)), 4u);
+  EXPECT_EQ(std::string(buffer, 4), "beta");
+}
+
+TEST(ArchiveTest, EntryInfoAndTimes) {
+  Opened z(BuildZip({{.name = "t", .data = "12345"},
+                     {.name = "notime", .data = "", .modTime = 0, .modDate = 0}})
+               .bytes);
+  uint32_t size = 0;
+  FileTime time{1, 2};
+  ASSERT_TRUE(z.archive.GetEntryInfo(u"T", size, &time));
+  EXPECT_EQ(size, 5u);
+  uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  // 2020-01-01 12:00 local time lies within a day of 12:00 UTC.
+  uint64_t noonUtc = (1577880000ull + 11644473600ull) * 10000000ull;
+  uint64_t day = 86400ull * 10000000ull;
+  EXPECT_LT(ticks > noonUtc ? ticks - noonUtc : noonUtc - ticks, day);
+  FileTime untouched{7, 8};
+  ASSERT_TRUE(z.archive.GetEntryInfo(u"notime", size, &untouched));
+  EXPECT_EQ(untouched.dwLowDateTime, 7u);
+  EXPECT_EQ(untouched.dwHighDateTime, 8u);
+  EXPECT_FALSE(z.archive.GetEntryInfo(u"absent", size, nullptr));
+}
+
+TEST(ArchiveTest, ChecksumCoversTheWholeArchive) {
+  std::string bytes = BuildZip({{.name = "f", .data = Pattern(100000), .method = 8}}).bytes;
+  Opened z(bytes);
+  uint32_t expected = static_cast<uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(bytes.data()), static_cast<uInt>(bytes.size())));
+  EXPECT_EQ(z.archive.GetChecksum(), expected);
+  EXPECT_EQ(z.archive.GetChecksum(), expected);  // cached
+}
+
+TEST(ArchiveTest, StateTransitions) {
+  Archive archive;
+  MemCreator creator;
+  EXPECT_FALSE(archive.IsOpen());
+  archive.Extract(creator, u"x", u"x");
+  EXPECT_EQ(archive.LastError().code, AZERR_INVALIDSTATE);
+  EXPECT_EQ(archive.OpenMemory(nullptr, 10, u"ZIP"), 0);
+  EXPECT_FALSE(archive.IsOpen());
+  std::string bytes = BuildZip({{.name = "f", .data = "d"}}).bytes;
+  EXPECT_EQ(archive.OpenMemory(bytes.data(), 0, u"ZIP"), 0);
+  EXPECT_FALSE(archive.IsOpen());
+  EXPECT_EQ(archive.OpenMemory(bytes.data(), bytes.size(), u"ZIP"), 0);
+  EXPECT_TRUE(archive.IsOpen());
+  archive.Close();
+  EXPECT_FALSE(archive.IsOpen());
+  EXPECT_TRUE(archive.Entries().empty());
+  EXPECT_EQ(archive.FindEntry(u"f"), nullptr);
+  EXPECT_EQ(archive.OpenFile(u"/nonexistent/dir/none.zip"), ERROR_OPEN_FILE);
+  EXPECT_EQ(archive.LastError().file, u"/nonexistent/dir/none.zip");
+  EXPECT_FALSE(archive.IsOpen());
+  EXPECT_EQ(archive.OpenResource(u"RT_ZIP", 777), 0);  // tests carry no such resource
+  EXPECT_FALSE(archive.IsOpen());
+}
+
+TEST(ArchiveTest, DirectoryEntriesGoToMakeDirectory) {
+  struct Recorder : MemCreator {
+    std::u16string made;
+    uint32_t finishedAttributes = 0;
+    int32_t MakeDirectory(const std::u16string& name, const FileTime*) override {
+      made = name;
+      return 0;
+    }
+    void Finish(const std::u16string&, uint32_t attributes) override {
+      finishedAttributes = attributes;
+    }
+  };
+  Opened z(BuildZip({{.name = "sub/", .data = "", .externalAttributes = 0x10}}).bytes);
+  Recorder recorder;
+  z.archive.Extract(recorder, u"sub", u"sub");
+  EXPECT_EQ(z.archive.LastError().code, 0);
+  EXPECT_EQ(recorder.made, u"sub");
+  EXPECT_EQ(recorder.finishedAttributes, 0x10u);
+  EXPECT_EQ(recorder.Find(u"sub"), nullptr);
+}
+
+}  // namespace
+}  // namespace amzip

@@ -1,0 +1,458 @@
+// Reading an archive's directory: the backward search for the end record, the state
+// machine over the directory's records, and the headers that become entries. When no end
+// record exists the local headers are scanned from the start instead.
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "zip/archive.h"
+#include "zip/entry_key.h"
+
+namespace amzip {
+
+namespace {
+
+constexpr uint32_t kLocalHeader = 0x04034b50;
+constexpr uint32_t kCentralHeader = 0x02014b50;
+constexpr uint32_t kDigitalSignature = 0x05054b50;
+constexpr uint32_t kZip64End = 0x06064b50;
+constexpr uint32_t kZip64Locator = 0x07064b50;
+constexpr uint32_t kEndRecord = 0x06054b50;
+constexpr uint32_t kDataDescriptor = 0x08074b50;
+constexpr uint32_t kSpanningMarker = 0x30304b50;
+constexpr uint32_t kArchiveExtraData = 0x08064b50;
+constexpr uint32_t kSearchBlock = 32764;
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
+
+bool EqualsNoCaseAscii(const std::u16string& a, const char16_t* b) {
+  size_t n = std::char_traits<char16_t>::length(b);
+  if (a.size() != n) return false;
+  for (size_t i = 0; i < n; ++i) {
+    char16_t c = a[i] >= u'A' && a[i] <= u'Z' ? a[i] + 32 : a[i];
+    if (c != b[i]) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+class DirectoryReader {
+ public:
+  explicit DirectoryReader(Archive& archive) : a_(archive) {}
+
+  void Run() {
+    bool found = false;
+    if (!FindEndRecord(found) || a_.notZip_) return;
+    int state = 0;
+    if (found) {
+      if (!a_.SeekTo(a_.cdOffset_ + a_.offsetBias_)) return;
+      state = 10;
+    } else if (!a_.SeekTo(0)) {
+      return;
+    }
+    while (state != 99 && a_.lastError_.code == 0) Step(state);
+    a_.directoryLoaded_ = true;
+  }
+
+ private:
+  bool Ok() const { return a_.lastError_.code == 0; }
+  const std::u16string& VolumeName() const { return a_.CurrentVolumeName(); }
+  uint64_t VolumeSize() const { return a_.volumes_[a_.currentVolume_].size; }
+
+  bool ReadU32(uint32_t& value) {
+    uint8_t b[4];
+    if (!a_.ReadExact(b, 4)) return false;
+    value = Le32(b);
+    return true;
+  }
+  bool Skip(uint64_t count) {
+    uint64_t position = a_.reader_->Tell();
+    if (count > ~0ull - position) {
+      a_.SetError(ERROR_SEEK_FILE, VolumeName());
+      return false;
+    }
+    return a_.SeekTo(position + count);
+  }
+
+  void Reject() { a_.SetError(FDIERROR_UNKNOWN, VolumeName()); }
+
+  void Step(int& state) {
+    uint64_t at = a_.reader_->Tell();
+    uint32_t signature;
+    if (!ReadU32(signature)) return;
+    uint8_t b[16];
+    switch (signature) {
+      case kLocalHeader:
+        if (state != 0 && state != 1) return Reject();
+        if (ReadHeader(false, at)) state = 1;
+        return;
+      case kCentralHeader:
+        if (state != 1 && state != 10) return Reject();
+        if (ReadHeader(true, at)) state = 10;
+        return;
+      case kDigitalSignature:
+        if (state != 10) return Reject();
+        if (a_.ReadExact(b, 2) && Skip(Le16(b))) state = 11;
+        return;
+      case kZip64End:
+        if (state != 10 && state != 11 && state != 20 && state != 21) return Reject();
+        if (a_.ReadExact(b, 8) && Skip(Le64(b))) state = 20;
+        return;
+      case kZip64Locator:
+        if (state != 20) return Reject();
+        if (Skip(16)) state = 21;
+        return;
+      case kEndRecord:
+        if (state != 10 && state != 11 && state != 20 && state != 21) return Reject();
+        state = 99;
+        return;
+      case kDataDescriptor:
+        a_.ReadExact(b, 12);
+        return;
+      case kSpanningMarker:
+        state = 1;
+        return;
+      case kArchiveExtraData:
+        if (state == 0) return Reject();
+        // A u32 length and that many bytes, passed over whole.
+        if (a_.ReadExact(b, 4)) Skip(Le32(b));
+        return;
+      default:
+        a_.SetError(AZERROR_BAD_SIGNATURE, VolumeName());
+        return;
+    }
+  }
+
+  bool FindEndRecord(bool& found) {
+    found = false;
+    if (!a_.SeekTo(0)) return false;
+    uint8_t first[4] = {};
+    uint32_t got = 0;
+    a_.reader_->Read(first, 4, got);
+    uint32_t signature = got == 4 ? Le32(first) : 0;
+    if (signature == kDataDescriptor) {
+      // The first part of a split archive: the directory is in the part named .zip.
+      std::u16string& name = a_.name_;
+      size_t dot = name.find_last_of(u'.');
+      size_t slash = name.find_last_of(u"\\/");
+      bool hasExtension =
+          dot != std::u16string::npos && (slash == std::u16string::npos || dot > slash);
+      // A memory archive has no parts beside it to look for.
+      if (a_.memData_ || (hasExtension && EqualsNoCaseAscii(name.substr(dot + 1), u"zip"))) {
+        a_.SetError(AZERROR_CANT_FIND_CENTRALDIR, name);
+        return false;
+      }
+      std::u16string last = (hasExtension ? name.substr(0, dot) : name) + u".zip";
+      a_.Close();
+      if (!a_.OpenFileReader(last)) return false;
+      return FindEndRecord(found);
+    }
+    if (signature != kSpanningMarker && (signature & 0x8b1f) == 0x8b1f) {
+      a_.notZip_ = true;
+      return true;
+    }
+    uint8_t* buffer = a_.inBuffer_.get();
+    uint64_t size = VolumeSize();
+    uint64_t blockEnd = size;
+    std::memset(buffer + kSearchBlock, 0, 4);
+    for (;;) {
+      uint64_t blockStart = blockEnd > kSearchBlock ? blockEnd - kSearchBlock : 0;
+      uint32_t length = static_cast<uint32_t>(blockEnd - blockStart);
+      if (blockEnd != size) {
+        std::memmove(buffer + length, buffer, 4);  // the signature may straddle blocks
+      } else {
+        std::memset(buffer + length, 0, 4);
+      }
+      if (!a_.SeekTo(blockStart)) return false;
+      got = 0;
+      if (!a_.reader_->Read(buffer, length, got)) {
+        a_.SetError(ERROR_READ_FILE, VolumeName());
+        return false;
+      }
+      if (got == 0) return true;
+      if (got < length) std::memset(buffer + got, 0, length - got + 4);
+      for (uint32_t i = length; i-- > 0;) {
+        if (buffer[i] == 0x50 && buffer[i + 1] == 0x4b && buffer[i + 2] == 0x05 &&
+            buffer[i + 3] == 0x06) {
+          if (!a_.SeekTo(blockStart + i + 4)) return false;
+          found = true;
+          return ReadEndRecord(blockStart + i);
+        }
+      }
+      if (blockStart == 0) return true;
+      blockEnd = blockStart;
+    }
+  }
+
+  bool ReadEndRecord(uint64_t recordOffset) {
+    uint8_t b[18];
+    if (!a_.ReadExact(b, sizeof(b))) return false;
+    a_.volumes_[a_.currentVolume_].number = Le16(b);
+    a_.cdStartDisk_ = Le16(b + 2);
+    if (a_.cdStartDisk_ != Le16(b)) {
+      Reject();
+      return false;
+    }
+    a_.totalEntries_ = Le16(b + 6);
+    a_.cdSize_ = Le32(b + 8);
+    a_.cdOffset_ = Le32(b + 12);
+    a_.commentLength_ = Le16(b + 16);
+    // A comment cut short by the end of the file is kept as far as it goes.
+    a_.comment_.assign(a_.commentLength_, '\0');
+    uint32_t got = 0;
+    if (a_.commentLength_ > 0) a_.reader_->Read(a_.comment_.data(), a_.commentLength_, got);
+    a_.comment_.resize(got);
+    while (a_.reader_->Tell() + 4 < VolumeSize()) {
+      uint32_t signature;
+      uint8_t length[8];
+      if (!ReadU32(signature)) return false;
+      if (signature == kZip64End) {
+        if (!a_.ReadExact(length, 8) || !Skip(Le64(length))) return false;
+      } else if (signature == kZip64Locator) {
+        if (!Skip(16)) return false;
+      } else {
+        break;
+      }
+    }
+    FindShiftedDirectory(recordOffset);
+    return true;
+  }
+
+  // An archive moved within a larger file (a self-extractor, or offsets adjusted to
+  // count from the start of the program file) has offsets that miss the directory by the
+  // shift. The directory ends where the end record begins, so its real start is the end
+  // record's position minus its size; the difference applies to every local header.
+  void FindShiftedDirectory(uint64_t recordOffset) {
+    if (a_.memData_ == nullptr && a_.volumes_.size() != 1) return;
+    if (a_.cdSize_ > recordOffset) return;
+    uint64_t actual = recordOffset - a_.cdSize_;
+    if (actual == a_.cdOffset_) return;
+    uint32_t wanted = a_.cdSize_ == 0 ? kEndRecord : kCentralHeader;
+    if (SignatureAt(a_.cdOffset_) == wanted) return;
+    if (SignatureAt(actual) != wanted) return;
+    a_.offsetBias_ = static_cast<int64_t>(actual) - static_cast<int64_t>(a_.cdOffset_);
+  }
+
+  uint32_t SignatureAt(uint64_t offset) {
+    uint8_t b[4];
+    uint32_t got = 0;
+    if (offset > 0x7FFFFFFF || !a_.reader_->Seek(static_cast<int32_t>(offset), 0) ||
+        !a_.reader_->Read(b, 4, got) || got != 4) {
+      return 0;
+    }
+    return Le32(b);
+  }
+
+  bool ReadHeader(bool central, uint64_t signatureOffset) {
+    auto entry = std::make_unique<Entry>();
+    Entry& e = *entry;
+    uint8_t b[42];
+    const uint8_t* p = b;
+    if (!a_.ReadExact(b, central ? 42 : 26)) return false;
+    if (central) {
+      e.versionMadeBy = Le16(p);
+      p += 2;
+    }
+    e.versionNeeded = Le16(p);
+    e.flags = Le16(p + 2);
+    e.method = Le16(p + 4);
+    e.modTime = Le16(p + 6);
+    e.modDate = Le16(p + 8);
+    e.crc32 = Le32(p + 10);
+    e.compressedSize = Le32(p + 14);
+    e.uncompressedSize = Le32(p + 18);
+    e.nameLength = Le16(p + 22);
+    e.extraLength = Le16(p + 24);
+    if (central) {
+      e.commentLength = Le16(p + 26);
+      e.diskStart = Le16(p + 28);
+      e.internalAttributes = Le16(p + 30);
+      e.externalAttributes = Le32(p + 32);
+      e.localHeaderOffset = Le32(p + 36);
+    } else {
+      e.localHeaderOffset = signatureOffset;
+      e.fromLocalHeader = true;
+    }
+    e.rawName.assign(e.nameLength, '\0');
+    if (e.nameLength > 0 && !a_.ReadExact(e.rawName.data(), e.nameLength)) return false;
+    if (e.extraLength > a_.extraCapacity_ || !a_.extraBuffer_) {
+      a_.extraBuffer_.reset(new uint8_t[std::max<uint16_t>(e.extraLength, 1)]);
+      a_.extraCapacity_ = e.extraLength;
+    }
+    const uint8_t* extra = a_.extraBuffer_.get();
+    if (e.extraLength > 0 && !a_.ReadExact(a_.extraBuffer_.get(), e.extraLength)) return false;
+    e.name = DecodeEntryName(e.rawName, e.flags, extra, e.extraLength);
+    // The key comes from the name as decoded, before "/" becomes "\": a leading "./"
+    // is not the ".\" prefix that NormalizeEntryKey strips.
+    std::u16string key = NormalizeEntryKey(e.name);
+    std::replace(e.name.begin(), e.name.end(), u'/', u'\\');
+    // Markers are honoured whatever versionNeeded says: some writers set 45 only for
+    // the data descriptor's layout, others forget it.
+    ApplyZip64(e, central, extra);
+    if (central) {
+      e.rawComment.assign(e.commentLength, '\0');
+      if (e.commentLength > 0 && !a_.ReadExact(e.rawComment.data(), e.commentLength)) {
+        return false;
+      }
+    } else if (!SkipLocalData(e)) {
+      return false;
+    }
+    e.ordinal = static_cast<uint32_t>(a_.entries_.size());
+    if (!key.empty() && key.size() <= Archive::kMaxKeyLength) {
+      a_.index_.emplace(std::move(key), a_.entries_.size());  // the earlier entry keeps a key
+    }
+    a_.entries_.push_back(std::move(entry));
+    return true;
+  }
+
+  void ApplyZip64(Entry& e, bool central, const uint8_t* extra) {
+    bool wanted = e.uncompressedSize == 0xFFFFFFFFu || e.compressedSize == 0xFFFFFFFFu ||
+                  (central && (e.localHeaderOffset == 0xFFFFFFFFu || e.diskStart == 0xFFFF));
+    if (!wanted && e.versionNeeded < 45) return;
+    size_t pos = 0;
+    while (pos + 4 <= e.extraLength) {
+      uint16_t id = Le16(extra + pos);
+      size_t size = Le16(extra + pos + 2);
+      if (id == 0x0001) {
+        if (pos + 4 + size > e.extraLength) return;
+        const uint8_t* d = extra + pos + 4;
+        const uint8_t* end = d + size;
+        auto take64 = [&](uint64_t& field) {
+          if (end - d < 8) return;
+          field = Le64(d);
+          d += 8;
+        };
+        if (central) {
+          if (e.uncompressedSize == 0xFFFFFFFFu) take64(e.uncompressedSize);
+          if (e.compressedSize == 0xFFFFFFFFu) take64(e.compressedSize);
+          if (e.localHeaderOffset == 0xFFFFFFFFu) take64(e.localHeaderOffset);
+          if (e.diskStart == 0xFFFF && end - d >= 4) e.diskStart = Le32(d);
+        } else if (e.uncompressedSize == 0xFFFFFFFFu || e.compressedSize == 0xFFFFFFFFu) {
+          if (end - d >= 16) {
+            e.uncompressedSize = Le64(d);
+            e.compressedSize = Le64(d + 8);
+          }
+        }
+        return;
+      }
+      pos += 4 + size;
+    }
+  }
+
+  bool SkipLocalData(Entry& e) {
+    uint64_t dataStart = a_.reader_->Tell();
+    bool streamed = (e.flags & 0x0008) && e.compressedSize == 0;
+    if (streamed) return FindStreamedEnd(e, dataStart);
+    if (!Skip(e.compressedSize)) return false;
+    if (!(e.flags & 0x0008)) return true;
+    uint32_t value;
+    if (!ReadU32(value)) return false;
+    if (value == kDataDescriptor && !ReadU32(value)) return false;
+    e.crc32 = value;
+    uint8_t b[8];
+    if (!a_.ReadExact(b, 8)) return false;
+    e.compressedSize = Le32(b);
+    e.uncompressedSize = Le32(b + 4);
+    return true;
+  }
+
+  // A streamed entry's local header has no sizes: the data ends where the deflate stream
+  // ends, or (stored) where a data descriptor names the distance from the data's start.
+  bool FindStreamedEnd(Entry& e, uint64_t dataStart) {
+    uint64_t end = 0;
+    if (e.method == 8) {
+      if (!InflateToEnd(dataStart, e.compressedSize, e.uncompressedSize)) return false;
+      end = dataStart + e.compressedSize;
+    } else if (e.method == 0) {
+      if (!ScanForDescriptor(dataStart, end)) return false;
+      e.compressedSize = e.uncompressedSize = end - dataStart;
+    } else {
+      a_.SetError(FDIERROR_BAD_COMPR_TYPE, e.name);
+      return false;
+    }
+    // The descriptor: optional signature, CRC-32, then 32-bit or (ZIP64) 64-bit sizes.
+    uint8_t b[24] = {};
+    uint32_t got = 0;
+    if (!a_.SeekTo(end) || !a_.reader_->Read(b, sizeof(b), got)) return false;
+    uint32_t at = Le32(b) == kDataDescriptor ? 4 : 0;
+    e.crc32 = Le32(b + at);
+    bool wide = Le32(b + at + 4) != static_cast<uint32_t>(e.compressedSize) &&
+                Le64(b + at + 4) == e.compressedSize;
+    return a_.SeekTo(end + at + (wide ? 20 : 12));
+  }
+
+  bool InflateToEnd(uint64_t dataStart, uint64_t& consumed, uint64_t& produced) {
+    z_stream s = {};
+    if (inflateInit2(&s, -MAX_WBITS) != Z_OK || !a_.SeekTo(dataStart)) {
+      inflateEnd(&s);
+      if (Ok()) a_.SetError(ERROR_FLATE, static_cast<uint32_t>(Z_MEM_ERROR), VolumeName());
+      return false;
+    }
+    int result = Z_OK;
+    while (result == Z_OK) {
+      uint32_t got = 0;
+      if (!a_.reader_->Read(a_.inBuffer_.get(), Archive::kInBufferSize, got) || got == 0) {
+        result = Z_BUF_ERROR;
+        break;
+      }
+      s.next_in = a_.inBuffer_.get();
+      s.avail_in = got;
+      while (s.avail_in > 0 && result == Z_OK) {
+        s.next_out = a_.outBuffer_.get();
+        s.avail_out = Archive::kOutBufferSize;
+        result = inflate(&s, Z_NO_FLUSH);
+        if (result == Z_BUF_ERROR) result = Z_OK;
+      }
+    }
+    consumed = s.total_in;
+    produced = s.total_out;
+    inflateEnd(&s);
+    if (result != Z_STREAM_END) {
+      a_.SetError(ERROR_FLATE, static_cast<uint32_t>(result), VolumeName());
+      return false;
+    }
+    return true;
+  }
+
+  bool ScanForDescriptor(uint64_t dataStart, uint64_t& end) {
+    uint8_t* buffer = a_.inBuffer_.get();
+    uint64_t blockStart = dataStart;
+    for (;;) {
+      uint32_t got = 0;
+      if (!a_.SeekTo(blockStart)) return false;
+      if (!a_.reader_->Read(buffer, Archive::kInBufferSize, got) || got < 16) break;
+      for (uint32_t i = 0; i + 16 <= got; ++i) {
+        if (Le32(buffer + i) != kDataDescriptor) continue;
+        uint64_t distance = blockStart + i - dataStart;
+        if (Le32(buffer + i + 8) == static_cast<uint32_t>(distance) ||
+            (i + 20 <= got && Le64(buffer + i + 8) == distance)) {
+          end = blockStart + i;
+          return true;
+        }
+      }
+      // Blocks overlap by 16 bytes so a descriptor across their border is seen whole.
+      blockStart += got - 15;
+    }
+    a_.SetError(ERROR_READ_FILE, VolumeName());
+    return false;
+  }
+
+  Archive& a_;
+};
+
+void Archive::LoadDirectory() {
+  if (!reader_ || currentVolume_ < 0) {
+    SetError(AZERR_INVALIDSTATE, name_);
+    return;
+  }
+  DirectoryReader(*this).Run();
+}
+
+}  // namespace amzip
