@@ -51,6 +51,7 @@ class Pool {
 // Set by the pool's destructor at exit. Constant-initialised and trivially destructible,
 // so it is readable by every static destructor that runs after the pool's.
 std::atomic<bool> g_destroyed{false};
+Chunk* g_keptChunks = nullptr;
 
 // The lock is created on first use and never destroyed: a release racing with exit
 // must still find a valid lock.
@@ -64,10 +65,25 @@ Pool& ThePool() {
   return pool;
 }
 
+// Chunks that still hold counters stay allocated: objects in static storage that are
+// destroyed after the pool (or threads still running at exit) decrement their counter in
+// place before they call FreeCounter, and must not write into freed memory. The
+// process is ending, so only the memory of entirely free chunks is worth returning.
 Pool::~Pool() {
   LockGuard guard(PoolLock());
-  for (size_t i = 0; i < count; ++i) std::free(chunks[i].memory);
-  std::free(chunks);
+  size_t kept = 0;
+  for (size_t i = 0; i < count; ++i) {
+    if (chunks[i].blocksAvailable == kBlocksPerChunk) {
+      std::free(chunks[i].memory);
+    } else {
+      chunks[kept++] = chunks[i];
+    }
+  }
+  if (kept == 0) {
+    std::free(chunks);
+  } else {
+    g_keptChunks = chunks;  // still reachable, so leak checkers see no leak
+  }
   chunks = nullptr;
   count = capacity = 0;
   allocChunk = deallocChunk = emptyChunk = kNone;
