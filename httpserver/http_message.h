@@ -1,0 +1,62 @@
+// HttpMessage: the headers, status and reason of one HTTP request or response, and
+// FormatHttpDate, the fixed-width HTTP date text.
+//
+// Parsing is a pure function of the given text: it never reads past it, throws nothing
+// of its own and accepts any bytes (hostile input included). Header names compare
+// ignoring ASCII case; values keep their bytes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace storage {
+
+class HttpMessage {
+ public:
+  // An empty text gives 200 "OK" without headers; any other text is parsed: the first
+  // line (a response status line sets status and reason), then every "\r\n"-ended line
+  // up to the last "\r\n" as a header line; lines starting with white space continue
+  // the previous header.
+  explicit HttpMessage(const std::string& raw = std::string());
+
+  // Value of the first header named name (ignoring case); empty when absent.
+  std::string Get(const std::string& name) const;
+  bool Has(const std::string& name) const;
+  // Replaces the first header of that name in place, or appends the pair.
+  void Set(const std::string& name, const std::string& value);
+  // Erases the first header of that name.
+  void Remove(const std::string& name);
+  // "HTTP/1.1 <status> <reason>\r\n", "name: value\r\n" for every header, "\r\n".
+  std::string Serialize() const;
+
+  std::vector<std::pair<std::string, std::string>> headers;
+  int32_t status = 200;
+  std::string reason = "OK";
+
+ private:
+  void Parse(const std::string& raw);
+};
+
+bool EqualsNoCaseA(const std::string& a, const std::string& b);
+
+// Calendar time in UTC, in the fields of the Windows SYSTEMTIME it stands for.
+struct HttpTime {
+  uint16_t year = 1970;
+  uint16_t month = 1;      // 1..12
+  uint16_t dayOfWeek = 4;  // 0 = Sunday
+  uint16_t day = 1;
+  uint16_t hour = 0;
+  uint16_t minute = 0;
+  uint16_t second = 0;
+};
+
+// "Mon, 23 Jul 2012 10:20:30 GMT". Out-of-range day or month indexes give "???".
+std::string FormatHttpDate(const HttpTime& time);
+// The calendar form of a count of seconds since 1970-01-01 UTC.
+HttpTime HttpTimeFromUnix(int64_t seconds);
+// The current UTC time.
+HttpTime CurrentHttpTime();
+
+}  // namespace storage

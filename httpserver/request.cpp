@@ -1,0 +1,77 @@
+#include "httpserver/request.h"
+
+#include "utils/url.h"
+
+namespace storage {
+
+size_t FindHeaderEnd(const std::string& buffer, size_t searchFrom) {
+  size_t at = buffer.find("\r\n\r\n", searchFrom);
+  return at == std::string::npos ? at : at + 4;
+}
+
+RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength) {
+  RequestLine line;
+  size_t blank = request.find(' ');
+  if (blank == std::string::npos) {
+    line.verdict = RequestVerdict::kBadRequest;
+    return line;
+  }
+  size_t targetEnd = request.find_first_of(std::string(" \t\r\n", 4), blank + 1);
+  if (targetEnd == std::string::npos) return line;  // kNoResponse
+
+  std::string method = request.substr(0, blank);
+  if (method == "GET") {
+    line.method = RequestMethod::kGet;
+  } else if (method == "HEAD") {
+    line.method = RequestMethod::kHead;
+  } else if (method == "POST") {
+    line.method = RequestMethod::kPost;
+  } else {
+    line.verdict = RequestVerdict::kNotAllowed;
+    return line;
+  }
+
+  std::string target = request.substr(blank + 1, targetEnd - blank - 1);
+  size_t query = target.find('?');
+  if (query != std::string::npos) target.resize(query);
+  std::string path = utils::PercentDecode(target);
+  if (!path.empty() && path[0] == '/') path.erase(0, 1);
+  if (path.size() < runPrefixLength) return line;  // kNoResponse
+  path.erase(0, runPrefixLength);
+  line.path = std::move(path);
+  line.verdict = RequestVerdict::kServe;
+  return line;
+}
+
+std::string RewriteWebAppPath(const std::string& path) {
+  // Equivalent to searching "^_WA_/(.*?)/(.*)" and taking the second group: '.' matches
+  // neither CR nor LF, so the first segment may not hold them and the rest stops at them.
+  static const std::string kPrefix = "_WA_/";
+  if (path.compare(0, kPrefix.size(), kPrefix) != 0) return path;
+  size_t p = kPrefix.size();
+  while (p < path.size() && path[p] != '/') {
+    if (path[p] == '\r' || path[p] == '\n') return path;
+    ++p;
+  }
+  if (p >= path.size()) return path;
+  size_t restEnd = path.find_first_of("\r\n", p + 1);
+  if (restEnd == std::string::npos) restEnd = path.size();
+  return path.substr(p + 1, restEnd - p - 1);
+}
+
+std::string RequestBody(const std::string& request, bool forPost) {
+  size_t end = FindHeaderEnd(request);
+  if (end == std::string::npos) return std::string();
+  std::string body = request.substr(end);
+  if (forPost) {
+    size_t nul = body.find('\0');
+    if (nul != std::string::npos) body.resize(nul);
+  }
+  return body;
+}
+
+bool IsSafeHeaderValue(const std::string& value) {
+  return value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
+}
+
+}  // namespace storage

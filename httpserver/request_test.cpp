@@ -1,0 +1,99 @@
+#include "httpserver/request.h"
+
+#include <gtest/gtest.h>
+
+namespace storage {
+namespace {
+
+TEST(FindHeaderEnd, FindsFirstBlankLine) {
+  EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\r\n\r\nbody"), 18u);
+  EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\r\n\r"), std::string::npos);
+  EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\n\n"), std::string::npos);
+  EXPECT_EQ(FindHeaderEnd("ab\r\n\r\n", 2), 6u);
+}
+
+TEST(ParseRequestLine, Verdicts) {
+  struct Case {
+    const char* request;
+    RequestVerdict verdict;
+  } cases[] = {
+      {"GET\r\n\r\n", RequestVerdict::kBadRequest},
+      {"GET /x", RequestVerdict::kNoResponse},  // no end of the target
+      {"PUT /1a2b/x HTTP/1.1\r\n\r\n", RequestVerdict::kNotAllowed},
+      {"DELETE /1a2b/x HTTP/1.1\r\n\r\n", RequestVerdict::kNotAllowed},
+      {"get /1a2b/x HTTP/1.1\r\n\r\n", RequestVerdict::kNotAllowed},
+      {"GET\t/1a2b/x HTTP/1.1\r\n\r\n", RequestVerdict::kNotAllowed},  // method "GET\t/1a2b/x"
+      {"GET / HTTP/1.1\r\n\r\n", RequestVerdict::kNoResponse},         // shorter than the prefix
+      {"GET /1a2b/ HTTP/1.1\r\n\r\n", RequestVerdict::kServe},
+      {"HEAD /1a2b/x HTTP/1.1\r\n\r\n", RequestVerdict::kServe},
+      {"POST /1a2b/x HTTP/1.1\r\n\r\n", RequestVerdict::kServe},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(ParseRequestLine(c.request, 5).verdict, c.verdict) << c.request;
+  }
+}
+
+TEST(ParseRequestLine, PathDerivation) {
+  struct Case {
+    const char* request;
+    const char* path;
+  } cases[] = {
+      {"GET /1a2b/dir%20a/b.txt?x=1 HTTP/1.1\r\n", "dir a/b.txt"},
+      {"GET /1a2b/a%2 HTTP/1.1\r\n", "a"},
+      {"GET /1a2b/a+b%2fc HTTP/1.1\r\n", "a+b/c"},
+      {"GET 1a2b/x HTTP/1.1\r\n", "x"},   // no leading '/'
+      {"GET /zzzz/x HTTP/1.1\r\n", "x"},  // the prefix is cut by length only
+      {"HEAD /1a2b/%C3%A9t%C3%A9.html HTTP/1.1\r\n", "\xC3\xA9t\xC3\xA9.html"},
+      {"GET /1a2b/x?y/z.mp4 HTTP/1.1\r\n", "x"},
+  };
+  for (const Case& c : cases) {
+    RequestLine line = ParseRequestLine(c.request, 5);
+    EXPECT_EQ(line.verdict, RequestVerdict::kServe) << c.request;
+    EXPECT_EQ(line.path, c.path) << c.request;
+  }
+  EXPECT_EQ(ParseRequestLine("HEAD /1a2b/x HTTP/1.1\r\n", 5).method, RequestMethod::kHead);
+  EXPECT_EQ(ParseRequestLine("POST /1a2b/x HTTP/1.1\r\n", 5).method, RequestMethod::kPost);
+  EXPECT_EQ(ParseRequestLine("GET /x HTTP/1.1\r\n", 0).path, "x");
+}
+
+TEST(ParseRequestLine, EveryPrefixOfARequestIsSafe) {
+  const std::string full = "GET /1a2b/dir%20a/b.txt?x=1 HTTP/1.1\r\nHost: h\r\n\r\n";
+  for (size_t n = 0; n <= full.size(); ++n) {
+    RequestLine line = ParseRequestLine(full.substr(0, n), 5);
+    if (n < 4) {
+      EXPECT_EQ(line.verdict, RequestVerdict::kBadRequest) << n;
+    } else if (n < 28) {
+      EXPECT_EQ(line.verdict, RequestVerdict::kNoResponse) << n;
+    } else {
+      EXPECT_EQ(line.path, "dir a/b.txt") << n;
+    }
+  }
+}
+
+TEST(RewriteWebAppPath, DropsMarkerAndFirstSegment) {
+  EXPECT_EQ(RewriteWebAppPath("_WA_/abc/page.html"), "page.html");
+  EXPECT_EQ(RewriteWebAppPath("_WA_//page.html"), "page.html");
+  EXPECT_EQ(RewriteWebAppPath("_WA_/abc/d/e.js"), "d/e.js");
+  EXPECT_EQ(RewriteWebAppPath("_WA_/abc"), "_WA_/abc");
+  EXPECT_EQ(RewriteWebAppPath("x/_WA_/abc/p"), "x/_WA_/abc/p");
+  EXPECT_EQ(RewriteWebAppPath("_wa_/abc/p"), "_wa_/abc/p");
+  EXPECT_EQ(RewriteWebAppPath("_WA_/a\nb/p"), "_WA_/a\nb/p");
+  EXPECT_EQ(RewriteWebAppPath("_WA_/a/p\nq"), "p");
+}
+
+TEST(RequestBody, CutAtNulForPost) {
+  const std::string req("POST / HTTP/1.1\r\n\r\nab\0cd", 24);
+  EXPECT_EQ(RequestBody(req, true), "ab");
+  EXPECT_EQ(RequestBody(req, false), std::string("ab\0cd", 5));
+  EXPECT_EQ(RequestBody("GET / HTTP/1.1\r\n", true), "");
+}
+
+TEST(IsSafeHeaderValue, RejectsLineBreaksAndNul) {
+  EXPECT_TRUE(IsSafeHeaderValue("abc def"));
+  EXPECT_FALSE(IsSafeHeaderValue("a\rb"));
+  EXPECT_FALSE(IsSafeHeaderValue("a\nSet-Cookie: x"));
+  EXPECT_FALSE(IsSafeHeaderValue(std::string("a\0b", 3)));
+}
+
+}  // namespace
+}  // namespace storage

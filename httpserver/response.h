@@ -1,0 +1,60 @@
+// The pure part of answering a request: the short status response, byte ranges, the
+// entity tag, and the choice of headers for a full response. Nothing here touches a
+// socket or a stream; the connection feeds in sizes and sends out the results.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "httpserver/http_message.h"
+
+namespace storage {
+
+// "HTTP/1.1 <code>\r\n" + extra + "\r\n"; extra holds complete header lines.
+std::string StatusResponse(int code, const std::string& extra = std::string());
+
+// The first range of a "bytes=" value against an entry of size bytes (size > 0), read
+// the way the C runtime's decimal conversion reads numbers. end is capped at size - 1.
+struct ByteRange {
+  int64_t start = 0;
+  int64_t end = 0;
+};
+ByteRange EvaluateRange(const std::string& rangeValue, uint64_t size);
+
+// The entity tag derived from a "Last-Modified" text (every other character, blanks
+// skipped, each as "%X" of its signed code); a fixed tag when the text is empty.
+std::string ComputeETag(const std::string& lastModified);
+
+// "video/..." or "audio/..." (case ignored).
+bool IsMediaType(const std::string& contentType);
+bool IsNavigationType(const std::string& contentType);
+
+struct ServeOptions {
+  int64_t maxAge = 5;  // seconds of the "max-age=" directive
+  HttpTime now;        // for "Date"
+};
+
+// What the connection does after PrepareServe.
+struct ServePlan {
+  // When set, statusText is the whole answer (a refused range) and nothing else is sent.
+  bool statusOnly = false;
+  std::string statusText;
+  uint64_t start = 0;          // first body byte; the stream is positioned there
+  uint64_t size = 0;           // the stream's size
+  uint64_t contentLength = 0;  // bytes of body to send
+};
+
+// Adds the headers of a full response to response: for media and ranged requests the
+// date, "Accept-Ranges", "Connection", the echoed "X-Playback-Session-Id", the entity
+// tag and "Content-Range"; otherwise the caching directive; the cross-origin pair when
+// the request has "Origin". A stream of 0 bytes, or a navigation document, gets only the
+// cross-origin pair.
+ServePlan PrepareServe(const HttpMessage& request, HttpMessage& response, uint64_t size,
+                       const std::string& lastModified, const ServeOptions& options);
+
+// Finishes the response (206 when only part is sent, "Content-Length", "Last-Modified")
+// and returns its header text.
+std::string BuildResponseHead(HttpMessage& response, uint64_t size, uint64_t contentLength,
+                              const std::string& lastModified);
+
+}  // namespace storage

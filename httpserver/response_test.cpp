@@ -1,0 +1,190 @@
+#include "httpserver/response.h"
+
+#include <gtest/gtest.h>
+
+namespace storage {
+namespace {
+
+const HttpTime kNow{2024, 3, 3, 13, 14, 41, 56};
+const char kLastModified[] = "Mon, 23 Jul 2012 10:20:30 GMT";
+
+TEST(StatusResponse, WireForm) {
+  EXPECT_EQ(StatusResponse(404), "HTTP/1.1 404\r\n\r\n");
+  EXPECT_EQ(StatusResponse(405, "Allow: GET, POST, HEAD\r\n"),
+            "HTTP/1.1 405\r\nAllow: GET, POST, HEAD\r\n\r\n");
+}
+
+TEST(EvaluateRange, Table) {
+  struct Case {
+    const char* value;
+    uint64_t size;
+    int64_t start, end;
+  } cases[] = {
+      {"bytes=100-199", 1000, 100, 199},  {"bytes=-100", 1000, 900, 999},
+      {"bytes=0-", 1000, 0, 999},         {"bytes=0-0", 1000, 0, 999},
+      {"bytes=500-5000", 1000, 500, 999}, {"bytes=0-10,20-30", 1000, 0, 10},
+      {"bytes=700", 1000, 700, 999},      {"bytes=-5000", 1000, 0, 999},
+      {"bytes= 5 -7", 1000, 5, 7},        {"bytes=x-y", 1000, 0, 999},
+      {"bytes=2000-", 1000, 2000, 999},   {"bytes=99999999999999999999-", 10, INT64_MAX, 9},
+      {"bytes=-0", 1000, 1000, 999},
+  };
+  for (const Case& c : cases) {
+    ByteRange r = EvaluateRange(c.value, c.size);
+    EXPECT_EQ(r.start, c.start) << c.value;
+    EXPECT_EQ(r.end, c.end) << c.value;
+  }
+}
+
+TEST(ComputeETag, FromLastModified) {
+  EXPECT_EQ(ComputeETag(kLastModified), "4D6E334A6C323130323A304754");
+  EXPECT_EQ(ComputeETag(""), "4D6F6E2C32334A756C32303");
+  EXPECT_EQ(ComputeETag("\xE9"
+                        "a"),
+            "FFFFFFE9");
+}
+
+TEST(ContentKinds, MediaAndNavigation) {
+  EXPECT_TRUE(IsMediaType("video/mp4"));
+  EXPECT_TRUE(IsMediaType("AUDIO/x-wav"));
+  EXPECT_FALSE(IsMediaType("video"));
+  EXPECT_FALSE(IsMediaType("text/html"));
+  EXPECT_TRUE(IsNavigationType("application/x-morvane-navigation"));
+  EXPECT_FALSE(IsNavigationType("Application/x-morvane-navigation"));
+}
+
+HttpMessage ProviderResponse(const char* type, uint64_t size) {
+  HttpMessage r;
+  r.Set("Content-Type", type);
+  r.Set("Content-Length", std::to_string(size));
+  r.Set("Last-Modified", kLastModified);
+  return r;
+}
+
+std::string Head(const std::string& request, HttpMessage response, uint64_t size,
+                 ServePlan* planOut = nullptr, int64_t maxAge = 5) {
+  HttpMessage req(request);
+  ServeOptions options;
+  options.now = kNow;
+  options.maxAge = maxAge;
+  ServePlan plan = PrepareServe(req, response, size, kLastModified, options);
+  if (planOut) *planOut = plan;
+  if (plan.statusOnly) return plan.statusText;
+  return BuildResponseHead(response, plan.size, plan.contentLength, kLastModified);
+}
+
+TEST(PrepareServe, PlainPageGetsCachingOnly) {
+  EXPECT_EQ(Head("GET /a.html HTTP/1.1\r\n\r\n", ProviderResponse("text/html", 1234), 1234),
+            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 1234\r\n"
+            "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\nCache-Control: max-age=5\r\n\r\n");
+  EXPECT_NE(Head("GET / HTTP/1.1\r\n\r\n", ProviderResponse("text/html", 9), 9, nullptr, 3600)
+                .find("Cache-Control: max-age=3600\r\n"),
+            std::string::npos);
+}
+
+TEST(PrepareServe, ExistingCacheControlIsKept) {
+  HttpMessage r = ProviderResponse("text/css", 10);
+  r.Set("Cache-Control", "no-store");
+  r.Set("ETag", "x");
+  std::string head = Head("GET / HTTP/1.1\r\n\r\n", r, 10);
+  EXPECT_NE(head.find("Cache-Control: no-store\r\n"), std::string::npos);
+  EXPECT_NE(head.find("ETag: x\r\n"), std::string::npos);
+}
+
+TEST(PrepareServe, VideoGetsDateRangesAndTag) {
+  EXPECT_EQ(Head("GET /v.mp4 HTTP/1.1\r\nX-Playback-Session-Id: AB-12\r\n\r\n",
+                 ProviderResponse("video/mp4", 1000), 1000),
+            "HTTP/1.1 200 OK\r\nContent-Type: video/mp4\r\nContent-Length: 1000\r\n"
+            "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\n"
+            "Date: Wed, 13 Mar 2024 14:41:56 GMT\r\nAccept-Ranges: bytes\r\n"
+            "Connection: keep-alive\r\nX-Playback-Session-Id: AB-12\r\n"
+            "ETag: 4D6E334A6C323130323A304754\r\n\r\n");
+}
+
+TEST(PrepareServe, SessionIdWithLineBreakIsNotEchoed) {
+  std::string head = Head("GET /v.mp4 HTTP/1.1\r\nX-Playback-Session-Id: a\nSet-Cookie: x\r\n\r\n",
+                          ProviderResponse("video/mp4", 1000), 1000);
+  EXPECT_EQ(head.find("Set-Cookie"), std::string::npos);
+  EXPECT_EQ(head.find("X-Playback-Session-Id"), std::string::npos);
+}
+
+TEST(PrepareServe, Ranges) {
+  struct Case {
+    const char* range;
+    const char* status;
+    const char* contentRange;
+    uint64_t start, length;
+  } cases[] = {
+      {"bytes=100-199", "HTTP/1.1 206 Partial Content\r\n", "bytes 100-199/1000", 100, 100},
+      {"bytes=-100", "HTTP/1.1 206 Partial Content\r\n", "bytes 900-999/1000", 900, 100},
+      {"bytes=0-", "HTTP/1.1 200 OK\r\n", "bytes 0-999/1000", 0, 1000},
+      {"bytes=0-0", "HTTP/1.1 200 OK\r\n", "bytes 0-999/1000", 0, 1000},
+      {"bytes=500-5000", "HTTP/1.1 206 Partial Content\r\n", "bytes 500-999/1000", 500, 500},
+  };
+  for (const Case& c : cases) {
+    ServePlan plan;
+    std::string head = Head(std::string("GET /a.txt HTTP/1.1\r\nRange: ") + c.range + "\r\n\r\n",
+                            ProviderResponse("text/plain", 1000), 1000, &plan);
+    EXPECT_EQ(head.substr(0, head.find("\r\n") + 2), c.status) << c.range;
+    EXPECT_NE(head.find(std::string("Content-Range: ") + c.contentRange + "\r\n"),
+              std::string::npos)
+        << head;
+    EXPECT_NE(head.find("Content-Length: " + std::to_string(c.length) + "\r\n"), std::string::npos)
+        << head;
+    EXPECT_EQ(head.find("Cache-Control"), std::string::npos);
+    EXPECT_NE(head.find("Accept-Ranges: bytes\r\n"), std::string::npos);
+    EXPECT_EQ(plan.start, c.start);
+    EXPECT_EQ(plan.contentLength, c.length);
+  }
+}
+
+TEST(PrepareServe, UnsatisfiableRangesGet416) {
+  for (const char* range :
+       {"bytes=1000-", "bytes=2000-3000", "bytes=600-500", "bytes=-0", "bytes= -5-10"}) {
+    ServePlan plan;
+    std::string text = Head(std::string("GET /a HTTP/1.1\r\nRange: ") + range + "\r\n\r\n",
+                            ProviderResponse("video/mp4", 1000), 1000, &plan);
+    EXPECT_TRUE(plan.statusOnly) << range;
+    EXPECT_EQ(text, "HTTP/1.1 416\r\nContent-Range: bytes */1000\r\n\r\n") << range;
+  }
+}
+
+TEST(PrepareServe, RangeNotInBytesIsIgnored) {
+  for (const char* range : {"items=0-5", "Bytes=0-5", "bytes="}) {
+    std::string head = Head(std::string("GET /a HTTP/1.1\r\nRange: ") + range + "\r\n\r\n",
+                            ProviderResponse("text/plain", 1000), 1000);
+    EXPECT_EQ(head.find("Content-Range"), std::string::npos) << range;
+    EXPECT_NE(head.find("Cache-Control: max-age=5"), std::string::npos) << range;
+  }
+}
+
+TEST(PrepareServe, CrossOriginPairOnEveryKind) {
+  for (uint64_t size : {0, 10}) {
+    for (const char* type : {"text/html", "video/mp4", "application/x-morvane-navigation"}) {
+      std::string head = Head("GET /a HTTP/1.1\r\nOrigin: http://evil.example\r\n\r\n",
+                              ProviderResponse(type, size), size);
+      EXPECT_NE(head.find("Access-Control-Allow-Origin: *\r\nVary: Origin\r\n"), std::string::npos)
+          << type << size;
+    }
+  }
+}
+
+TEST(PrepareServe, EmptyEntryAndNavigationGetNoServerHeaders) {
+  for (auto [type, size] : {std::pair<const char*, uint64_t>{"video/mp4", 0},
+                            {"application/x-morvane-navigation", 50}}) {
+    std::string head =
+        Head("GET /a HTTP/1.1\r\nRange: bytes=1-2\r\n\r\n", ProviderResponse(type, size), size);
+    for (const char* absent : {"Date", "ETag", "Accept-Ranges", "Cache-Control", "Content-Range"}) {
+      EXPECT_EQ(head.find(absent), std::string::npos) << type << " " << absent;
+    }
+  }
+}
+
+TEST(BuildResponseHead, DropsTransferEncodingKeepsLengthOfEmpty) {
+  HttpMessage r;
+  r.Set("Transfer-Encoding", "chunked");
+  r.Set("Content-Length", "0");
+  EXPECT_EQ(BuildResponseHead(r, 0, 0, ""), "HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n");
+}
+
+}  // namespace
+}  // namespace storage
