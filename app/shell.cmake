@@ -5,8 +5,18 @@ cx_library(cx_app
     command_line.cpp
     control_entries.cpp
     server_record.cpp
+    trace_hook.cpp
+  PLATFORM
+    browser
+    instance_lock
+    server_registry
+    shell_platform
   DEPS cx_utils
 )
+if(NOT WIN32)
+  cx_sources(cx_app runtime_folder_posix.cpp)
+endif()
+
 cx_add_test(app_tests LIBS cx_app SOURCES
   browser_command_test.cpp
   command_line_test.cpp
