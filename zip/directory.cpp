@@ -221,7 +221,26 @@ class DirectoryReader {
         break;
       }
     }
-    FindShiftedDirectory(recordOffset);
+    uint64_t directoryEnd = recordOffset;
+    if (!ReadZip64Fields(recordOffset, directoryEnd)) return false;
+    FindShiftedDirectory(directoryEnd);
+    return true;
+  }
+
+  // Writers such as zip -fz put the ZIP64 marker in the end record's 32-bit fields even
+  // when the values fit; the real values are then in the ZIP64 end record, found through
+  // its locator just before the end record.
+  bool ReadZip64Fields(uint64_t recordOffset, uint64_t& directoryEnd) {
+    if (recordOffset < 20 + 56 || SignatureAt(recordOffset - 20) != kZip64Locator) return true;
+    uint64_t zip64End = recordOffset - 20 - 56;  // a record without extensible data
+    if (SignatureAt(zip64End) != kZip64End) return true;
+    directoryEnd = zip64End;
+    bool marked = a_.cdSize_ == 0xFFFFFFFFu || a_.cdOffset_ == 0xFFFFFFFFu;
+    if (!marked) return true;
+    uint8_t b[52];
+    if (!a_.ReadExact(b, sizeof(b))) return false;
+    if (a_.cdSize_ == 0xFFFFFFFFu) a_.cdSize_ = Le64(b + 36);
+    if (a_.cdOffset_ == 0xFFFFFFFFu) a_.cdOffset_ = Le64(b + 44);
     return true;
   }
 
@@ -229,10 +248,10 @@ class DirectoryReader {
   // count from the start of the program file) has offsets that miss the directory by the
   // shift. The directory ends where the end record begins, so its real start is the end
   // record's position minus its size; the difference applies to every local header.
-  void FindShiftedDirectory(uint64_t recordOffset) {
+  void FindShiftedDirectory(uint64_t directoryEnd) {
     if (a_.memData_ == nullptr && a_.volumes_.size() != 1) return;
-    if (a_.cdSize_ > recordOffset) return;
-    uint64_t actual = recordOffset - a_.cdSize_;
+    if (a_.cdSize_ > directoryEnd) return;
+    uint64_t actual = directoryEnd - a_.cdSize_;
     if (actual == a_.cdOffset_) return;
     uint32_t wanted = a_.cdSize_ == 0 ? kEndRecord : kCentralHeader;
     if (SignatureAt(a_.cdOffset_) == wanted) return;

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cwctype>
 #include <memory>
 #include <mutex>
@@ -98,6 +99,11 @@ std::u16string DecodeEntryName(const std::string& rawName, uint16_t flags, const
     }
     pos += 4 + size;
   }
+  // Many writers (Info-ZIP zip without Unicode support, older archivers on UTF-8
+  // systems) store UTF-8 names without the flag. Text in the OEM code page with bytes
+  // above 0x7F is almost never well-formed UTF-8, so such names are read as UTF-8.
+  bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (c & 0x80) == 0; });
+  if (!ascii && utils::IsValidUtf8(name)) return utils::Utf8ToWide(name);
   return utils::BytesToWide(name, utils::kCodePageOem);
 }
 
