@@ -6,7 +6,7 @@
 namespace storage {
 
 int WebSockServerHandler::OnOpen(const std::string&, WebSockConnectionI* connection) {
-  currentWebSocket = connection;
+  currentWebSocket.store(connection);
   return 0;
 }
 
@@ -15,7 +15,7 @@ int WebSockServerHandler::OnMessage(const std::string&, WebSockConnectionI*, con
 }
 
 int WebSockServerHandler::OnClose(WebSockConnectionI*) {
-  currentWebSocket = nullptr;
+  currentWebSocket.store(nullptr);
   return 0;
 }
 
@@ -102,13 +102,13 @@ WsHandshake BuildWsHandshake(const WsHeaderLookup& header, std::string_view afte
     // key3 is the eight bytes after the blank line. Fewer than eight means the rest is
     // still in flight: answering now would hash a short challenge.
     constexpr size_t kKey3Size = 8;
+    std::string origin = header("Origin").value_or("");
+    std::string host = header("Host").value_or("");
+    if (HasLineBreak(origin) || HasLineBreak(host)) return result;
     if (afterHeaders.size() < kKey3Size) {
       result.outcome = WsHandshake::Outcome::kNeedMore;
       return result;
     }
-    std::string origin = header("Origin").value_or("");
-    std::string host = header("Host").value_or("");
-    if (HasLineBreak(origin) || HasLineBreak(host)) return result;
     std::optional<std::string> digest = ComputeHixieDigest(
         header("Sec-WebSocket-Key1").value_or(""), header("Sec-WebSocket-Key2").value_or(""),
         afterHeaders.substr(0, kKey3Size));

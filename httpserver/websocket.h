@@ -8,6 +8,7 @@
 // the handler happen on the server's network thread (see websocket_session.h).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -52,7 +53,9 @@ class WebSockServerHandler : public WebSockHandlerI {
   // one remembered; an older one closing forgets it too).
   int OnClose(WebSockConnectionI* connection) override;
 
-  WebSockConnectionI* currentWebSocket = nullptr;  // not owned
+  // Not owned. Written on the network thread; atomic so that other threads (the shell,
+  // tests) may look at it.
+  std::atomic<WebSockConnectionI*> currentWebSocket{nullptr};
 };
 
 // Connection state after the handshake: the frame format in use.

@@ -132,6 +132,9 @@ TEST(WsHandshakeHixie, EchoedValuesWithLineBreaksAreRefused) {
               WsHandshake::Outcome::kRefused);
     EXPECT_EQ(BuildWsHandshake(Headers({{"Origin", "o"}, {"Host", origin}}), "12345678").outcome,
               WsHandshake::Outcome::kRefused);
+    // Refused at once, not after waiting for key3.
+    EXPECT_EQ(BuildWsHandshake(Headers({{"Origin", origin}, {"Host", "h"}}), "").outcome,
+              WsHandshake::Outcome::kRefused);
   }
 }
 
@@ -143,16 +146,16 @@ struct FakeConnection : WebSockConnectionI {
 TEST(WebSockServerHandler, RemembersTheLastOpenedConnection) {
   WebSockServerHandler handler;
   FakeConnection a, b;
-  EXPECT_EQ(handler.currentWebSocket, nullptr);
+  EXPECT_EQ(handler.currentWebSocket.load(), nullptr);
   EXPECT_EQ(handler.OnOpen("", &a), 0);
-  EXPECT_EQ(handler.currentWebSocket, &a);
+  EXPECT_EQ(handler.currentWebSocket.load(), &a);
   EXPECT_EQ(handler.OnOpen("", &b), 0);
-  EXPECT_EQ(handler.currentWebSocket, &b);
+  EXPECT_EQ(handler.currentWebSocket.load(), &b);
   EXPECT_EQ(handler.OnMessage("", &a, "ignored"), 0);
-  EXPECT_EQ(handler.currentWebSocket, &b);
+  EXPECT_EQ(handler.currentWebSocket.load(), &b);
   // Whichever connection closes, the remembered one is forgotten.
   EXPECT_EQ(handler.OnClose(&a), 0);
-  EXPECT_EQ(handler.currentWebSocket, nullptr);
+  EXPECT_EQ(handler.currentWebSocket.load(), nullptr);
 }
 
 }  // namespace
