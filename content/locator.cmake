@@ -6,6 +6,7 @@ cx_library(cx_content
   PLATFORM
     program_file
   DEPS
+    cx_zip
     cx_utils
 )
 

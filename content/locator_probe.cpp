@@ -7,6 +7,7 @@
 
 #include "content/piggyback.h"
 #include "content/runner_marker.h"
+#include "zip/archive.h"
 
 int main() {
   content::KeepRunnerMarker();
@@ -29,6 +30,11 @@ int main() {
   std::printf("found=1\nstart=%llu\nsize=%lu\ncrc=%08lx\n",
               static_cast<unsigned long long>(archive.GetStart()),
               static_cast<unsigned long>(archive.GetSize()), static_cast<unsigned long>(crc));
+  {
+    amzip::Archive zip;
+    int32_t code = archive.OpenArchive(zip);
+    std::printf("open=%d\nentries=%zu\n", int(code), zip.Entries().size());
+  }
   bool closed = archive.Close();
   std::printf("closed=%d\n", closed ? 1 : 0);
   return 0;

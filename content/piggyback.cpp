@@ -1,6 +1,7 @@
 #include "content/piggyback.h"
 
 #include "content/footer.h"
+#include "zip/archive.h"
 
 bool PiggyBackArchive::Open() { return file_.OpenSelf() && Locate(); }
 
@@ -28,4 +29,8 @@ bool PiggyBackArchive::Close() {
   size_ = 0;
   start_ = 0;
   return file_.Close();
+}
+
+int32_t PiggyBackArchive::OpenArchive(amzip::Archive& archive) const {
+  return archive.OpenMemory(data_, size_, u"ZIP");
 }

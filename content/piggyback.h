@@ -12,6 +12,10 @@
 
 #include "content/program_file.h"
 
+namespace amzip {
+class Archive;
+}
+
 class PiggyBackArchive {
  public:
   PiggyBackArchive() = default;
@@ -29,6 +33,10 @@ class PiggyBackArchive {
   // Unmaps the view, then closes the mapping, then the file; true when every release
   // succeeded. Also right after a failed Open, and when nothing was opened.
   bool Close();
+
+  // Opens archive over the located bytes: OpenMemory(data, size, "ZIP"). Returns its
+  // error code (0: opened cleanly); call after a successful Open.
+  int32_t OpenArchive(amzip::Archive& archive) const;
 
   const uint8_t* GetData() const { return data_; }
   uint32_t GetSize() const { return size_; }

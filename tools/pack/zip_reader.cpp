@@ -1,5 +1,7 @@
 #include "tools/pack/zip_reader.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 
 namespace pack {
@@ -36,6 +38,45 @@ constexpr char16_t kCp437High[128] = {
     0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4, 0x03A6, 0x0398, 0x03A9, 0x03B4,
     0x221E, 0x03C6, 0x03B5, 0x2229, 0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,
     0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0};
+
+bool IsUtf8(const std::string& s) {
+  for (size_t i = 0; i < s.size();) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    size_t extra = c < 0x80             ? 0
+                   : (c & 0xE0) == 0xC0 ? 1
+                   : (c & 0xF0) == 0xE0 ? 2
+                   : (c & 0xF8) == 0xF0 ? 3
+                                        : 9;
+    if (extra == 9 || i + extra >= s.size() + (extra ? 0 : 1)) return false;
+    for (size_t k = 1; k <= extra; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += extra + 1;
+  }
+  return true;
+}
+
+// The entry name as UTF-8. Without the UTF-8 flag: the Info-ZIP Unicode Path extra field
+// when its CRC matches the raw name; else, for archives made on Unix or macOS (Info-ZIP
+// there writes the local UTF-8 bytes without setting the flag), the raw name when it is
+// valid UTF-8; else CP437, the format's default.
+std::string EntryName(const uint8_t* header, const std::string& raw, const uint8_t* extra,
+                      size_t extraLen) {
+  if (Le16(header + 8) & 0x0800) return raw;
+  for (size_t at = 0; at + 4 <= extraLen;) {
+    uint16_t id = Le16(extra + at), len = Le16(extra + at + 2);
+    if (at + 4 + len > extraLen) break;
+    if (id == 0x7075 && len >= 5 && extra[at + 4] == 1 &&
+        Le32(extra + at + 5) ==
+            uint32_t(crc32(0, reinterpret_cast<const Bytef*>(raw.data()), uInt(raw.size())))) {
+      std::string name(reinterpret_cast<const char*>(extra + at + 9), len - 5);
+      if (IsUtf8(name)) return name;
+    }
+    at += 4 + len;
+  }
+  uint8_t host = header[5];
+  if ((host == 3 || host == 19) && IsUtf8(raw)) return raw;
+  return Cp437ToUtf8(raw);
+}
 
 }  // namespace
 
@@ -115,7 +156,7 @@ std::optional<std::vector<ZipEntry>> ReadCentralDirectory(uint64_t archiveStart,
     e.zip64 =
         e.compressedSize == 0xFFFFFFFF || e.size == 0xFFFFFFFF || e.localHeaderOffset == 0xFFFFFFFF;
     std::string raw(reinterpret_cast<const char*>(h + 46), nameLen);
-    e.name = (e.flags & 0x0800) ? raw : Cp437ToUtf8(raw);
+    e.name = EntryName(h, raw, h + 46 + nameLen, extraLen);
     entries.push_back(std::move(e));
     at += 46 + nameLen + extraLen + commentLen;
   }
