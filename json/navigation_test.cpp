@@ -1,0 +1,95 @@
+#include "json/navigation.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+#include "json/json_test_util.h"
+#include "json/parser.h"
+#include "utils/encoding.h"
+#include "utils/file/streams.h"
+
+namespace json {
+namespace {
+
+using testing::Canonical;
+using testing::ScriptedStream;
+
+utils::SharedPtr<utils::ReadStreamI> Stream(const std::string& bytes) {
+  return utils::SharedPtr<utils::ReadStreamI>(new utils::StreamReader(bytes, u"nav.mnv"));
+}
+
+std::string ReadRest(utils::ReadStreamI& s) {
+  std::string out(static_cast<size_t>(s.GetSize()), '\0');
+  out.resize(s.Read(out.data(), static_cast<uint32_t>(out.size())));
+  return out;
+}
+
+TEST(Navigation, EmptyTableLeavesTheStreamAlone) {
+  auto* scripted = new ScriptedStream("{\"a\":1}");
+  utils::SharedPtr<utils::ReadStreamI> stream(scripted);
+  stream->Seek64(0, 3);
+  std::string bytes = "stale";
+  EXPECT_FALSE(RewriteNavigation(stream, {}, bytes));
+  EXPECT_TRUE(bytes.empty());
+  EXPECT_EQ(scripted->reads, 0);
+  EXPECT_EQ(stream->Seek64(1, 0), 3) << "the stream was touched";
+  EXPECT_EQ(TransformNavigation(stream, {}).Get(), stream.Get());
+}
+
+TEST(Navigation, MembersAreSetOnTheRootObject) {
+  NavigationMembers members = {{u"b", u"new \"b\""}, {u"z", u"\u00E9\U0001F600"}};
+  std::string bytes;
+  ASSERT_TRUE(RewriteNavigation(Stream("\xEF\xBB\xBF{ \"a\": [1, 2.5], \"b\": {\"x\": null} }"),
+                                members, bytes));
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), ' '), 1) << "compact: only the value's blank";
+  EXPECT_EQ(bytes.find('\n'), std::string::npos);
+  ParseError error;
+  std::unique_ptr<Value> back(Parse(utils::Utf8ToWide(bytes), error));
+  EXPECT_EQ(error.code, kNoError);
+  EXPECT_EQ(Canonical(back.get()),
+            u"{\"a\":[1,2.500000],\"b\":\"new \\\"b\\\"\",\"z\":\"\u00E9\U0001F600\"}");
+  EXPECT_NE(bytes.find("\xF0\x9F\x98\x80"), std::string::npos) << "served as UTF-8";
+}
+
+TEST(Navigation, TheRewrittenDocumentIsServedFromMemory) {
+  auto stream = Stream(std::string("\xFF\xFE{\0}\0", 6));  // UTF-16 with its mark
+  auto served = TransformNavigation(stream, {{u"k", u"v"}});
+  ASSERT_NE(served.Get(), stream.Get());
+  EXPECT_EQ(served->GetName(), u"nav.mnv");
+  EXPECT_EQ(served->GetSize(), 9u);
+  EXPECT_EQ(ReadRest(*served), "{\"k\":\"v\"}");
+}
+
+TEST(Navigation, OtherDocumentsAreServedAsStoredFromTheStart) {
+  const std::string docs[] = {
+      "[1, 2]",    "not json", "", std::string("\xFF\xFE\0\0{}", 6),  // UTF-32: no encoding we read
+      "{\"a\": 1",
+  };
+  for (const std::string& doc : docs) {
+    auto stream = Stream(doc);
+    std::string bytes;
+    EXPECT_FALSE(RewriteNavigation(stream, {{u"k", u"v"}}, bytes)) << doc;
+    EXPECT_EQ(stream->Seek64(1, 0), 0) << doc;
+    auto served = TransformNavigation(stream, {{u"k", u"v"}});
+    EXPECT_EQ(served.Get(), stream.Get());
+    EXPECT_EQ(ReadRest(*served), doc);
+  }
+  std::string bytes;
+  EXPECT_FALSE(RewriteNavigation(utils::SharedPtr<utils::ReadStreamI>(), {{u"k", u"v"}}, bytes));
+}
+
+TEST(Navigation, AnObjectWithErrorsIsStillRewritten) {
+  std::string bytes;
+  ASSERT_TRUE(RewriteNavigation(Stream("{\"a\":1,\"a\":2} trailing"), {{u"n", u"1"}}, bytes));
+  ParseError error;
+  std::unique_ptr<Value> back(Parse(utils::Utf8ToWide(bytes), error));
+  EXPECT_EQ(Canonical(back.get()), u"{\"a\":1,\"n\":\"1\"}");
+  // A member whose value failed is dropped, and the object closes as it stands.
+  ASSERT_TRUE(RewriteNavigation(Stream("{\"a\": [1,}"), {{u"n", u"1"}}, bytes));
+  EXPECT_EQ(bytes, "{\"n\":\"1\"}");
+}
+
+}  // namespace
+}  // namespace json

@@ -1,0 +1,98 @@
+// Round trips of real JSON: documents that Python's json module wrote (in every layout
+// and with every byte-order mark) and the JSON files the system ships under /usr/share,
+// each checked against Python's own reading of it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <string>
+
+#include "json/json_test_util.h"
+#include "json/parser.h"
+#include "utils/encoding.h"
+#include "utils/file/streams.h"
+
+namespace json {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::Canonical;
+
+std::string Slurp(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The corpus folder: CX_JSON_CORPUS when given (a Windows build under Wine cannot run
+// Python), else one made now by testdata/make_corpus.py.
+fs::path Corpus() {
+  if (const char* given = std::getenv("CX_JSON_CORPUS")) return given;
+  const char* source = std::getenv("CX_SOURCE_DIR");
+  if (!source) return {};
+  std::random_device rd;
+  fs::path dir = fs::temp_directory_path() / ("cx_json_corpus_" + std::to_string(rd()));
+  std::string command = "python3 \"" +
+                        (fs::path(source) / "json/testdata/make_corpus.py").string() + "\" \"" +
+                        dir.string() + "\" > \"" + (dir.string() + ".count") + "\"";
+  if (std::system(command.c_str()) != 0) return {};
+  return dir;
+}
+
+class RoundTrip : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { corpus_ = new fs::path(Corpus()); }
+  static void TearDownTestSuite() {
+    if (!std::getenv("CX_JSON_CORPUS") && !corpus_->empty()) {
+      std::error_code ec;
+      fs::remove_all(*corpus_, ec);
+      fs::remove(corpus_->string() + ".count", ec);
+    }
+    delete corpus_;
+  }
+  static fs::path* corpus_;
+};
+fs::path* RoundTrip::corpus_ = nullptr;
+
+TEST_F(RoundTrip, PythonDocumentsAndShippedFiles) {
+  if (corpus_->empty() || !fs::is_directory(*corpus_))
+    GTEST_SKIP() << "no corpus: python3 cannot run here and CX_JSON_CORPUS is not set";
+  int generated = 0, shipped = 0;
+  for (const auto& entry : fs::directory_iterator(*corpus_)) {
+    if (entry.path().extension() != ".json") continue;
+    std::string name = entry.path().filename().string();
+    (name.rfind("gen", 0) == 0 ? generated : shipped)++;
+    SCOPED_TRACE(name);
+    std::u16string expected =
+        utils::Utf8ToWide(Slurp(fs::path(entry.path()).replace_extension(".expected")));
+
+    utils::SharedPtr<utils::ReadStreamI> stream(
+        new utils::ReadFileStream(entry.path().u16string()));
+    ASSERT_TRUE(stream->IsOpen());
+    ParseError error;
+    std::unique_ptr<Value> root(ParseStream(stream, error));
+    ASSERT_EQ(error.code, kNoError) << "at " << error.position;
+    ASSERT_EQ(Canonical(root.get()), expected);
+
+    // Written back in each layout and read again, the tree is the same (numbers were
+    // already reduced to what the writer keeps).
+    for (int style = 0; style <= 2; ++style) {
+      std::u16string text;
+      WriteFormat format(style);
+      root->Write(text, format);
+      ParseError again;
+      std::unique_ptr<Value> back(Parse(text, again));
+      ASSERT_EQ(again.code, kNoError) << "style " << style;
+      EXPECT_EQ(again.position, text.size());
+      EXPECT_EQ(Canonical(back.get()), expected) << "style " << style;
+    }
+  }
+  EXPECT_EQ(generated, 60);
+  RecordProperty("shipped_files", shipped);
+  std::cout << "[ corpus   ] " << generated << " generated, " << shipped << " shipped JSON files\n";
+}
+
+}  // namespace
+}  // namespace json
