@@ -1,0 +1,25 @@
+// Pieces of the settings store shared by its platform halves and its tests.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace settings {
+
+// The branch the program names for itself (version resource on Windows, build-time
+// constant on POSIX); empty when it names none. Called once per process.
+std::u16string LoadProgramBranch();
+
+// A setting value as the POSIX settings file writes it: decimal digits, or "0x"/"0X"
+// and hexadecimal digits, nothing else, and at most 0xFFFFFFFF.
+std::optional<uint32_t> ParseDword(std::string_view text);
+
+// The value of name in the text of a settings file: one "Name=value" per line, blanks
+// and tabs around name and value ignored, CR LF accepted, lines starting with '#' (after
+// blanks) are comments, names compared exactly. When a name appears more than once the
+// last line counts; a value that is not a whole number 0..0xFFFFFFFF counts as absent.
+std::optional<uint32_t> FindDword(std::string_view fileText, std::string_view name);
+
+}  // namespace settings

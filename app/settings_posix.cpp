@@ -1,0 +1,55 @@
+// Settings on POSIX: no version resources; the branch is fixed at build time and the
+// values live in a small text file under the user's configuration folder.
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "app/settings.h"
+#include "app/settings_internal.h"
+#include "utils/encoding.h"
+
+namespace settings {
+
+int ReadVersionStrings(const std::u16string& filePath,
+                       std::map<std::u16string, std::u16string>& names) {
+  for (auto& [name, value] : names) value.clear();
+  return 0;
+}
+
+std::u16string ReadVersionString(const std::u16string& name, const std::u16string& filePath) {
+  return {};
+}
+
+std::u16string LoadProgramBranch() { return CONTENTEXE_REGISTRY_BRANCH; }
+
+namespace {
+
+// $XDG_CONFIG_HOME/<branch>/Expert, else ~/.config/<branch>/Expert. The XDG rules ignore
+// a relative XDG_CONFIG_HOME. Asked at every read, like the registry.
+std::string SettingsFilePath() {
+  std::string base;
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg && xdg[0] == '/') {
+    base = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || !home[0]) return {};
+    base = std::string(home) + "/.config";
+  }
+  return base + "/" + utils::WideToUtf8(GetRegistryBranch()) + "/Expert";
+}
+
+}  // namespace
+
+uint32_t GetDwordSetting(const std::u16string& name, uint32_t defaultValue) {
+  std::string path = SettingsFilePath();
+  if (path.empty()) return defaultValue;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return defaultValue;
+  std::ostringstream text;
+  text << file.rdbuf();
+  std::optional<uint32_t> value = FindDword(text.str(), utils::WideToUtf8(name));
+  return value ? *value : defaultValue;
+}
+
+}  // namespace settings

@@ -1,0 +1,234 @@
+#include "app/settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <map>
+#include <string>
+
+#include "app/settings_internal.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#endif
+
+namespace settings {
+namespace {
+
+// The store under test, written the way a user (or an installer) would: reg.exe on
+// Windows (Wine ships it), the settings file on POSIX.
+#ifdef _WIN32
+const char kKey[] = "HKCU\\SOFTWARE\\Trellium\\Expert";
+
+void Reg(const std::string& args) {
+  std::string command = "reg " + args + " >NUL 2>&1";
+  std::system(command.c_str());
+}
+void SetDword(const std::string& name, uint32_t v) {
+  Reg("add " + std::string(kKey) + " /v " + name + " /t REG_DWORD /d " + std::to_string(v) + " /f");
+}
+void SetText(const std::string& name, const std::string& text) {
+  Reg("add " + std::string(kKey) + " /v " + name + " /t REG_SZ /d " + text + " /f");
+}
+void Remove(const std::string& name) { Reg("delete " + std::string(kKey) + " /v " + name + " /f"); }
+#else
+std::map<std::string, std::string>& Lines() {
+  static std::map<std::string, std::string> lines;
+  return lines;
+}
+std::string& ConfigHome() {
+  static std::string dir;
+  return dir;
+}
+void WriteFile() {
+  std::filesystem::path dir = std::filesystem::path(ConfigHome()) / "Trellium";
+  std::filesystem::create_directories(dir);
+  std::ofstream out(dir / "Expert", std::ios::trunc);
+  out << "# written by settings_test\n";
+  for (auto& [name, value] : Lines()) out << name << "=" << value << "\n";
+}
+void SetDword(const std::string& name, uint32_t v) {
+  Lines()[name] = std::to_string(v);
+  WriteFile();
+}
+// The file has no types; a quoted text stands for a string value.
+void SetText(const std::string& name, const std::string& text) {
+  Lines()[name] = "\"" + text + "\"";
+  WriteFile();
+}
+void SetRaw(const std::string& name, const std::string& text) {
+  Lines()[name] = text;
+  WriteFile();
+}
+void Remove(const std::string& name) {
+  Lines().erase(name);
+  WriteFile();
+}
+#endif
+
+class SettingsStore : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+#ifndef _WIN32
+    char tmpl[] = "/tmp/cx-settings-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    ConfigHome() = tmpl;
+    setenv("XDG_CONFIG_HOME", tmpl, 1);
+#endif
+  }
+  static void TearDownTestSuite() {
+#ifndef _WIN32
+    std::filesystem::remove_all(ConfigHome());
+#endif
+  }
+};
+
+TEST_F(SettingsStore, BranchAndKeyPath) {
+  EXPECT_EQ(GetRegistryBranch(), u"Trellium");
+  EXPECT_EQ(GetSettingsKeyPath(), u"SOFTWARE\\Trellium\\");
+  // The test program carries no version resource.
+  EXPECT_EQ(ReadVersionString(u"RegistryBranch", u""), u"");
+}
+
+TEST_F(SettingsStore, NumbersFollowTheStoreAtEveryCall) {
+  Remove("CxTestPort");
+  EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 77u);
+  SetDword("CxTestPort", 5);
+  EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 5u);
+  SetDword("CxTestPort", 4294967295u);
+  EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 4294967295u);
+  SetDword("CxTestPort", 0);
+  EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 0u);
+  Remove("CxTestPort");
+  EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 77u);
+}
+
+TEST_F(SettingsStore, SwitchesAreFixedAtTheirFirstQuery) {
+  SetDword("CxTestMaxAge", 300);
+  Remove("CxTestLate");
+  EXPECT_TRUE(IsSwitchOn(u"CxTestMaxAge"));
+  EXPECT_FALSE(IsSwitchOn(u"CxTestLate"));
+  SetDword("CxTestMaxAge", 0);
+  SetDword("CxTestLate", 9);
+  EXPECT_TRUE(IsSwitchOn(u"CxTestMaxAge"));  // still on for this run
+  EXPECT_EQ(GetDwordSetting(u"CxTestMaxAge", 600), 0u);
+  EXPECT_FALSE(IsSwitchOn(u"CxTestLate"));  // set too late
+  EXPECT_EQ(GetDwordSetting(u"CxTestLate", 0), 9u);
+  Remove("CxTestMaxAge");
+  Remove("CxTestLate");
+}
+
+TEST_F(SettingsStore, ValuesOfAnotherTypeCountAsAbsent) {
+  SetText("CxTestText", "5");
+  EXPECT_EQ(GetDwordSetting(u"CxTestText", 42), 42u);
+  EXPECT_FALSE(IsSwitchOn(u"CxTestText"));
+#ifdef _WIN32
+  Reg("add " + std::string(kKey) + " /v CxTestQword /t REG_QWORD /d 5 /f");
+  EXPECT_EQ(GetDwordSetting(u"CxTestQword", 42), 42u);
+  Remove("CxTestQword");
+  Reg("add " + std::string(kKey) + " /v CxTestBinary /t REG_BINARY /d 05000000 /f");
+  EXPECT_EQ(GetDwordSetting(u"CxTestBinary", 42), 42u);
+  Remove("CxTestBinary");
+#else
+  for (const char* bad : {"-1", "0x100000000", "4294967296", "12abc", "", "0x", "1.5"}) {
+    SetRaw("CxTestText", bad);
+    EXPECT_EQ(GetDwordSetting(u"CxTestText", 42), 42u) << bad;
+  }
+  SetRaw("CxTestText", "0x1F");
+  EXPECT_EQ(GetDwordSetting(u"CxTestText", 42), 31u);
+#endif
+  Remove("CxTestText");
+}
+
+#ifdef _WIN32
+TEST_F(SettingsStore, VersionStringsOfASystemLibrary) {
+  wchar_t system[MAX_PATH];
+  UINT n = GetSystemDirectoryW(system, MAX_PATH);
+  ASSERT_GT(n, 0u);
+  std::u16string path(reinterpret_cast<const char16_t*>(system), n);
+  path += u"\\kernel32.dll";
+  std::map<std::u16string, std::u16string> names{
+      {u"CompanyName", u"stale"}, {u"FileVersion", u""}, {u"RegistryBranch", u"stale"}};
+  EXPECT_EQ(ReadVersionStrings(path, names), 2);
+  EXPECT_FALSE(names[u"CompanyName"].empty());
+  EXPECT_FALSE(names[u"FileVersion"].empty());
+  EXPECT_EQ(names[u"RegistryBranch"], u"");
+  EXPECT_EQ(ReadVersionString(u"CompanyName", path), names[u"CompanyName"]);
+  std::map<std::u16string, std::u16string> none{{u"CompanyName", u"stale"}};
+  EXPECT_EQ(ReadVersionStrings(u"C:\\no\\such\\file.dll", none), 0);
+  EXPECT_EQ(none[u"CompanyName"], u"");
+}
+#else
+TEST_F(SettingsStore, FileFallsBackToTheHomeConfigFolder) {
+  std::string home = ConfigHome() + "/home";
+  std::filesystem::create_directories(home + "/.config/Trellium");
+  std::ofstream(home + "/.config/Trellium/Expert") << "CxTestHome = 0x10\n";
+  std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+  setenv("HOME", home.c_str(), 1);
+  unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(GetDwordSetting(u"CxTestHome", 1), 16u);
+  setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // ignored, as the XDG rules say
+  EXPECT_EQ(GetDwordSetting(u"CxTestHome", 1), 16u);
+  setenv("XDG_CONFIG_HOME", ConfigHome().c_str(), 1);
+  EXPECT_EQ(GetDwordSetting(u"CxTestHome", 1), 1u);
+  setenv("HOME", savedHome.c_str(), 1);
+}
+#endif
+
+TEST(SettingsFile, DwordValues) {
+  struct Case {
+    const char* text;
+    std::optional<uint32_t> value;
+  } cases[] = {{"0", 0u},
+               {"5", 5u},
+               {"4294967295", 4294967295u},
+               {"0x0", 0u},
+               {"0XfF", 255u},
+               {"0xFFFFFFFF", 4294967295u},
+               {"007", 7u},
+               {"", std::nullopt},
+               {"0x", std::nullopt},
+               {"-1", std::nullopt},
+               {"+1", std::nullopt},
+               {"4294967296", std::nullopt},
+               {"0x100000000", std::nullopt},
+               {"99999999999999999999", std::nullopt},
+               {"1 2", std::nullopt},
+               {"0x1g", std::nullopt},
+               {"1e3", std::nullopt}};
+  for (const Case& c : cases) EXPECT_EQ(ParseDword(c.text), c.value) << c.text;
+}
+
+TEST(SettingsFile, LinesCommentsAndNames) {
+  const char text[] =
+      "# HttpPort=1\n"
+      "  HttpPort = 8080 \r\n"
+      "HttpListenAny=1\n"
+      "\tdict_debug\t=\t0x1\n"
+      "noequals\n"
+      "HttpMaxAge=soon\n"
+      "Dup=1\n"
+      "Dup=2\n"
+      "Bad=3\n"
+      "Bad=x\n"
+      "Last=7";
+  EXPECT_EQ(FindDword(text, "HttpPort"), 8080u);
+  EXPECT_EQ(FindDword(text, "HttpListenAny"), 1u);
+  EXPECT_EQ(FindDword(text, "dict_debug"), 1u);
+  EXPECT_EQ(FindDword(text, "httpport"), std::nullopt);  // names are exact
+  EXPECT_EQ(FindDword(text, "HttpMaxAge"), std::nullopt);
+  EXPECT_EQ(FindDword(text, "noequals"), std::nullopt);
+  EXPECT_EQ(FindDword(text, "Dup"), 2u);
+  EXPECT_EQ(FindDword(text, "Bad"), std::nullopt);
+  EXPECT_EQ(FindDword(text, "Last"), 7u);
+  EXPECT_EQ(FindDword("", "x"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace settings
