@@ -2,8 +2,13 @@
 //
 // Keys and texts are pooled strings (string_pool.h): equal strings share one pooled
 // copy, so the entries map hashes and compares pointers. Returned texts stay valid as
-// long as the pool holds them. Dictionaries have no lock of their own; the global one is
-// only read after construction.
+// long as the pool holds them: a dictionary keeps a use of every text it answered (the
+// keys it answered for missing texts included) until it is destroyed. Dictionaries have
+// no lock of their own; the global one is only read after construction.
+//
+// The key prefix applies to the lookups (Lookup, LookupOrEmpty, Contains and the keys
+// inside ExpandReferences); AddText and SetText store the key as given, which is how
+// SubsetWithPrefix keeps its entries.
 #pragma once
 
 #include <cstdint>
@@ -52,6 +57,8 @@ class Dict : public DictI {
  public:
   explicit Dict(uint16_t language);
   ~Dict() override;
+  Dict(const Dict&) = delete;
+  Dict& operator=(const Dict&) = delete;
 
   void Release() override;
   uint16_t GetLanguage() const override;
@@ -82,8 +89,15 @@ class Dict : public DictI {
   uint16_t language_;
   uint16_t fallbackLanguage_ = 1033;
   std::u16string keyPrefix_;
+  // The pooled full key (prefix applied), or null when no entry can have it.
+  PooledString FindEntryText(const std::u16string& key) const;
+  PooledString AnswerKey(const std::u16string& key);
+  void Put(const std::u16string& key, const std::u16string& text, bool replace);
+
   // Pooled key -> pooled text; both hold a reference in the pool.
   std::unordered_map<PooledString, PooledString> entries_;
+  // Keys answered by Lookup for missing texts; one pool use each, dropped at destruction.
+  std::unordered_map<PooledString, bool> answeredKeys_;
 };
 
 class GlobalDict : public Dict {
@@ -98,7 +112,8 @@ class GlobalDict : public Dict {
   std::shared_ptr<std::vector<std::u16string>> extraList_;
 };
 
-// The one process-wide dictionary, created on first use with language 0.
+// The one process-wide dictionary, created on first use with language 0 (thread-safe).
+// It is never destroyed, so exception texts built during static destruction still work.
 GlobalDict& GetGlobalDict();
 
 }  // namespace t9n

@@ -1,0 +1,94 @@
+#include "translation/string_pool.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#ifndef _WIN32
+#include <thread>
+#endif
+
+namespace t9n {
+namespace {
+
+using namespace std::string_view_literals;
+
+TEST(StringPool, EqualTextsShareOneCountedCopy) {
+  size_t before = StringPool::Size();
+  PooledString a = StringPool::Add(u"pool-shared");
+  std::u16string other = u"pool-shared";
+  PooledString b = StringPool::Add(other);
+  EXPECT_EQ(a, b);
+  EXPECT_NE(a, other.c_str());
+  EXPECT_EQ(std::u16string(a), u"pool-shared");
+  EXPECT_EQ(StringPool::UseCount(a), 2u);
+  EXPECT_EQ(StringPool::Size(), before + 1);
+  EXPECT_EQ(StringPool::Find(u"pool-shared"), a);
+  StringPool::Release(a);
+  EXPECT_EQ(StringPool::UseCount(a), 1u);
+  EXPECT_EQ(StringPool::Find(u"pool-shared"), a);
+  StringPool::AddRef(a);
+  StringPool::Release(a);
+  StringPool::Release(b);
+  EXPECT_EQ(StringPool::Find(u"pool-shared"), nullptr);
+  EXPECT_EQ(StringPool::Size(), before);
+  // A released pointer is no longer known: releasing it again changes nothing.
+  StringPool::Release(a);
+  EXPECT_EQ(StringPool::Size(), before);
+}
+
+TEST(StringPool, EmptyTextIsNeverPooled) {
+  size_t before = StringPool::Size();
+  PooledString e = StringPool::Add(u"");
+  EXPECT_EQ(e, StringPool::Empty());
+  EXPECT_EQ(StringPool::Find(u""), StringPool::Empty());
+  EXPECT_EQ(*e, u'\0');
+  StringPool::Release(e);
+  StringPool::Release(nullptr);
+  StringPool::AddRef(e);
+  EXPECT_EQ(StringPool::UseCount(e), 0u);
+  EXPECT_EQ(StringPool::Size(), before);
+}
+
+TEST(StringPool, TextsWithNulAreKeptApart) {
+  PooledString withNul = StringPool::Add(u"a\0b"sv);
+  PooledString plain = StringPool::Add(u"a"sv);
+  EXPECT_NE(withNul, plain);
+  EXPECT_EQ(StringPool::Find(u"a\0b"sv), withNul);
+  StringPool::Release(withNul);
+  EXPECT_EQ(StringPool::Find(u"a\0b"sv), nullptr);
+  EXPECT_EQ(StringPool::Find(u"a"sv), plain);
+  StringPool::Release(plain);
+  EXPECT_EQ(StringPool::Find(u"a"sv), nullptr);
+}
+
+TEST(StringPool, UnknownPointersAreIgnored) {
+  PooledString kept = StringPool::Add(u"kept-text");
+  std::u16string lookalike = u"kept-text";
+  StringPool::Release(lookalike.c_str());
+  EXPECT_EQ(StringPool::UseCount(kept), 1u);
+  StringPool::Release(kept);
+}
+
+#ifndef _WIN32
+TEST(StringPool, ConcurrentAddAndRelease) {
+  size_t before = StringPool::Size();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < 5000; ++i) {
+        std::u16string text = u"thread-text-" + std::u16string(1, char16_t(u'a' + i % 7));
+        PooledString p = StringPool::Add(text);
+        if (std::u16string(p) != text) std::abort();
+        StringPool::Release(p);
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(StringPool::Size(), before);
+}
+#endif
+
+}  // namespace
+}  // namespace t9n
