@@ -1,0 +1,99 @@
+#include "httpserver/http_server.h"
+
+#include "app/settings.h"
+#include "httpserver/http_server_impl.h"
+#include "utils/encoding.h"
+#include "utils/exception.h"
+
+namespace storage {
+
+HttpServer::HttpServer(bool showNotificationIcon)
+    : impl_(new HttpServerImpl(this, showNotificationIcon)) {}
+
+HttpServer::~HttpServer() { delete impl_; }
+
+std::string HttpServer::Start(int port, const std::u16string& caption) {
+  unsigned chosen = 0;
+  if (port != -1) {
+    chosen = static_cast<unsigned>(port);
+    if (settings::IsSwitchOn(u"HttpPort")) chosen = settings::GetDwordSetting(u"HttpPort", 0);
+  }
+  caption_ = caption;
+  std::string url = impl_->Start(chosen);
+  std::string error = impl_->GetErrorText();
+  if (!error.empty()) {
+    throw utils::Exception(utils::AnsiToWide(error), u"storage::HttpServer::Start");
+  }
+  return url;
+}
+
+void HttpServer::Stop() { impl_->Stop(); }
+
+void HttpServer::RequestStop() { impl_->RequestStop(); }
+
+bool HttpServer::WaitForThread(uint32_t milliseconds) { return impl_->WaitForThread(milliseconds); }
+
+void* HttpServer::GetThreadHandle() { return impl_->GetThreadHandle(); }
+
+utils::SharedPtr<utils::ReadStreamI> HttpServer::TransformNavigation(
+    utils::SharedPtr<utils::ReadStreamI> stream) const {
+  return navigationTransform_ ? navigationTransform_(stream) : stream;
+}
+
+int64_t HttpServer::GetEffectiveMaxAge() const {
+  if (settings::IsSwitchOn(u"HttpMaxAge")) return settings::GetDwordSetting(u"HttpMaxAge", 0);
+  return maxAge;
+}
+
+SocketHandler* ConnectionTable::GetOrCreate(SocketId socket) {
+  auto& slot = handlers_[socket];
+  if (!slot) slot = std::make_unique<SocketHandler>(socket, owner_);
+  return slot.get();
+}
+
+SocketHandler* ConnectionTable::Find(SocketId socket) {
+  auto it = handlers_.find(socket);
+  return it == handlers_.end() ? nullptr : it->second.get();
+}
+
+void ConnectionTable::Erase(SocketId socket) {
+  auto it = handlers_.find(socket);
+  if (it == handlers_.end()) return;
+  std::unique_ptr<SocketHandler> doomed = std::move(it->second);
+  handlers_.erase(it);
+}
+
+void ConnectionTable::CloseAll() {
+  std::map<SocketId, std::unique_ptr<SocketHandler>> doomed;
+  doomed.swap(handlers_);
+}
+
+std::vector<SocketId> ConnectionTable::IdleSince(SocketHandler::Clock::time_point deadline) const {
+  std::vector<SocketId> idle;
+  for (const auto& entry : handlers_) {
+    if (entry.second->LastProgress() < deadline) idle.push_back(entry.first);
+  }
+  return idle;
+}
+
+std::string HttpServerImpl::GetUrl() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return url_;
+}
+
+std::string HttpServerImpl::GetErrorText() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return errorText_;
+}
+
+void HttpServerImpl::SetUrl(const std::string& url) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  url_ = url;
+}
+
+void HttpServerImpl::SetErrorText(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  errorText_ = text;
+}
+
+}  // namespace storage

@@ -1,0 +1,24 @@
+# The HTTP server: wire layer (messages, requests, responses), connections shared by both
+# event loops, and the network thread of each platform. Content types are compiled in
+# here because every request needs them; their table lives with the provider in content/.
+cx_library(cx_http
+  SOURCES
+    http_message.cpp
+    http_server.cpp
+    request.cpp
+    response.cpp
+    socket_handler.cpp
+  PLATFORM
+    network_thread
+    socket_ops
+  DEPS cx_utils
+)
+target_sources(cx_http PRIVATE ${CMAKE_SOURCE_DIR}/content/content_type.cpp)
+cx_add_test(http_tests LIBS cx_http SOURCES
+  http_message_test.cpp
+  request_test.cpp
+  response_test.cpp
+  server_load_test.cpp
+  server_test.cpp
+  test_client.cpp
+)

@@ -1,0 +1,218 @@
+// The server over real loopback sockets: wire forms, request framing, hostile input.
+#include <gtest/gtest.h>
+
+#include "httpserver/http_server.h"
+#include "httpserver/socket_handler.h"
+#include "httpserver/test_client.h"
+#include "httpserver/test_provider.h"
+#include "utils/exception.h"
+
+namespace storage {
+namespace {
+
+using namespace storage::test;
+
+class ServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server.SetRunPrefix("1a2b/");
+    std::string url = server.Start(-1, u"caption");
+    ASSERT_EQ(url.rfind("http://localhost:", 0), 0u) << url;
+    ASSERT_EQ(url.back(), '/');
+    port = PortOf(url);
+    ASSERT_NE(port, 0);
+    provider.entries["page.html"] = std::string(1234, 'h');
+    provider.entries["v.mp4"] = std::string(1000, 'v');
+    provider.entries["data.txt"].resize(1000);
+    for (int i = 0; i < 1000; ++i) provider.entries["data.txt"][i] = static_cast<char>(i % 97 + 32);
+    provider.entries["empty.js"] = "";
+    server.SetProvider(&provider);
+  }
+  std::string Get(const std::string& target, const std::string& headers = "") {
+    return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: x\r\n" + headers + "\r\n");
+  }
+  static std::string HeadOf(const std::string& response) {
+    return response.substr(0, response.find("\r\n\r\n") + 4);
+  }
+  static std::string BodyOf(const std::string& response) {
+    size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? "" : response.substr(end + 4);
+  }
+
+  HttpServer server{false};
+  MapProvider provider;
+  uint16_t port = 0;
+};
+
+TEST_F(ServerTest, MissingEntryGetsBare404) {
+  EXPECT_EQ(Get("/1a2b/nothing.html"), "HTTP/1.1 404\r\n\r\n");
+  EXPECT_EQ(provider.lastPath, "nothing.html");
+}
+
+TEST_F(ServerTest, HtmlPageHeaderOrderAndBody) {
+  std::string r = Get("/1a2b/page.html?x=1");
+  EXPECT_EQ(HeadOf(r),
+            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 1234\r\n"
+            "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\nCache-Control: max-age=5\r\n\r\n");
+  EXPECT_EQ(BodyOf(r), std::string(1234, 'h'));
+  server.maxAge = 77;
+  EXPECT_NE(Get("/1a2b/page.html").find("Cache-Control: max-age=77\r\n"), std::string::npos);
+}
+
+TEST_F(ServerTest, VideoHeaders) {
+  std::string r = Get("/1a2b/v.mp4", "X-Playback-Session-Id: 42-AB\r\n");
+  std::string head = HeadOf(r);
+  EXPECT_EQ(head.rfind("HTTP/1.1 200 OK\r\nContent-Type: video/mp4\r\nContent-Length: 1000\r\n"
+                       "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\nDate: ",
+                       0),
+            0u)
+      << head;
+  EXPECT_NE(head.find(" GMT\r\nAccept-Ranges: bytes\r\nConnection: keep-alive\r\n"
+                      "X-Playback-Session-Id: 42-AB\r\nETag: 4D6E334A6C323130323A304754\r\n\r\n"),
+            std::string::npos)
+      << head;
+  EXPECT_EQ(head.find("Cache-Control"), std::string::npos);
+  EXPECT_EQ(BodyOf(r), std::string(1000, 'v'));
+}
+
+TEST_F(ServerTest, RangesOverTheWire) {
+  const std::string& data = provider.entries["data.txt"];
+  struct Case {
+    const char* range;
+    const char* status;
+    size_t from, count;
+  } cases[] = {
+      {"bytes=100-199", "HTTP/1.1 206 Partial Content", 100, 100},
+      {"bytes=-100", "HTTP/1.1 206 Partial Content", 900, 100},
+      {"bytes=0-", "HTTP/1.1 200 OK", 0, 1000},
+      {"bytes=0-0", "HTTP/1.1 200 OK", 0, 1000},
+      {"bytes=500-5000", "HTTP/1.1 206 Partial Content", 500, 500},
+  };
+  for (const Case& c : cases) {
+    std::string r = Get("/1a2b/data.txt", std::string("Range: ") + c.range + "\r\n");
+    EXPECT_EQ(r.substr(0, r.find("\r\n")), c.status) << c.range;
+    EXPECT_NE(r.find("Content-Length: " + std::to_string(c.count) + "\r\n"), std::string::npos);
+    EXPECT_EQ(BodyOf(r), data.substr(c.from, c.count)) << c.range;
+  }
+  EXPECT_EQ(Get("/1a2b/data.txt", "Range: bytes=1000-\r\n"),
+            "HTTP/1.1 416\r\nContent-Range: bytes */1000\r\n\r\n");
+}
+
+TEST_F(ServerTest, HeadPostAndMethods) {
+  std::string r = Exchange(port, "HEAD /1a2b/page.html HTTP/1.1\r\nOrigin: http://o\r\n\r\n");
+  EXPECT_EQ(r,
+            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 1234\r\n"
+            "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\n"
+            "Access-Control-Allow-Origin: *\r\nVary: Origin\r\n\r\n");
+  EXPECT_EQ(Exchange(port, "POST /1a2b/form HTTP/1.1\r\nContent-Length: 3\r\n\r\na=1"),
+            "HTTP/1.1 200\r\n\r\n");
+  for (const char* method : {"PUT", "DELETE", "get", "OPTIONS"}) {
+    EXPECT_EQ(Exchange(port, std::string(method) + " /1a2b/page.html HTTP/1.1\r\n\r\n"),
+              "HTTP/1.1 405\r\nAllow: GET, POST, HEAD\r\n\r\n")
+        << method;
+  }
+  EXPECT_EQ(Exchange(port, "GET\r\n\r\n"), "HTTP/1.1 400\r\n\r\n");
+  EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n\r\n"), "");  // shorter than the run prefix
+}
+
+TEST_F(ServerTest, CrossOriginAndEmptyEntry) {
+  std::string r = Get("/1a2b/page.html", "Origin: null\r\n");
+  EXPECT_NE(r.find("Cache-Control: max-age=5\r\nAccess-Control-Allow-Origin: *\r\n"
+                   "Vary: Origin\r\n\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Get("/1a2b/empty.js"),
+            "HTTP/1.1 200 OK\r\nContent-Type: application/javascript\r\nContent-Length: 0\r\n"
+            "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\n\r\n");
+}
+
+TEST_F(ServerTest, WebAppRewriteAndDecoding) {
+  provider.entries["dir a/b.txt"] = "ok";
+  EXPECT_EQ(BodyOf(Get("/1a2b/_WA_/abc/dir%20a/b.txt?x")), "ok");
+  EXPECT_EQ(provider.lastPath, "dir a/b.txt");
+}
+
+TEST_F(ServerTest, OnlyFirstOfPipelinedRequestsIsAnswered) {
+  std::string one = "GET /1a2b/v.mp4 HTTP/1.1\r\n\r\n";
+  std::string r = Exchange(port, one + "GET /1a2b/page.html HTTP/1.1\r\n\r\n");
+  EXPECT_EQ(r.find("HTTP/1.1", 1), std::string::npos);
+  EXPECT_EQ(BodyOf(r), std::string(1000, 'v'));
+}
+
+TEST_F(ServerTest, RequestSplitAtEveryByte) {
+  const std::string request =
+      "GET /1a2b/page.html HTTP/1.1\r\nHost: x\r\nX-A: folded\r\n value\r\n\r\n";
+  const std::string expected = Get("/1a2b/page.html");
+  for (size_t cut = 1; cut < request.size(); ++cut) {
+    ClientSocket s = Connect(port);
+    ASSERT_GE(s, 0);
+    SendText(s, request.substr(0, cut));
+    SleepMs(2);
+    SendText(s, request.substr(cut));
+    EXPECT_EQ(ReceiveAll(s), expected) << cut;
+    CloseSocket(s);
+  }
+}
+
+TEST_F(ServerTest, HostileBytesNeverStopTheServer) {
+  std::string garbage;
+  for (int i = 0; i < 256; ++i) garbage += static_cast<char>(i);
+  const std::string cases[] = {
+      "GET /1a2b/" + garbage + " HTTP/1.1\r\n\r\n",
+      std::string("GET /1a2b/p\0age.html HTTP/1.1\r\n\r\n", 34),
+      "GET /1a2b/%00%ff%zz HTTP/1.1\r\n\r\n",
+      "GET /1a2b/v.mp4 HTTP/1.1\r\nRange: bytes=-99999999999999999999999\r\n\r\n",
+      "GET /1a2b/v.mp4 HTTP/1.1\r\nRange: bytes=18446744073709551615-1\r\n\r\n",
+      "GET /1a2b/v.mp4 HTTP/1.1\r\n: \r\n:\r\n\t\r\n" + garbage + "\r\n\r\n",
+      "\r\n\r\n",
+      " \r\n\r\n",
+      "GET /1a2b/_WA_/\r\n\r\n",
+      "GET /1a2b/v.mp4 HTTP/1.1\r\nX-Playback-Session-Id: a\rb\r\nOrigin: \x01\r\n\r\n",
+  };
+  for (const std::string& c : cases) {
+    std::string r = Exchange(port, c);
+    EXPECT_TRUE(r.empty() || r.rfind("HTTP/1.1 ", 0) == 0) << r;
+    EXPECT_EQ(r.find("\r\nb\r\n"), std::string::npos);
+  }
+  // A header block that never ends is cut off instead of growing without bound.
+  ClientSocket s = Connect(port);
+  std::string chunk(65536, 'a');
+  size_t sent = 0;
+  while (sent < 4 * SocketHandler::kMaxHeaderBytes && SendText(s, chunk)) sent += chunk.size();
+  EXPECT_EQ(ReceiveAll(s), "");
+  CloseSocket(s);
+  EXPECT_EQ(BodyOf(Get("/1a2b/v.mp4")), std::string(1000, 'v'));
+}
+
+TEST(ServerLifecycle, NoProviderMeansNoResponseThenStopAndRestart) {
+  HttpServer server(false);
+  uint16_t port = PortOf(server.Start(-1, u""));
+  EXPECT_EQ(Exchange(port, "GET /x.html HTTP/1.1\r\n\r\n"), "");
+  server.RequestStop();
+  EXPECT_TRUE(server.WaitForThread(3000));
+  EXPECT_EQ(Connect(port), -1);
+  uint16_t second = PortOf(server.Start(-1, u""));
+  EXPECT_NE(second, 0);
+  MapProvider provider;
+  server.SetProvider(&provider);
+  EXPECT_EQ(Exchange(second, "GET /x.html HTTP/1.1\r\n\r\n"), "HTTP/1.1 404\r\n\r\n");
+  server.Stop();
+  EXPECT_EQ(Connect(second), -1);
+}
+
+TEST(ServerLifecycle, BusyPortThrowsBindError) {
+  HttpServer first(false);
+  uint16_t port = PortOf(first.Start(-1, u""));
+  HttpServer second(false);
+  try {
+    second.Start(port, u"");
+    FAIL() << "bound a busy port";
+  } catch (const utils::Exception& e) {
+    std::u16string message = e.GetMessage();
+    EXPECT_EQ(message.rfind(u"socket bind error: ", 0), 0u);
+    EXPECT_GT(message.size(), 19u);
+    EXPECT_EQ(e.GetLocation(), u"storage::HttpServer::Start");
+  }
+}
+
+}  // namespace
+}  // namespace storage

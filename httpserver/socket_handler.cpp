@@ -1,0 +1,281 @@
+#include "httpserver/socket_handler.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "content/content_type.h"
+#include "httpserver/http_server.h"
+#include "httpserver/request.h"
+#include "httpserver/response.h"
+#include "utils/encoding.h"
+
+namespace storage {
+namespace {
+
+constexpr size_t kReceiveBlock = 16384;
+constexpr uint64_t kBodyBlock = 65536;
+
+}  // namespace
+
+SocketHandler::SocketHandler(SocketId socket, HttpServer* owner)
+    : socket_(socket), owner_(owner), lastProgress_(Clock::now()) {}
+
+SocketHandler::~SocketHandler() {
+  if (state_ == State::kWebSocket && owner_ && owner_->GetUpgradeHandler()) {
+    owner_->GetUpgradeHandler()->OnClosed(*this);
+  }
+  if (socket_ != kInvalidSocket) SocketClose(socket_);
+}
+
+bool SocketHandler::WantsRead() const {
+  return state_ == State::kCollecting || state_ == State::kLingering || state_ == State::kWebSocket;
+}
+
+bool SocketHandler::WantsWrite() const {
+  return (state_ == State::kSending || state_ == State::kWebSocket) &&
+         (begin_ < end_ || bodyRemaining_ != 0 || !queued_.empty());
+}
+
+bool SocketHandler::OnRead() {
+  if (socket_ == kInvalidSocket || state_ == State::kClosed) return false;
+  if (state_ == State::kLingering) return Drain();
+  if (state_ == State::kSending) return true;  // the one request is being answered
+
+  char block[kReceiveBlock];
+  for (;;) {
+    IoResult r = SocketReceive(socket_, block, sizeof(block));
+    if (r.status == IoStatus::kWouldBlock) return true;
+    if (r.status != IoStatus::kDone) {
+      state_ = State::kClosed;
+      return false;
+    }
+    lastProgress_ = Clock::now();
+    if (state_ == State::kWebSocket) {
+      if (UpgradeHandlerI* ws = owner_->GetUpgradeHandler())
+        ws->OnFrameBytes(*this, block, r.count);
+      if (state_ != State::kWebSocket) return false;
+      continue;
+    }
+    size_t searchFrom = inBuffer_.size() < 3 ? 0 : inBuffer_.size() - 3;
+    inBuffer_.append(block, r.count);
+    if (FindHeaderEnd(inBuffer_, searchFrom) != std::string::npos) break;
+    if (inBuffer_.size() > kMaxHeaderBytes) {
+      state_ = State::kClosed;
+      return false;
+    }
+  }
+  // Whatever else already arrived belongs to the request (a POST body, as far as sent).
+  while (inBuffer_.size() <= kMaxHeaderBytes) {
+    IoResult r = SocketReceive(socket_, block, sizeof(block));
+    if (r.status != IoStatus::kDone) break;
+    inBuffer_.append(block, r.count);
+  }
+
+  std::string request;
+  request.swap(inBuffer_);
+  try {
+    HandleRequest(request);
+  } catch (...) {
+    // The client gets what was queued before the failure; the connection ends as usual.
+  }
+  if (state_ == State::kWebSocket) return Pump();
+  if (state_ == State::kCollecting) return BeginLinger();  // no response
+  return Pump();
+}
+
+bool SocketHandler::OnWrite() {
+  if (socket_ == kInvalidSocket || state_ == State::kClosed) return false;
+  if (state_ != State::kSending && state_ != State::kWebSocket) return true;
+  return Pump();
+}
+
+bool SocketHandler::OnPeerClosed() {
+  if (state_ == State::kCollecting) OnRead();  // bytes may wait in front of the close
+  return state_ == State::kSending && socket_ != kInvalidSocket;
+}
+
+bool SocketHandler::QueueSend(const std::string& bytes) {
+  if (!IsOpen() || state_ == State::kLingering) return false;
+  queued_ += bytes;
+  if (state_ == State::kCollecting) state_ = State::kSending;
+  return true;
+}
+
+void SocketHandler::HandleRequest(const std::string& request) {
+  HttpStreamProviderI* provider = owner_->GetProvider();
+  if (!provider) return;
+  RequestLine line = ParseRequestLine(request, owner_->GetRunPrefix().size());
+  switch (line.verdict) {
+    case RequestVerdict::kBadRequest:
+      StartResponse(StatusResponse(400), {}, 0);
+      return;
+    case RequestVerdict::kNotAllowed:
+      StartResponse(StatusResponse(405, "Allow: GET, POST, HEAD\r\n"), {}, 0);
+      return;
+    case RequestVerdict::kNoResponse:
+      return;
+    case RequestVerdict::kServe:
+      break;
+  }
+  HttpMessage req(request);
+  HttpMessage response;
+  response.Set("Content-Type", GetContentType(line.path, "text/html"));
+  const std::string path = RewriteWebAppPath(line.path);
+  const bool post = line.method == RequestMethod::kPost;
+  const std::string body = RequestBody(request, post);
+
+  if (line.method == RequestMethod::kGet && EqualsNoCaseA(req.Get("Upgrade"), "websocket")) {
+    if (UpgradeHandlerI* ws = owner_->GetUpgradeHandler()) {
+      state_ = State::kWebSocket;
+      if (!ws->OnUpgrade(*this, req, body)) state_ = State::kSending;
+      return;
+    }
+  }
+
+  if (post) {
+    std::u16string contentTypeLine;
+    if (req.Has("Content-Type")) {
+      contentTypeLine = u"Content-Type: " + utils::AnsiToWide(req.Get("Content-Type")) + u"\r\n";
+    }
+    int32_t status = 200;
+    auto stream = provider->PostStream(path, body, status, contentTypeLine);
+    if (!stream) {
+      StartResponse(StatusResponse(status), {}, 0);
+      return;
+    }
+    Serve(req, response, stream, std::string());
+    return;
+  }
+
+  int32_t status = provider->GetInfo(path, response);
+  const std::string lastModified = response.Get("Last-Modified");
+  if (status != 200 && status != 206 && status != 501) {
+    StartResponse(StatusResponse(status), {}, 0);
+    return;
+  }
+  if (line.method == RequestMethod::kHead) {
+    Serve(req, response, {}, lastModified);
+    return;
+  }
+  HttpMessage streamHeaders;
+  auto stream = provider->GetStream(path, status, streamHeaders);
+  if (status == 501) response = streamHeaders;
+  if (!stream) {
+    StartResponse(StatusResponse(status), {}, 0);
+    return;
+  }
+  Serve(req, response, stream, lastModified);
+}
+
+void SocketHandler::Serve(const HttpMessage& request, HttpMessage& response,
+                          utils::SharedPtr<utils::ReadStreamI> stream,
+                          const std::string& lastModified) {
+  if (stream && IsNavigationType(response.Get("Content-Type"))) {
+    stream = owner_->TransformNavigation(stream);
+  }
+  ServeOptions options;
+  options.maxAge = owner_->GetEffectiveMaxAge();
+  options.now = CurrentHttpTime();
+  const uint64_t size = stream ? stream->GetSize() : 0;
+  ServePlan plan = PrepareServe(request, response, size, lastModified, options);
+  if (plan.statusOnly) {
+    StartResponse(plan.statusText, {}, 0);
+    return;
+  }
+  if (plan.start != 0 && stream->Seek64(0, static_cast<int64_t>(plan.start)) == 0) {
+    StartResponse(StatusResponse(404), {}, 0);
+    return;
+  }
+  std::string head = BuildResponseHead(response, plan.size, plan.contentLength, lastModified);
+  // HEAD and empty entries carry no body whatever "Content-Length" says.
+  StartResponse(head, stream, stream ? plan.contentLength : 0);
+}
+
+void SocketHandler::StartResponse(const std::string& head,
+                                  utils::SharedPtr<utils::ReadStreamI> stream, uint64_t bodyBytes) {
+  capacity_ = head.size() + static_cast<size_t>(std::min(bodyBytes, kBodyBlock));
+  buffer_.reset(new char[capacity_ ? capacity_ : 1]);
+  std::memcpy(buffer_.get(), head.data(), head.size());
+  begin_ = 0;
+  end_ = head.size();
+  body_ = std::move(stream);
+  bodyRemaining_ = body_ ? bodyBytes : 0;
+  state_ = State::kSending;
+  // The header text goes out in the same write as the first block.
+  if (bodyRemaining_ != 0) FillBlock();
+}
+
+bool SocketHandler::FillBlock() {
+  uint32_t want = static_cast<uint32_t>(std::min(bodyRemaining_, kBodyBlock));
+  uint32_t got = 0;
+  bool ok = body_->Read(buffer_.get() + end_, want, got);
+  if (!ok || got < want) {
+    // A failing or short stream ends the response; this pass's bytes are not sent.
+    begin_ = end_ = 0;
+    bodyRemaining_ = 0;
+    body_.Reset();
+    return false;
+  }
+  end_ += got;
+  bodyRemaining_ -= got;
+  if (bodyRemaining_ == 0) body_.Reset();
+  return true;
+}
+
+bool SocketHandler::Pump() {
+  for (;;) {
+    if (begin_ == end_) {
+      begin_ = end_ = 0;
+      if (bodyRemaining_ != 0) {
+        if (!FillBlock()) continue;
+      } else if (!queued_.empty()) {
+        // WebSocket frames: move them into the buffer in pieces the buffer can hold.
+        if (capacity_ < 65536) {
+          capacity_ = 65536;
+          buffer_.reset(new char[capacity_]);
+        }
+        size_t n = std::min(queued_.size(), capacity_);
+        std::memcpy(buffer_.get(), queued_.data(), n);
+        queued_.erase(0, n);
+        end_ = n;
+      } else {
+        if (state_ == State::kWebSocket) return true;
+        buffer_.reset();
+        capacity_ = 0;
+        return BeginLinger();
+      }
+    }
+    IoResult r = SocketSend(socket_, buffer_.get() + begin_, end_ - begin_);
+    if (r.status == IoStatus::kWouldBlock) return true;
+    if (r.status != IoStatus::kDone) {
+      state_ = State::kClosed;
+      return false;
+    }
+    if (r.count > 0) lastProgress_ = Clock::now();
+    begin_ += r.count;
+  }
+}
+
+bool SocketHandler::BeginLinger() {
+  state_ = State::kLingering;
+  body_.Reset();
+  inBuffer_.clear();
+  SocketShutdownSend(socket_);
+  // Windows posts FD_READ again only after a receive: read off what waits already.
+  return Drain();
+}
+
+bool SocketHandler::Drain() {
+  char block[kReceiveBlock];
+  for (;;) {
+    IoResult r = SocketReceive(socket_, block, sizeof(block));
+    if (r.status == IoStatus::kWouldBlock) return true;
+    if (r.status != IoStatus::kDone) {
+      state_ = State::kClosed;
+      return false;
+    }
+    lastProgress_ = Clock::now();
+  }
+}
+
+}  // namespace storage

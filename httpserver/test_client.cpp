@@ -1,0 +1,143 @@
+#include "httpserver/test_client.h"
+
+#include <chrono>
+#include <thread>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+// After the headers that define the Windows types.
+#include <psapi.h>
+#else
+#include <arpa/inet.h>
+#include <dirent.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <fstream>
+#endif
+
+namespace storage::test {
+
+void InitSockets() {
+#ifdef _WIN32
+  static bool done = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+  }();
+  (void)done;
+#endif
+}
+
+ClientSocket Connect(uint16_t port, int receiveBuffer) {
+  InitSockets();
+  auto s = static_cast<ClientSocket>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (s < 0) return -1;
+  int one = 1;
+  ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
+  if (receiveBuffer > 0) {
+    ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
+                 sizeof(receiveBuffer));
+  }
+#ifdef _WIN32
+  DWORD timeout = 10000;
+#else
+  timeval timeout{10, 0};
+#endif
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
+               sizeof(timeout));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+    CloseSocket(s);
+    return -1;
+  }
+  return s;
+}
+
+bool SendText(ClientSocket s, const std::string& text) {
+  size_t sent = 0;
+  while (sent < text.size()) {
+    int n = ::send(s, text.data() + sent, static_cast<int>(text.size() - sent), 0);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+size_t ReceiveSome(ClientSocket s, char* buffer, size_t max) {
+  int n = ::recv(s, buffer, static_cast<int>(max), 0);
+  return n > 0 ? static_cast<size_t>(n) : 0;
+}
+
+std::string ReceiveAll(ClientSocket s) {
+  std::string all;
+  char buffer[65536];
+  for (;;) {
+    size_t n = ReceiveSome(s, buffer, sizeof(buffer));
+    if (n == 0) return all;
+    all.append(buffer, n);
+  }
+}
+
+void CloseSocket(ClientSocket s) {
+#ifdef _WIN32
+  ::closesocket(static_cast<SOCKET>(s));
+#else
+  ::close(static_cast<int>(s));
+#endif
+}
+
+std::string Exchange(uint16_t port, const std::string& request) {
+  ClientSocket s = Connect(port);
+  if (s < 0) return "<no connection>";
+  SendText(s, request);
+  std::string answer = ReceiveAll(s);
+  CloseSocket(s);
+  return answer;
+}
+
+uint16_t PortOf(const std::string& url) {
+  size_t colon = url.rfind(':');
+  return colon == std::string::npos ? 0 : static_cast<uint16_t>(std::stoi(url.substr(colon + 1)));
+}
+
+size_t OpenHandleCount() {
+#ifdef _WIN32
+  DWORD count = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &count);
+  return count;
+#else
+  size_t count = 0;
+  if (DIR* dir = ::opendir("/proc/self/fd")) {
+    while (::readdir(dir)) ++count;
+    ::closedir(dir);
+  }
+  return count;
+#endif
+}
+
+size_t ResidentBytes() {
+#ifdef _WIN32
+  PROCESS_MEMORY_COUNTERS counters{};
+  if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters))) {
+    return counters.WorkingSetSize;
+  }
+  return 0;
+#else
+  std::ifstream statm("/proc/self/statm");
+  size_t pages = 0, resident = 0;
+  statm >> pages >> resident;
+  return resident * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+#endif
+}
+
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace storage::test

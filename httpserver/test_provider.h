@@ -1,0 +1,81 @@
+// Providers for the server's tests: named entries in memory, and generated entries whose
+// bytes follow a pattern (large bodies without large memory).
+#pragma once
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "httpserver/http_stream_provider.h"
+
+namespace storage::test {
+
+inline uint8_t PatternByte(uint64_t i) { return static_cast<uint8_t>((i * 31 + i / 251) % 253); }
+
+class PatternStream : public utils::ReadStreamI {
+ public:
+  explicit PatternStream(uint64_t size) : size_(size) {}
+  bool IsOpen() override { return true; }
+  uint64_t GetSize() override { return size_; }
+  uint32_t Read(void* buffer, uint32_t count) override {
+    uint32_t got = 0;
+    Read(buffer, count, got);
+    return got;
+  }
+  bool Read(void* buffer, uint32_t count, uint32_t& got) override {
+    got = 0;
+    auto* out = static_cast<uint8_t*>(buffer);
+    while (got < count && position_ < size_) out[got++] = PatternByte(position_++);
+    return true;
+  }
+  bool ReadByte(uint8_t& out) override { return Read(&out, 1) == 1; }
+  uint32_t Seek(int origin, int32_t offset) override {
+    return static_cast<uint32_t>(Seek64(origin, offset));
+  }
+  int64_t Seek64(int origin, int64_t offset) override {
+    if (origin == 0) position_ = static_cast<uint64_t>(offset);
+    return static_cast<int64_t>(position_);
+  }
+  void Close() override {}
+  bool CheckCacheFlags(uint32_t) override { return true; }
+  const std::u16string& GetName() override { return name_; }
+
+ private:
+  uint64_t size_;
+  uint64_t position_ = 0;
+  std::u16string name_;
+};
+
+class MapProvider : public HttpStreamProviderI {
+ public:
+  std::map<std::string, std::string> entries;
+  std::map<std::string, uint64_t> generated;
+  std::string lastModified = "Mon, 23 Jul 2012 10:20:30 GMT";
+  std::string lastPath;
+
+  int32_t GetInfo(const std::string& path, HttpMessage& response) override {
+    lastPath = path;
+    uint64_t size;
+    if (entries.count(path)) {
+      size = entries[path].size();
+    } else if (generated.count(path)) {
+      size = generated[path];
+    } else {
+      return 404;
+    }
+    response.Set("Content-Length", std::to_string(size));
+    response.Set("Last-Modified", lastModified);
+    return 200;
+  }
+  utils::SharedPtr<utils::ReadStreamI> GetStream(const std::string& path, int32_t& status,
+                                                 HttpMessage& streamHeaders) override {
+    if (generated.count(path)) {
+      return utils::SharedPtr<utils::ReadStreamI>(new PatternStream(generated[path]));
+    }
+    const std::string& text = entries[path];
+    utils::SharedPtr<utils::ByteVector> data(new utils::ByteVector(text.begin(), text.end()));
+    return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(data, u""));
+  }
+};
+
+}  // namespace storage::test
