@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <limits>
 
@@ -220,6 +221,16 @@ bool Archive::GetEntryInfo(const std::u16string& name, uint32_t& size, FileTime*
 uint32_t Archive::GetChecksum() {
   if (checksum_ != 0 || !reader_ || !reader_->Seek(0, 0)) return checksum_;
   uLong crc = crc32(0, nullptr, 0);
+  if (memData_) {
+    // The bytes are at hand: one pass over them, without copying through the buffer.
+    for (uint64_t done = 0; done < memSize_;) {
+      uInt slice = static_cast<uInt>(std::min<uint64_t>(memSize_ - done, 1u << 30));
+      crc = crc32(crc, memData_ + done, slice);
+      done += slice;
+    }
+    checksum_ = static_cast<uint32_t>(crc);
+    return checksum_;
+  }
   for (;;) {
     uint32_t got = 0;
     if (!reader_->Read(inBuffer_.get(), kInBufferSize, got) || got == 0) break;
