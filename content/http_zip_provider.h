@@ -1,0 +1,48 @@
+// HttpZipProvider: serves the entries of a ZIP archive to the HTTP server.
+//
+// Paths are looked up as entry names (case, '/' versus '\' and repeated separators do
+// not matter). A path whose bytes are UTF-8 finds the entry with those characters,
+// whether the archive recorded the name as UTF-8 or in the legacy code page; other
+// bytes are read in the ANSI code page.
+//
+// Streams read the entry itself: from the archive's bytes when it is held in memory
+// (stored entries without a copy, deflated ones inflated as they are read); otherwise
+// the entry is extracted into memory. Network thread only, like the server.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "httpserver/http_stream_provider.h"
+#include "utils/shared_ptr.h"
+#include "zip/archive.h"
+
+namespace storage {
+
+class HttpZipProvider : public HttpStreamProviderI {
+ public:
+  // An empty archive pointer stands for the process-wide archive object.
+  explicit HttpZipProvider(utils::SharedPtr<amzip::Archive> archive = {})
+      : archive_(std::move(archive)) {}
+
+  utils::SharedPtr<utils::ReadStreamI> GetStream(const std::string& path, int32_t& status,
+                                                 HttpMessage& streamHeaders) override;
+  // 404 for an unknown name; otherwise "Content-Length" and "Last-Modified" and 200.
+  int32_t GetInfo(const std::string& path, HttpMessage& response) override;
+  // Posted data is not kept: an empty pointer, status untouched.
+  utils::SharedPtr<utils::ReadStreamI> PostStream(const std::string& path, const std::string& body,
+                                                  int32_t& status,
+                                                  const std::u16string& contentTypeLine) override;
+
+  // The entry names a request path may stand for, most likely first.
+  static std::vector<std::u16string> CandidateNames(const std::string& path);
+
+ private:
+  utils::SharedPtr<amzip::Archive> Archive() const;
+  // The first candidate name the archive knows, or an empty text.
+  std::u16string Resolve(const amzip::Archive& archive, const std::string& path) const;
+
+  utils::SharedPtr<amzip::Archive> archive_;
+};
+
+}  // namespace storage
