@@ -6,8 +6,9 @@
 
 #ifdef _WIN32
 #include <io.h>
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs windows.h first.
+#include <shellapi.h>
 #else
 #include <unistd.h>
 #endif
