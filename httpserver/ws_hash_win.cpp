@@ -2,8 +2,9 @@
 // works for any user, including under restricted profiles.
 #include "httpserver/ws_hash.h"
 
-#include <wincrypt.h>
 #include <windows.h>
+// wincrypt.h needs the types of windows.h.
+#include <wincrypt.h>
 
 #include <cstring>
 
