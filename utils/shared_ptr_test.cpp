@@ -9,6 +9,11 @@
 
 #include "utils/counter_pool.h"
 
+#ifndef _WIN32
+#include <atomic>
+#include <thread>
+#endif
+
 namespace utils {
 namespace {
 
@@ -102,6 +107,34 @@ TEST(SharedPtr, EmptyDereferenceThrowsDomainError) {
   EXPECT_EQ(full->size(), 2u);
   EXPECT_EQ((*full)[1], 2);
 }
+
+#ifndef _WIN32
+// Counters taken and given back from several threads at once, across chunk boundaries:
+// the pool's lock must keep the free lists intact (ASan sees any overlap).
+TEST(SharedPtr, ThreadsShareThePool) {
+  size_t before = CounterPool::CountersInUse();
+  std::atomic<int> destroyed{0};
+  struct Counted {
+    explicit Counted(std::atomic<int>* d) : d(d) {}
+    ~Counted() { ++*d; }
+    std::atomic<int>* d;
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&destroyed] {
+      std::vector<SharedPtr<Counted>> held;
+      for (int i = 0; i < 3000; ++i) {
+        held.emplace_back(new Counted(&destroyed));
+        SharedPtr<Counted> copy = held[i / 2];
+        if (i % 3 == 0) held[i / 3].Reset();
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(destroyed.load(), 4 * 3000);
+  EXPECT_EQ(CounterPool::CountersInUse(), before);
+}
+#endif
 
 }  // namespace
 }  // namespace utils
