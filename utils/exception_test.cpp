@@ -13,7 +13,8 @@ TEST(ExceptionText, LayoutsOfTypeLocationAndMessage) {
   EXPECT_EQ(Exception(u"", u"").GetText(), u"Exception");
   EXPECT_EQ(Exception(u"Seek failed", u"File::Seek64").GetText(),
             u"Exception in 'File::Seek64'\nSeek failed");
-  EXPECT_EQ(CantWriteException(u"", u"File::Flush").GetText(), u"CantWriteException in 'File::Flush'");
+  EXPECT_EQ(CantWriteException(u"", u"File::Flush").GetText(),
+            u"CantWriteException in 'File::Flush'");
   EXPECT_EQ(ParameterException(u"zero-ptr passed", u"").GetText(),
             u"ParameterException\nzero-ptr passed");
 }
