@@ -91,17 +91,12 @@ class Chromium {
   explicit Chromium(const std::string& url) {
     profile_ = BinaryDir() + "/chromium-profile-" + std::to_string(getpid());
     std::system(("rm -rf '" + profile_ + "'").c_str());
-    std::vector<std::string> args = {"chromium",
-                                     "--headless",
-                                     "--no-sandbox",
-                                     "--disable-gpu",
-                                     "--disable-quic",
-                                     "--no-first-run",
-                                     "--disable-background-networking",
-                                     "--disable-component-update",
-                                     "--disable-sync",
-                                     "--user-data-dir=" + profile_,
-                                     url};
+    std::vector<std::string> args = {
+        "chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+        "--no-first-run", "--disable-background-networking", "--disable-component-update",
+        "--disable-sync",
+        // A page kept for back/forward keeps its socket open.
+        "--disable-features=BackForwardCache", "--user-data-dir=" + profile_, url};
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -148,7 +143,8 @@ TEST_F(WebSocketServerTest, ChromiumOpensAndLeavingThePageClearsCurrentWebSocket
   Chromium browser("http://127.0.0.1:" + std::to_string(port_) + "/index.html");
   ASSERT_TRUE(browser.Started());
   ASSERT_TRUE(handler_.WaitFor([&] { return handler_.opens == 1 && handler_.closes == 1; }))
-      << "opens " << handler_.opens << " closes " << handler_.closes;
+      << "opens " << handler_.opens << " closes " << handler_.closes << " left page "
+      << provider_.WasRequested("gone.html");
   EXPECT_TRUE(provider_.WasRequested("gone.html"));
   EXPECT_EQ(handler_.currentWebSocket.load(), nullptr);
   // The browser's echo came back (it navigated only on receiving it).
