@@ -142,6 +142,25 @@ TEST_F(FileTest, LargeRequestsBypassTheCache) {
   EXPECT_EQ(file->Seek(1, 0), kBlock + 160);
   EXPECT_EQ(file->Seek(0, 150), 150u);
   EXPECT_EQ(file->ReadByte(), uint8_t(bytes[150]));
+
+  // The block used up, then a read of more than a block goes straight to the caller:
+  // afterwards a seek into the range the old block would cover must read the file.
+  for (uint32_t tail : {172u, 0u}) {
+    EXPECT_EQ(file->Seek(0, 100), 100u);
+    ASSERT_EQ(file->Read(buf.data(), 10), 10u);  // block [100, 100 + kBlock)
+    uint32_t at = 100 + kBlock - tail;
+    if (tail == 0) {  // read the block to its very end first
+      EXPECT_EQ(file->Seek(0, int32_t(at - 5)), at - 5);
+      ASSERT_EQ(file->Read(buf.data(), 5), 5u);
+    } else {
+      EXPECT_EQ(file->Seek(0, int32_t(at)), at);
+    }
+    ASSERT_EQ(file->Read(buf.data(), kBlock + 200), kBlock + 200);
+    EXPECT_TRUE(std::equal(buf.begin(), buf.begin() + kBlock + 200, bytes.begin() + at));
+    uint32_t probe = at + kBlock + 100;
+    EXPECT_EQ(file->Seek(0, int32_t(probe)), probe);
+    EXPECT_EQ(file->ReadByte(), uint8_t(bytes[probe])) << "tail " << tail;
+  }
 }
 
 TEST_F(FileTest, RandomReadsAndSeeksMatchTheBytes) {
