@@ -120,7 +120,7 @@ int RunContent(const StartArguments& arguments) {
   // provider's only caller), then the provider, then the locator that maps the
   // archive bytes.
   PiggyBackArchive locator;
-  HttpZipProvider provider;
+  storage::HttpZipProvider provider;
   std::unique_ptr<storage::HttpServer> server;
 
   if (!OpenContentArchive(arguments.archivePath, locator, query, control)) return kExitFailed;
