@@ -109,6 +109,9 @@ setup_wine() {
   export CX_WINE_XVFB=1
   echo "== wine: new prefix $WINEPREFIX"
   timeout 300 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+  # Python does not run inside Wine: the JSON round-trip corpus is made here.
+  export CX_JSON_CORPUS=$wine_prefix/json-corpus
+  python3 json/testdata/make_corpus.py "$CX_JSON_CORPUS" >/dev/null 2>&1 || unset CX_JSON_CORPUS
 }
 
 if has_stage win64; then
