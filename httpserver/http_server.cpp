@@ -8,7 +8,7 @@
 namespace storage {
 
 HttpServer::HttpServer(bool showNotificationIcon)
-    : impl_(new HttpServerImpl(this, showNotificationIcon)) {}
+    : impl_(new HttpServerImpl(this, showNotificationIcon)), webSocketHandler_(impl_) {}
 
 HttpServer::~HttpServer() { delete impl_; }
 
@@ -35,9 +35,11 @@ bool HttpServer::WaitForThread(uint32_t milliseconds) { return impl_->WaitForThr
 
 void* HttpServer::GetThreadHandle() { return impl_->GetThreadHandle(); }
 
+WebSockConnectionI* HttpServer::CurrentWebSocket() const { return impl_->currentWebSocket.load(); }
+
 utils::SharedPtr<utils::ReadStreamI> HttpServer::TransformNavigation(
     utils::SharedPtr<utils::ReadStreamI> stream) const {
-  return navigationTransform_ ? navigationTransform_(stream) : stream;
+  return json::TransformNavigation(stream, navigationMembers_);
 }
 
 int64_t HttpServer::GetEffectiveMaxAge() const {
@@ -71,6 +73,8 @@ void ConnectionTable::CloseAll() {
 std::vector<SocketId> ConnectionTable::IdleSince(SocketHandler::Clock::time_point deadline) const {
   std::vector<SocketId> idle;
   for (const auto& entry : handlers_) {
+    // An open WebSocket is quiet by nature (a page may hold one for hours).
+    if (entry.second->IsWebSocket()) continue;
     if (entry.second->LastProgress() < deadline) idle.push_back(entry.first);
   }
   return idle;

@@ -13,23 +13,21 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "httpserver/http_stream_provider.h"
+#include "json/navigation.h"
 #include "utils/read_stream.h"
 #include "utils/shared_ptr.h"
 
 namespace storage {
 
 class HttpServerImpl;
-class UpgradeHandlerI;
+class WebSockConnectionI;
+class WebSockHandlerI;
 
 class HttpServer {
  public:
-  using NavigationTransform =
-      std::function<utils::SharedPtr<utils::ReadStreamI>(utils::SharedPtr<utils::ReadStreamI>)>;
-
   explicit HttpServer(bool showNotificationIcon);
   virtual ~HttpServer();
   HttpServer(const HttpServer&) = delete;
@@ -57,12 +55,24 @@ class HttpServer {
   void SetRunPrefix(const std::string& prefix) { runPrefix_ = prefix; }
   const std::string& GetRunPrefix() const { return runPrefix_; }
 
-  // Hooks set before Start: WebSocket upgrades and the navigation-document transform.
-  void SetUpgradeHandler(UpgradeHandlerI* handler) { upgradeHandler_ = handler; }
-  UpgradeHandlerI* GetUpgradeHandler() const { return upgradeHandler_; }
-  void SetNavigationTransform(NavigationTransform transform) {
-    navigationTransform_ = std::move(transform);
+  // The handler of every WebSocket connection. By default the server's own, which
+  // remembers the connection opened last (CurrentWebSocket) and ignores messages; null
+  // serves upgrade requests as plain GETs. Not owned; set before Start and keep it alive
+  // until the server is destroyed (connections tell it OnClose as they go).
+  void SetWebSocketHandler(WebSockHandlerI* handler) { webSocketHandler_ = handler; }
+  WebSockHandlerI* GetWebSocketHandler() const { return webSocketHandler_; }
+  // The server's own handler's last opened connection, null when none or it closed. The
+  // pointer may be used on the network thread only; other threads may test it.
+  WebSockConnectionI* CurrentWebSocket() const;
+
+  // Members set (as strings, in key order) on the root object of every navigation
+  // document served; with none, the default, such documents go out as stored. Set
+  // before Start.
+  void SetNavigationMembers(json::NavigationMembers members) {
+    navigationMembers_ = std::move(members);
   }
+  const json::NavigationMembers& GetNavigationMembers() const { return navigationMembers_; }
+  // The stream to serve for a navigation document's stream (network thread).
   utils::SharedPtr<utils::ReadStreamI> TransformNavigation(
       utils::SharedPtr<utils::ReadStreamI> stream) const;
 
@@ -80,8 +90,8 @@ class HttpServer {
   HttpServerImpl* impl_;
   std::atomic<HttpStreamProviderI*> provider_{nullptr};
   std::string runPrefix_;
-  UpgradeHandlerI* upgradeHandler_ = nullptr;
-  NavigationTransform navigationTransform_;
+  WebSockHandlerI* webSocketHandler_;
+  json::NavigationMembers navigationMembers_;
   std::u16string caption_;
 };
 

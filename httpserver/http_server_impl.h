@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "httpserver/socket_handler.h"
+#include "httpserver/websocket.h"
 
 namespace storage {
 
@@ -40,10 +41,12 @@ class ConnectionTable {
   std::map<SocketId, std::unique_ptr<SocketHandler>> handlers_;
 };
 
-class HttpServerImpl {
+// Also the server's default WebSocket handler (OnOpen/OnMessage/OnClose and
+// currentWebSocket come from WebSockServerHandler); the facade installs it.
+class HttpServerImpl : public WebSockServerHandler {
  public:
   HttpServerImpl(HttpServer* owner, bool showNotificationIcon);
-  virtual ~HttpServerImpl();
+  ~HttpServerImpl() override;
 
   std::string Start(unsigned port);
   void Stop();

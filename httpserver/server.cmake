@@ -1,6 +1,7 @@
 # The HTTP server: wire layer (messages, requests, responses), connections shared by both
-# event loops, and the network thread of each platform. Content types are compiled in
-# here because every request needs them; their table lives with the provider in content/.
+# event loops (with their WebSocket side), and the network thread of each platform.
+# Content types are compiled in here because every request needs them; their table lives
+# with the provider in content/.
 cx_library(cx_http
   SOURCES
     http_message.cpp
@@ -8,14 +9,16 @@ cx_library(cx_http
     request.cpp
     response.cpp
     socket_handler.cpp
+    websocket_connection.cpp
   PLATFORM
     network_thread
     socket_ops
-  DEPS cx_utils cx_tray
+  DEPS cx_utils cx_websocket cx_json
 )
 target_sources(cx_http PRIVATE ${CMAKE_SOURCE_DIR}/content/content_type.cpp)
 cx_add_test(http_tests LIBS cx_http SOURCES
   http_message_test.cpp
+  http_server_test.cpp
   request_test.cpp
   response_test.cpp
   server_load_test.cpp

@@ -7,6 +7,7 @@
 #include "httpserver/http_server.h"
 #include "httpserver/request.h"
 #include "httpserver/response.h"
+#include "httpserver/websocket_session.h"
 #include "utils/encoding.h"
 
 namespace storage {
@@ -21,9 +22,11 @@ SocketHandler::SocketHandler(SocketId socket, HttpServer* owner)
     : socket_(socket), owner_(owner), lastProgress_(Clock::now()) {}
 
 SocketHandler::~SocketHandler() {
-  if (state_ == State::kWebSocket && owner_ && owner_->GetUpgradeHandler()) {
-    owner_->GetUpgradeHandler()->OnClosed(*this);
-  }
+  // Whatever state the connection ended in (a close exchanged, a failed send, the
+  // peer's FD_CLOSE, the server stopping), the handler hears of it once, before the
+  // socket goes; a Send from inside OnClose finds the connection closed.
+  state_ = State::kClosed;
+  if (upgraded_ && wsHandler_) wsHandler_->OnClose(this);
   if (socket_ != kInvalidSocket) SocketClose(socket_);
 }
 
@@ -44,15 +47,19 @@ bool SocketHandler::OnRead() {
   char block[kReceiveBlock];
   for (;;) {
     IoResult r = SocketReceive(socket_, block, sizeof(block));
-    if (r.status == IoStatus::kWouldBlock) return true;
+    if (r.status == IoStatus::kWouldBlock) {
+      // Replies and messages queued while reading go out now: Windows posts FD_WRITE
+      // only after a send would have blocked.
+      return state_ == State::kWebSocket ? Pump() : true;
+    }
     if (r.status != IoStatus::kDone) {
       state_ = State::kClosed;
       return false;
     }
     lastProgress_ = Clock::now();
     if (state_ == State::kWebSocket) {
-      if (UpgradeHandlerI* ws = owner_->GetUpgradeHandler())
-        ws->OnFrameBytes(*this, block, r.count);
+      OnWebSocketBytes(block, r.count);
+      if (state_ == State::kSending) return Pump();  // the closing reply, then the end
       if (state_ != State::kWebSocket) return false;
       continue;
     }
@@ -78,7 +85,6 @@ bool SocketHandler::OnRead() {
   } catch (...) {
     // The client gets what was queued before the failure; the connection ends as usual.
   }
-  if (state_ == State::kWebSocket) return Pump();
   if (state_ == State::kCollecting) return BeginLinger();  // no response
   return Pump();
 }
@@ -92,13 +98,6 @@ bool SocketHandler::OnWrite() {
 bool SocketHandler::OnPeerClosed() {
   if (state_ == State::kCollecting) OnRead();  // bytes may wait in front of the close
   return state_ == State::kSending && socket_ != kInvalidSocket;
-}
-
-bool SocketHandler::QueueSend(const std::string& bytes) {
-  if (!IsOpen() || state_ == State::kLingering) return false;
-  queued_ += bytes;
-  if (state_ == State::kCollecting) state_ = State::kSending;
-  return true;
 }
 
 void SocketHandler::HandleRequest(const std::string& request) {
@@ -125,9 +124,8 @@ void SocketHandler::HandleRequest(const std::string& request) {
   const std::string body = RequestBody(request, post);
 
   if (line.method == RequestMethod::kGet && EqualsNoCaseA(req.Get("Upgrade"), "websocket")) {
-    if (UpgradeHandlerI* ws = owner_->GetUpgradeHandler()) {
-      state_ = State::kWebSocket;
-      if (!ws->OnUpgrade(*this, req, body)) state_ = State::kSending;
+    if (owner_->GetWebSocketHandler() != nullptr) {
+      if (!StartUpgrade(req, body)) state_ = State::kCollecting;  // refused: no response
       return;
     }
   }

@@ -2,43 +2,32 @@
 //
 // A connection is a small state machine: collecting the header block, sending the one
 // response, lingering (send side shut, the peer's late bytes read off until it closes),
-// or WebSocket. Sending never blocks: bytes go out as far as the socket takes them and
-// the rest waits for write readiness. The loop calls OnRead/OnWrite on the network
-// thread; a false result means the connection is finished and the loop destroys it.
+// or WebSocket. An upgraded connection is the handler's storage::WebSockConnectionI from
+// OnOpen until OnClose, which its destructor calls. Sending never blocks: bytes go out as far as
+// the socket takes them and the rest waits for write readiness. The loop calls OnRead/OnWrite on
+// the network thread; a false result means the connection is finished and the loop destroys it.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "httpserver/http_message.h"
 #include "httpserver/socket_ops.h"
+#include "httpserver/websocket.h"
 #include "utils/read_stream.h"
 #include "utils/shared_ptr.h"
 
 namespace storage {
 
 class HttpServer;
-class SocketHandler;
+class WsSession;
+struct WsHandshake;
 
-// Receives the connections upgraded to WebSocket. Installed on the server by the
-// WebSocket code; without one, an upgrade request is served as a plain GET.
-class UpgradeHandlerI {
- public:
-  virtual ~UpgradeHandlerI() = default;
-  // A GET whose "Upgrade" is "websocket". Queue the handshake answer with
-  // connection.QueueSend and call connection.SetWebSocketVersion; returning false ends
-  // the connection after whatever was queued.
-  virtual bool OnUpgrade(SocketHandler& connection, const HttpMessage& request,
-                         const std::string& body) = 0;
-  // Bytes received on an upgraded connection.
-  virtual void OnFrameBytes(SocketHandler& connection, const char* data, size_t size) = 0;
-  // The upgraded connection is going away.
-  virtual void OnClosed(SocketHandler& connection) = 0;
-};
-
-class SocketHandler {
+class SocketHandler final : public WebSockConnectionI {
  public:
   using Clock = std::chrono::steady_clock;
 
@@ -60,12 +49,15 @@ class SocketHandler {
   Clock::time_point LastProgress() const { return lastProgress_; }
   SocketId GetSocket() const { return socket_; }
 
-  // For upgraded connections: queue bytes behind whatever is pending and push them out.
-  // False when the connection can no longer send.
-  bool QueueSend(const std::string& bytes);
-  bool IsOpen() const { return socket_ != kInvalidSocket && state_ != State::kClosed; }
+  // WebSocket (websocket_connection.cpp). Send queues one text message in the
+  // connection's frame format and pushes out what the socket takes; false when the
+  // connection is not an open WebSocket or the socket failed.
+  bool Send(const std::string& message) override;
+  bool IsOpen() override;
   int32_t GetWebSocketVersion() const { return wsVersion_; }
-  void SetWebSocketVersion(int32_t version) { wsVersion_ = version; }
+  // Upgraded and not yet closing: such a connection may stay quiet for as long as the
+  // page keeps it, so the idle sweep passes it by.
+  bool IsWebSocket() const { return state_ == State::kWebSocket && session_ != nullptr; }
 
   // The largest header block a client may send before the connection is dropped.
   static constexpr size_t kMaxHeaderBytes = 1 << 20;
@@ -85,6 +77,15 @@ class SocketHandler {
   bool BeginLinger();
   bool Drain();
 
+  // Answers a GET with "Upgrade: websocket"; false when the upgrade is refused (no
+  // response). A hixie-76 request may wait for the rest of its key3 bytes.
+  bool StartUpgrade(const HttpMessage& request, const std::string& body);
+  void CompleteUpgrade(const WsHandshake& handshake);
+  // Bytes received after the upgrade request. When the session is over (close
+  // exchanged, oversized or broken frame) the state becomes kSending: the reply goes
+  // out and the connection ends.
+  void OnWebSocketBytes(const char* data, size_t size);
+
   SocketId socket_;
   HttpServer* owner_;
   State state_ = State::kCollecting;
@@ -100,6 +101,13 @@ class SocketHandler {
   utils::SharedPtr<utils::ReadStreamI> body_;
   uint64_t bodyRemaining_ = 0;
   std::string queued_;  // WebSocket bytes behind the buffer
+
+  WebSockHandlerI* wsHandler_ = nullptr;  // not owned; taken from the server at upgrade
+  std::unique_ptr<WsSession> session_;
+  bool upgraded_ = false;  // the handler was told OnOpen and is owed OnClose
+  // A hixie-76 handshake waiting for key3: the header values it reads, the bytes so far.
+  std::vector<std::pair<std::string, std::string>> wsHeaders_;
+  std::string wsPending_;
 };
 
 }  // namespace storage

@@ -1,6 +1,7 @@
 # WebSocket upgrade: handshakes, frames, the per-connection session and the server's own
 # handler. The hashes come from the CryptoAPI on Windows and from ws_hash_posix.cpp
-# elsewhere.
+# elsewhere. The connections' side of the upgrade (websocket_connection.cpp) is part of
+# the server library, which links this one.
 cx_library(cx_websocket
   SOURCES
     websocket.cpp
@@ -18,21 +19,10 @@ cx_add_test(websocket_tests LIBS cx_websocket SOURCES
   websocket_session_test.cpp
 )
 
-if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/server.cmake AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/test_client.cpp)
-  # The upgrade hook of the HTTP server's connections (SocketHandler), kept apart so that
-  # the handshakes and frames build and test without the server.
-  cx_library(cx_websocket_server
-    SOURCES
-      websocket_upgrade.cpp
-    DEPS
-      cx_websocket
-      cx_http
-  )
-  # Real clients against a running server: a loopback client writing raw bytes everywhere
-  # (Wine included), Node's ws package and headless Chromium where they exist.
-  set(cx_websocket_e2e_sources websocket_e2e_test.cpp test_client.cpp)
-  if(NOT WIN32)
-    list(APPEND cx_websocket_e2e_sources websocket_browser_test.cpp)
-  endif()
-  cx_add_test(websocket_e2e_tests LIBS cx_websocket_server SOURCES ${cx_websocket_e2e_sources})
+# Real clients against a running server: a loopback client writing raw bytes everywhere
+# (Wine included), Node's ws package and headless Chromium where they exist.
+set(cx_websocket_e2e_sources websocket_e2e_test.cpp test_client.cpp)
+if(NOT WIN32)
+  list(APPEND cx_websocket_e2e_sources websocket_browser_test.cpp)
 endif()
+cx_add_test(websocket_e2e_tests LIBS cx_http SOURCES ${cx_websocket_e2e_sources})

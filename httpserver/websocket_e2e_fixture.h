@@ -1,6 +1,6 @@
-// A running server with the WebSocket upgrade installed, for the end-to-end tests: a
-// page provider, a handler that records what the network thread told it, and helpers
-// to wait for it from the test thread.
+// A running server with a recording WebSocket handler, for the end-to-end tests: a page
+// provider, a handler that records what the network thread told it, and helpers to wait
+// for it from the test thread.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 
 #include "httpserver/http_server.h"
 #include "httpserver/test_client.h"
-#include "httpserver/websocket_upgrade.h"
+#include "httpserver/websocket.h"
 #include "utils/read_stream.h"
 
 namespace storage::e2e {
@@ -102,14 +102,13 @@ class RecordingHandler : public WebSockServerHandler {
 class WebSocketServerTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    server_.SetUpgradeHandler(&upgrade_);
+    server_.SetWebSocketHandler(&handler_);
     port_ = test::PortOf(server_.Start(-1, u""));
     server_.SetProvider(&provider_);
   }
   void TearDown() override { server_.Stop(); }
 
   RecordingHandler handler_;
-  WsUpgradeHandler upgrade_{&handler_};
   PageProvider provider_;
   HttpServer server_{false};
   uint16_t port_ = 0;

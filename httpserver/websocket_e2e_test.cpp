@@ -148,5 +148,69 @@ TEST_F(WebSocketServerTest, OversizedFrameEndsWithClose1009) {
   EXPECT_TRUE(handler_.Messages().empty());
 }
 
+TEST_F(WebSocketServerTest, AnOpenWebSocketOutlivesTheIdleLimit) {
+  server_.Stop();
+  server_.idleLimit = std::chrono::milliseconds(200);
+  port_ = test::PortOf(server_.Start(-1, u""));
+  ClientSocket ws = test::Connect(port_);
+  ClientSocket quiet = test::Connect(port_);
+  ASSERT_NE(ws, -1);
+  ASSERT_NE(quiet, -1);
+  ASSERT_TRUE(test::SendText(ws, kRfcRequest));
+  ASSERT_TRUE(test::SendText(quiet, "GET / HTTP/1.1\r\n"));  // a header block never ended
+  EXPECT_EQ(ReceiveExactly(ws, std::strlen(kRfcResponse)), kRfcResponse);
+  test::SleepMs(2500);  // the sweep runs once a second
+  EXPECT_EQ(test::ReceiveAll(quiet), "") << "the stalled request was dropped";
+  ASSERT_TRUE(test::SendText(ws, Masked(0x81, "echo still here")));
+  EXPECT_EQ(ReceiveExactly(ws, 17), std::string("\x81\x0F", 2) + "echo still here");
+  EXPECT_EQ(handler_.closes, 0);
+  test::CloseSocket(quiet);
+  test::CloseSocket(ws);
+  ASSERT_TRUE(handler_.WaitFor([&] { return handler_.closes == 1; }));
+}
+
+// No handler installed: the server's own one takes the connection and remembers it.
+TEST(ServerOwnWebSocketHandler, RemembersTheLastOpenedConnectionUntilItCloses) {
+  PageProvider provider;
+  provider.pages["chat"] = "plain page";
+  HttpServer server(false);
+  const uint16_t port = test::PortOf(server.Start(-1, u""));
+  server.SetProvider(&provider);
+  ASSERT_NE(server.GetWebSocketHandler(), nullptr);
+  EXPECT_EQ(server.CurrentWebSocket(), nullptr);
+
+  ClientSocket first = test::Connect(port);
+  ASSERT_NE(first, -1);
+  ASSERT_TRUE(test::SendText(first, kRfcRequest));
+  EXPECT_EQ(ReceiveExactly(first, std::strlen(kRfcResponse)), kRfcResponse);
+  EXPECT_NE(server.CurrentWebSocket(), nullptr);
+  // Messages are taken and ignored; a ping is still answered.
+  ASSERT_TRUE(test::SendText(first, Masked(0x81, "echo ignored") + Masked(0x89, "p")));
+  EXPECT_EQ(ReceiveExactly(first, 3), "\x8A\x01p");
+
+  // A close exchanged ends the connection; the server forgets it.
+  ASSERT_TRUE(test::SendText(first, Masked(0x88, "\x03\xE8")));
+  EXPECT_EQ(ReceiveExactly(first, 4), "\x88\x02\x03\xE8");
+  char byte;
+  EXPECT_EQ(test::ReceiveSome(first, &byte, 1), 0u) << "the server ends the connection";
+  test::CloseSocket(first);
+  for (int i = 0; i < 200 && server.CurrentWebSocket() != nullptr; ++i) test::SleepMs(10);
+  EXPECT_EQ(server.CurrentWebSocket(), nullptr);
+  server.Stop();
+}
+
+TEST(ServerOwnWebSocketHandler, WithoutAHandlerAnUpgradeIsAPlainGet) {
+  PageProvider provider;
+  provider.pages["chat"] = "plain page";
+  HttpServer server(false);
+  server.SetWebSocketHandler(nullptr);
+  const uint16_t port = test::PortOf(server.Start(-1, u""));
+  server.SetProvider(&provider);
+  const std::string reply = test::Exchange(port, kRfcRequest);
+  EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << reply;
+  EXPECT_EQ(reply.substr(reply.size() - 10), "plain page");
+  server.Stop();
+}
+
 }  // namespace
 }  // namespace storage::e2e

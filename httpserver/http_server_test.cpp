@@ -1,0 +1,143 @@
+// The server facade over loopback: navigation documents served as stored or rewritten
+// with the server's member table, and the WebSocket handler a fresh server starts with.
+#include "httpserver/http_server.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "httpserver/test_client.h"
+#include "httpserver/test_provider.h"
+#include "json/parser.h"
+#include "json/value.h"
+#include "utils/encoding.h"
+
+namespace storage {
+namespace {
+
+using namespace storage::test;
+
+struct Reply {
+  std::string head;
+  std::string body;
+};
+
+Reply Split(const std::string& response) {
+  size_t end = response.find("\r\n\r\n");
+  if (end == std::string::npos) return {response, ""};
+  return {response.substr(0, end + 4), response.substr(end + 4)};
+}
+
+// The members of a served object, each value in compact text; empty when the body is not
+// one clean JSON object.
+std::map<std::u16string, std::u16string> Members(const std::string& body,
+                                                 const std::vector<std::u16string>& names) {
+  std::map<std::u16string, std::u16string> out;
+  json::ParseError error;
+  std::unique_ptr<json::Value> value(json::Parse(utils::Utf8ToWide(body), error));
+  if (!value || error.code != json::kNoError || value->tag != json::kDictTag) return out;
+  for (const std::u16string& name : names) {
+    json::Value* member = static_cast<json::Dict&>(*value).Find(name);
+    if (!member) continue;
+    json::WriteFormat compact(2);
+    member->Write(out[name], compact);
+  }
+  return out;
+}
+
+class NavigationServeTest : public ::testing::Test {
+ protected:
+  void Start() {
+    port = PortOf(server.Start(-1, u""));
+    ASSERT_NE(port, 0);
+    server.SetProvider(&provider);
+  }
+  void TearDown() override { server.Stop(); }
+  Reply Get(const std::string& path) {
+    return Split(Exchange(port, "GET /" + path + " HTTP/1.1\r\nHost: x\r\n\r\n"));
+  }
+
+  HttpServer server{false};
+  MapProvider provider;
+  uint16_t port = 0;
+};
+
+const char kDocument[] = "{ \"title\": \"Start\",\n  \"items\": [1, 2, 3], \"b\": \"old\" }";
+
+TEST_F(NavigationServeTest, WithoutMembersTheDocumentGoesOutAsStored) {
+  provider.entries["nav.mnv"] = kDocument;
+  provider.entries["list.mnv"] = "[1, 2]";
+  Start();
+  EXPECT_TRUE(server.GetNavigationMembers().empty());
+  for (const std::string path : {"nav.mnv", "list.mnv"}) {
+    Reply r = Get(path);
+    EXPECT_EQ(r.head,
+              "HTTP/1.1 200 OK\r\nContent-Type: application/x-morvane-navigation\r\n"
+              "Content-Length: " +
+                  std::to_string(provider.entries[path].size()) +
+                  "\r\nLast-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\n\r\n")
+        << path;
+    EXPECT_EQ(r.body, provider.entries[path]) << path;
+  }
+}
+
+TEST_F(NavigationServeTest, MembersRewriteTheRootObjectAndTheLength) {
+  provider.entries["nav.mnv"] = kDocument;
+  // Bigger than one 64 KiB send block, so the rewritten body crosses blocks too.
+  std::string big = "{\"pad\":\"" + std::string(100000, 'p') + "\"}";
+  provider.entries["big.mnv"] = big;
+  server.SetNavigationMembers({{u"b", u"new"}, {u"lang", u"fran\u00E7ais"}});
+  Start();
+
+  const std::vector<std::u16string> names = {u"title", u"items", u"b", u"lang", u"pad"};
+  Reply r = Get("nav.mnv");
+  EXPECT_EQ(Members(r.body, names),
+            (std::map<std::u16string, std::u16string>{{u"title", u"\"Start\""},
+                                                      {u"items", u"[1,2,3]"},
+                                                      {u"b", u"\"new\""},
+                                                      {u"lang", u"\"fran\u00E7ais\""}}));
+  EXPECT_NE(r.body.find("fran\xC3\xA7"
+                        "ais"),
+            std::string::npos)
+      << "UTF-8 on the wire";
+  EXPECT_EQ(r.body.find_first_of(" \n"), std::string::npos) << "compact layout";
+  EXPECT_NE(r.head.find("Content-Length: " + std::to_string(r.body.size()) + "\r\n"),
+            std::string::npos)
+      << r.head;
+  EXPECT_EQ(r.head.find("Cache-Control"), std::string::npos) << r.head;
+
+  Reply b = Get("big.mnv");
+  EXPECT_EQ(b.body.size(), big.size() + std::string(",'b':'new','lang':'fran\xC3\xA7"
+                                                    "ais'")
+                                            .size());
+  EXPECT_NE(b.head.find("Content-Length: " + std::to_string(b.body.size()) + "\r\n"),
+            std::string::npos);
+  auto got = Members(b.body, names);
+  EXPECT_EQ(got.size(), 3u);
+  EXPECT_TRUE(got[u"pad"] == u"\"" + std::u16string(100000, u'p') + u"\"");
+  EXPECT_EQ(got[u"lang"], u"\"fran\u00E7ais\"");
+}
+
+TEST_F(NavigationServeTest, MembersLeaveOtherDocumentsAlone) {
+  provider.entries["list.mnv"] = "[1, 2]";      // not an object at its root
+  provider.entries["broken.mnv"] = "not json";  // not JSON at all
+  provider.entries["data.json"] = kDocument;    // JSON, but not a navigation document
+  server.SetNavigationMembers({{u"k", u"v"}});
+  Start();
+  for (const std::string path : {"list.mnv", "broken.mnv", "data.json"}) {
+    Reply r = Get(path);
+    EXPECT_EQ(r.body, provider.entries[path]) << path;
+    EXPECT_NE(r.head.find("Content-Length: " + std::to_string(r.body.size()) + "\r\n"),
+              std::string::npos)
+        << path;
+  }
+  // HEAD reads no stream: the provider's length stands.
+  Reply h = Split(Exchange(port, "HEAD /list.mnv HTTP/1.1\r\nHost: x\r\n\r\n"));
+  EXPECT_TRUE(h.body.empty());
+  EXPECT_NE(h.head.find("Content-Length: 6\r\n"), std::string::npos) << h.head;
+}
+
+}  // namespace
+}  // namespace storage
