@@ -100,6 +100,15 @@ class Archive {
   // straight from the archive's bytes, deflated ones inflate as they are read. Empty
   // when the name is unknown, the archive is not in memory or the entry is unusable.
   utils::SharedPtr<utils::ReadStreamI> OpenEntryStream(const std::u16string& name);
+  // The same for one of Entries(): names that share a key stay reachable one by one.
+  utils::SharedPtr<utils::ReadStreamI> OpenEntryStream(const Entry& entry);
+
+  // The entry's compressed bytes (compressedSize of them, method as recorded) inside an
+  // archive opened with OpenMemory, found through its local header; null when the
+  // archive is not in memory, the entry lies on another part, or the local header or
+  // the data would reach outside the archive's bytes. Lets a writer copy entries
+  // without inflating and deflating them again.
+  const uint8_t* EntryData(const Entry& entry) const;
 
   // The entry whose key equals NormalizeEntryKey(name), or null. Loads nothing.
   const Entry* FindEntry(const std::u16string& name) const;

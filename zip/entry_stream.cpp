@@ -158,20 +158,30 @@ bool EntryStream::CheckCacheFlags(uint32_t flags) { return (flags & 7) == flags;
 
 const std::u16string& EntryStream::GetName() { return name_; }
 
-utils::SharedPtr<utils::ReadStreamI> Archive::OpenEntryStream(const std::u16string& name) {
-  const Entry* entry = FindEntry(name);
-  if (!entry || !memData_ || !IsOpen() || (entry->method != 0 && entry->method != 8)) {
-    return {};
-  }
-  if (entry->diskStart != volumes_[currentVolume_].number) return {};
-  uint64_t header = entry->localHeaderOffset + static_cast<uint64_t>(offsetBias_);
-  if (header >= memSize_ || memSize_ - header < 30) return {};
+const uint8_t* Archive::EntryData(const Entry& entry) const {
+  if (!memData_ || !IsOpen() || currentVolume_ < 0) return nullptr;
+  if (entry.diskStart != volumes_[currentVolume_].number) return nullptr;
+  // A negative bias wraps to a huge offset, which the bounds below refuse.
+  uint64_t header = entry.localHeaderOffset + static_cast<uint64_t>(offsetBias_);
+  if (header >= memSize_ || memSize_ - header < 30) return nullptr;
   const uint8_t* p = memData_ + header;
   uint64_t dataStart = header + 30 + (p[26] | p[27] << 8) + (p[28] | p[29] << 8);
-  if (dataStart > memSize_ || memSize_ - dataStart < entry->compressedSize) return {};
-  return utils::SharedPtr<utils::ReadStreamI>(
-      new EntryStream(memData_ + dataStart, entry->compressedSize, entry->uncompressedSize,
-                      entry->method, entry->name));
+  if (dataStart > memSize_ || memSize_ - dataStart < entry.compressedSize) return nullptr;
+  return memData_ + dataStart;
+}
+
+utils::SharedPtr<utils::ReadStreamI> Archive::OpenEntryStream(const std::u16string& name) {
+  const Entry* entry = FindEntry(name);
+  if (!entry) return {};
+  return OpenEntryStream(*entry);
+}
+
+utils::SharedPtr<utils::ReadStreamI> Archive::OpenEntryStream(const Entry& entry) {
+  if (entry.method != 0 && entry.method != 8) return {};
+  const uint8_t* data = EntryData(entry);
+  if (!data) return {};
+  return utils::SharedPtr<utils::ReadStreamI>(new EntryStream(
+      data, entry.compressedSize, entry.uncompressedSize, entry.method, entry.name));
 }
 
 }  // namespace amzip
