@@ -1,0 +1,206 @@
+#include "httpserver/clients_fixture.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cctype>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "httpserver/test_client.h"
+
+namespace storage::clients {
+
+std::string MakeTempDir() {
+  std::string pattern = std::filesystem::temp_directory_path().string() + "/cx-clients-XXXXXX";
+  char* made = mkdtemp(pattern.data());
+  return made ? std::string(made) : std::string();
+}
+
+void RemoveTree(const std::string& path) {
+  std::error_code ignored;
+  if (!path.empty()) std::filesystem::remove_all(path, ignored);
+}
+
+void WriteFile(const std::string& path, const std::string& data) {
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+bool HaveCommand(const std::string& name) {
+  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+std::string Shell(const std::string& command, int* exitCode) {
+  std::string out;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) {
+    if (exitCode) *exitCode = -1;
+    return out;
+  }
+  char buffer[65536];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, got);
+  int status = pclose(pipe);
+  if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return out;
+}
+
+std::string Quote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'') {
+      out += "'\\''";
+    } else {
+      out += c;
+    }
+  }
+  return out + "'";
+}
+
+std::string NoiseBytes(size_t size, uint32_t seed) {
+  std::string out(size, '\0');
+  uint64_t x = 0x9E3779B97F4A7C15ull ^ seed;
+  for (size_t i = 0; i < size; ++i) {
+    x ^= x << 13;
+    x ^= x >> 7;
+    x ^= x << 17;
+    out[i] = static_cast<char>(x >> 24);
+  }
+  return out;
+}
+
+std::string ScriptText(size_t size) {
+  std::string out;
+  out.reserve(size + 128);
+  for (unsigned i = 0; out.size() < size; ++i) {
+    out += "function step" + std::to_string(i) + "(state) { return state.value * " +
+           std::to_string(i % 97) + " + '" + std::to_string(i * 2654435761u) + "'; }\n";
+  }
+  out.resize(size);
+  return out;
+}
+
+const std::string* Reply::Find(const std::string& name) const {
+  for (const auto& [key, value] : headers) {
+    if (key.size() == name.size() &&
+        std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
+          return std::tolower(static_cast<unsigned char>(a)) ==
+                 std::tolower(static_cast<unsigned char>(b));
+        })) {
+      return &value;
+    }
+  }
+  return nullptr;
+}
+
+std::string Reply::Value(const std::string& name) const {
+  const std::string* value = Find(name);
+  return value ? *value : std::string("<absent>");
+}
+
+Reply ParseHead(const std::string& text) {
+  Reply reply;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.rfind("HTTP/", 0) == 0) {
+      reply = Reply();
+      size_t space = line.find(' ');
+      if (space == std::string::npos) continue;
+      reply.status = std::atoi(line.c_str() + space + 1);
+      size_t second = line.find(' ', space + 1);
+      if (second != std::string::npos) reply.reason = line.substr(second + 1);
+      continue;
+    }
+    size_t colon = line.find(':');
+    if (colon == std::string::npos) continue;
+    size_t start = line.find_first_not_of(' ', colon + 1);
+    reply.headers.emplace_back(line.substr(0, colon),
+                               start == std::string::npos ? "" : line.substr(start));
+  }
+  return reply;
+}
+
+std::string TagOfDate(const std::string& lastModified) {
+  std::string tag;
+  char hex[16];
+  for (size_t i = 0; i < lastModified.size(); i += 2) {
+    if (lastModified[i] == ' ') continue;
+    std::snprintf(hex, sizeof(hex), "%X", static_cast<unsigned char>(lastModified[i]));
+    tag += hex;
+  }
+  return tag;
+}
+
+ServedContent::ServedContent(const std::map<std::string, std::string>& entries)
+    : entries_(entries) {
+  if (!HaveCommand("zip")) {
+    ADD_FAILURE() << "Info-ZIP's zip is needed";
+    return;
+  }
+  dir_ = MakeTempDir();
+  std::string content = dir_ + "/content";
+  for (const auto& [name, data] : entries_) WriteFile(content + "/" + name, data);
+  // Fixed dates, so Last-Modified and the entity tag are known; -X keeps extra fields
+  // out; -n stores media the way packers do.
+  Shell("find " + Quote(content) + " -exec touch -d '2023-06-14 09:41:26' {} +");
+  int code = 0;
+  std::string out = Shell("cd " + Quote(content) + " && zip -q -X -r -n .bin:.webm " +
+                              Quote(dir_ + "/content.zip") + " . 2>&1",
+                          &code);
+  if (code != 0) {
+    ADD_FAILURE() << "zip: " << out;
+    return;
+  }
+  zipBytes_ = ReadFile(dir_ + "/content.zip");
+  archive_ = utils::SharedPtr<amzip::Archive>(new amzip::Archive());
+  if (archive_->OpenMemory(zipBytes_.data(), zipBytes_.size(), u"content.zip") != 0) {
+    ADD_FAILURE() << "the archive made by zip does not open";
+    return;
+  }
+  provider_ = std::make_unique<HttpZipProvider>(archive_);
+  server_ = std::make_unique<HttpServer>(false);
+  server_->SetRunPrefix(prefix_);
+  port_ = test::PortOf(server_->Start(-1, u""));
+  server_->SetProvider(provider_.get());
+  ok_ = port_ != 0;
+}
+
+ServedContent::~ServedContent() {
+  if (server_) server_->Stop();
+  server_.reset();
+  provider_.reset();
+  if (archive_) archive_->Close();
+  RemoveTree(dir_);
+}
+
+std::string ServedContent::Url(const std::string& name) const {
+  return "http://127.0.0.1:" + std::to_string(port_) + "/" + prefix_ + name;
+}
+
+int ServedContent::Method(const std::string& name) const {
+  std::string script =
+      "import sys, zipfile\n"
+      "print(zipfile.ZipFile(sys.argv[1]).getinfo(sys.argv[2]).compress_type)\n";
+  int code = 0;
+  std::string out = Shell("python3 -c " + Quote(script) + " " + Quote(dir_ + "/content.zip") + " " +
+                              Quote(name) + " 2>/dev/null",
+                          &code);
+  return code == 0 ? std::atoi(out.c_str()) : -1;
+}
+
+}  // namespace storage::clients

@@ -1,0 +1,83 @@
+// Helpers of the tests that drive the server with real clients (curl, Python's
+// http.client, headless Chromium): temporary folders, shell commands, parsed replies,
+// and a content archive made by Info-ZIP's `zip` served by a real server.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "content/http_zip_provider.h"
+#include "httpserver/http_server.h"
+#include "zip/archive.h"
+
+namespace storage::clients {
+
+std::string MakeTempDir();
+void RemoveTree(const std::string& path);
+void WriteFile(const std::string& path, const std::string& data);
+std::string ReadFile(const std::string& path);
+bool HaveCommand(const std::string& name);
+// Runs a shell command; its standard output. exitCode gets the exit status (-1 when
+// it did not end normally).
+std::string Shell(const std::string& command, int* exitCode = nullptr);
+std::string Quote(const std::string& text);
+
+// Bytes that do not compress (stored entries stay stored), the same for the same seed.
+std::string NoiseBytes(size_t size, uint32_t seed);
+// Script-like text that deflates well.
+std::string ScriptText(size_t size);
+
+struct Reply {
+  int status = 0;
+  std::string reason;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+
+  // The value of the first header of that name (case ignored), or nullptr.
+  const std::string* Find(const std::string& name) const;
+  std::string Value(const std::string& name) const;
+  bool Has(const std::string& name) const { return Find(name) != nullptr; }
+};
+// Status line and header lines, as curl's --dump-header writes them. When the text holds
+// several header blocks (redirects, 100-continue), the last one counts.
+Reply ParseHead(const std::string& text);
+
+// The entity tag the server derives from a Last-Modified text: the characters at even
+// positions, blanks skipped, each as upper-case hexadecimal of its code.
+std::string TagOfDate(const std::string& lastModified);
+
+// A folder of content zipped by `zip` (".bin" and ".webm" stored, the rest deflated),
+// opened from memory like the runner's appended archive, and served by a server on a
+// free loopback port under the path prefix "c0ffee/".
+class ServedContent {
+ public:
+  // entries: name -> bytes. Fails the calling test (and leaves Ok() false) when `zip`
+  // is missing or the archive cannot be opened.
+  explicit ServedContent(const std::map<std::string, std::string>& entries);
+  ~ServedContent();
+
+  bool Ok() const { return ok_; }
+  uint16_t Port() const { return port_; }
+  const std::string& Prefix() const { return prefix_; }
+  // http://127.0.0.1:<port>/c0ffee/<name>
+  std::string Url(const std::string& name) const;
+  const std::string& Entry(const std::string& name) const { return entries_.at(name); }
+  const std::string& Dir() const { return dir_; }
+  // The compression method `zip` chose for the entry (0 stored, 8 deflated), -1 unknown.
+  int Method(const std::string& name) const;
+
+ private:
+  std::map<std::string, std::string> entries_;
+  std::string dir_, prefix_ = "c0ffee/", zipBytes_;
+  utils::SharedPtr<amzip::Archive> archive_;
+  std::unique_ptr<HttpZipProvider> provider_;
+  std::unique_ptr<HttpServer> server_;
+  uint16_t port_ = 0;
+  bool ok_ = false;
+};
+
+}  // namespace storage::clients
