@@ -3,6 +3,7 @@
 if(NOT WIN32)
   cx_add_test(clients_tests LIBS cx_provider cx_http cx_zip cx_utils SOURCES
     clients_fixture.cpp
+    clients_python_test.cpp
     clients_test.cpp
     test_client.cpp
   )
