@@ -51,7 +51,7 @@ build() {
     failures+=("$name: configure failed")
     return 1
   fi
-  if ! cmake --build "$dir" -j "$jobs"; then
+  if ! cmake --build "$dir" -j "$jobs" ${CX_BUILD_TARGETS:+--target $CX_BUILD_TARGETS}; then
     failed=$((failed + 1))
     failures+=("$name: build failed")
     return 1
@@ -76,7 +76,9 @@ if has_stage asan; then
 fi
 
 if has_stage fuzz; then
-  if build fuzz build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCONTENTEXE_FUZZ=ON \
+  # Only the fuzz targets: the programs and tests are built by the other stages.
+  fuzz_targets=$(sed -n 's/.*cx_add_fuzzer(\([A-Za-z0-9_]*\).*/fuzz_\1/p' fuzz/*.cmake | tr '\n' ' ')
+  if CX_BUILD_TARGETS=$fuzz_targets build fuzz build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCONTENTEXE_FUZZ=ON \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++; then
     for f in build-fuzz/bin/fuzz_*; do
       [ -x "$f" ] || continue
