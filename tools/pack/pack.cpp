@@ -1,6 +1,7 @@
 #include "tools/pack/pack.h"
 
 #include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -12,7 +13,7 @@
 #include "content/runner_marker.h"
 #include "tools/pack/control_entries.h"
 #include "tools/pack/progress.h"
-#include "tools/pack/zip_reader.h"
+#include "tools/pack/source_archive.h"
 #include "tools/pack/zip_writer.h"
 
 namespace pack {
@@ -44,8 +45,8 @@ struct Item {
   std::string name;
   uint32_t dosTime = 0;
   uint64_t size = 0;
-  fs::path file;                  // a file of the source folder
-  std::optional<ZipEntry> entry;  // an entry of the source ZIP
+  fs::path file;                        // a file of the source folder
+  const amzip::Entry* entry = nullptr;  // an entry of the source ZIP
   std::optional<std::string> bytes;
 };
 
@@ -93,24 +94,24 @@ std::string CollectFolder(const fs::path& root, const std::vector<fs::path>& ski
   return {};
 }
 
-std::string CollectZip(const fs::path& zip, content::ProgramFile& file, std::vector<Item>& items) {
-  if (!file.Open(zip.u16string())) return "cannot open the source archive " + Show(zip);
-  std::string error;
-  auto readAt = [&file](uint64_t o, void* b, size_t n) { return file.ReadAt(o, b, n); };
-  auto entries = ReadCentralDirectory(0, file.GetSize(), readAt, error);
-  if (!entries) return "source archive " + Show(zip) + ": " + error;
-  for (auto& e : *entries) {
-    if (!e.name.empty() && e.name.back() == '/') continue;  // folders are implied by names
+std::string CollectZip(const fs::path& zip, SourceArchive& source, std::vector<Item>& items) {
+  if (auto why = source.Open(zip, false); !why.empty())
+    return "source archive " + Show(zip) + ": " + why;
+  for (const auto& entry : source.Zip().Entries()) {
+    const amzip::Entry& e = *entry;
+    std::string name = EntryPath(e);
+    if (!name.empty() && name.back() == '/') continue;  // folders are implied by names
     std::string why;
+    if (name.empty()) why = "its name cannot be decoded";
     if (e.flags & 1) why = "it is encrypted";
     if (e.method != 0 && e.method != 8) why = "its compression method is not stored or deflate";
-    if (e.zip64) why = "it needs ZIP64";
-    if (!why.empty()) return "cannot take '" + e.name + "' from " + Show(zip) + ": " + why;
+    if (why.empty() && !source.Data(e)) why = "its data lies outside the archive";
+    if (!why.empty()) return "cannot take '" + name + "' from " + Show(zip) + ": " + why;
     Item item;
-    item.name = e.name;
-    item.dosTime = e.dosTime;
-    item.size = e.size;
-    item.entry = std::move(e);
+    item.name = std::move(name);
+    item.dosTime = EntryDosTime(e);
+    item.size = e.uncompressedSize;
+    item.entry = &e;
     items.push_back(std::move(item));
   }
   return {};
@@ -205,7 +206,7 @@ PackResult Pack(const PackOptions& o) {
     return fail("the runner " + Show(o.stub) + " " + why);
 
   std::vector<Item> items;
-  content::ProgramFile sourceZip;
+  SourceArchive sourceZip;
   fs::path temp = o.output;
   temp += ".tmp-" + std::to_string(std::random_device()());
   std::string error = fs::is_directory(o.source, ec)
@@ -242,19 +243,17 @@ PackResult Pack(const PackOptions& o) {
   ZipWriter writer(out, maxArchive);
   Progress progress(o.progress, totalBytes, items.size());
   auto onBytes = [&progress](uint64_t n) { progress.AddBytes(n); };
-  auto readAt = [&sourceZip](uint64_t at, void* b, size_t n) { return sourceZip.ReadAt(at, b, n); };
   for (const Item& item : items) {
     bool ok;
     if (item.bytes) {
       ok = writer.AddBytes(item.name, Method::Stored, item.dosTime, *item.bytes);
     } else if (item.entry) {
-      auto data = EntryDataOffset(0, *item.entry, readAt);
-      if (!data) return discard("the source archive is damaged at '" + item.name + "'");
-      auto at = std::make_shared<uint64_t>(*data);
-      ok = writer.AddRaw(item.name, Method(item.entry->method), item.dosTime, item.entry->crc,
-                         item.entry->compressedSize, item.entry->size,
-                         [&, at](void* b, size_t n) -> int64_t {
-                           if (!sourceZip.ReadAt(*at, b, n)) return -1;
+      // The compressed bytes are copied as they are, from the mapped source.
+      const amzip::Entry& e = *item.entry;
+      auto at = std::make_shared<const uint8_t*>(sourceZip.Data(e));
+      ok = writer.AddRaw(item.name, Method(e.method), item.dosTime, e.crc32, e.compressedSize,
+                         e.uncompressedSize, [at](void* b, size_t n) -> int64_t {
+                           std::memcpy(b, *at, n);
                            *at += n;
                            return int64_t(n);
                          });

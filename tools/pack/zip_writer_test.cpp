@@ -4,8 +4,9 @@
 
 #include <sstream>
 
+#include "tools/pack/source_archive.h"
 #include "tools/pack/test_util.h"
-#include "tools/pack/zip_reader.h"
+#include "zip/archive.h"
 
 namespace pack {
 namespace {
@@ -17,18 +18,12 @@ using testing::RunShell;
 
 struct Written {
   std::string bytes;
-  std::vector<ZipEntry> entries;
+  std::vector<amzip::Entry> entries;
+  std::vector<std::string> contents;  // each entry's bytes as the runner's reader gives them
 };
 
-content::ReadAtFn Reader(const std::string& bytes) {
-  return [&bytes](uint64_t offset, void* buffer, size_t len) {
-    if (offset > bytes.size() || len > bytes.size() - offset) return false;
-    std::copy_n(bytes.data() + offset, len, static_cast<char*>(buffer));
-    return true;
-  };
-}
-
-// Writes (name, method, data) entries after prefix bytes and reads the directory back.
+// Writes (name, method, data) entries after prefix bytes and reads them back with amzip
+// over the archive's bytes alone, as the runner does.
 Written Write(const std::vector<std::tuple<std::string, Method, std::string>>& input,
               const std::string& prefix = "") {
   std::stringstream stream(std::ios::in | std::ios::out | std::ios::binary);
@@ -41,21 +36,30 @@ Written Write(const std::vector<std::tuple<std::string, Method, std::string>>& i
   Written w;
   w.bytes = stream.str();
   EXPECT_EQ(prefix.size() + writer.GetSize(), w.bytes.size());
-  std::string error;
-  auto entries = ReadCentralDirectory(prefix.size(), writer.GetSize(), Reader(w.bytes), error);
-  EXPECT_TRUE(entries) << error;
-  if (entries) w.entries = *entries;
+  amzip::Archive zip;
+  EXPECT_EQ(0, zip.OpenMemory(w.bytes.data() + prefix.size(), writer.GetSize(), u"ZIP"));
+  for (const auto& entry : zip.Entries()) {
+    w.entries.push_back(*entry);
+    std::string content;
+    if (auto in = zip.OpenEntryStream(*entry)) {
+      char buffer[8192];
+      while (uint32_t n = in->Read(buffer, sizeof buffer)) content.append(buffer, n);
+    }
+    w.contents.push_back(content);
+  }
   return w;
 }
 
 TEST(ZipWriterTest, DeflatesWhatShrinksAndStoresTheRest) {
   std::string text(20000, 'a');
   std::string noise = RandomBytes(5000, 1);
-  auto w = Write({{"text.txt", Method::Deflated, text},
-                  {"noise.bin", Method::Deflated, noise},  // deflate does not help: stored
-                  {"tiny", Method::Deflated, "x"},
-                  {"asked-stored.txt", Method::Stored, text},
-                  {"empty", Method::Deflated, ""}});
+  const std::vector<std::tuple<std::string, Method, std::string>> input = {
+      {"text.txt", Method::Deflated, text},
+      {"noise.bin", Method::Deflated, noise},  // deflate does not help: stored
+      {"tiny", Method::Deflated, "x"},
+      {"asked-stored.txt", Method::Stored, text},
+      {"empty", Method::Deflated, ""}};
+  auto w = Write(input);
   ASSERT_EQ(5u, w.entries.size());
   EXPECT_EQ(8, w.entries[0].method);
   EXPECT_LT(w.entries[0].compressedSize, 200u);
@@ -65,9 +69,12 @@ TEST(ZipWriterTest, DeflatesWhatShrinksAndStoresTheRest) {
   EXPECT_EQ(0, w.entries[3].method);
   EXPECT_EQ(20000u, w.entries[3].compressedSize);
   EXPECT_EQ(0, w.entries[4].method);
-  for (const auto& e : w.entries) {
-    EXPECT_EQ(0x0800, e.flags) << e.name;  // UTF-8 names, no data descriptor
-    EXPECT_EQ(DosDateTime(2024, 5, 17, 13, 45, 30), e.dosTime);
+  for (size_t i = 0; i < w.entries.size(); ++i) {
+    const amzip::Entry& e = w.entries[i];
+    EXPECT_EQ(std::get<0>(input[i]), EntryPath(e));
+    EXPECT_EQ(0x0800, e.flags) << EntryPath(e);  // UTF-8 names, no data descriptor
+    EXPECT_EQ(DosDateTime(2024, 5, 17, 13, 45, 30), EntryDosTime(e));
+    EXPECT_TRUE(std::get<2>(input[i]) == w.contents[i]) << EntryPath(e);
   }
 }
 
