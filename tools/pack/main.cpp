@@ -22,6 +22,23 @@ const char kUsage[] =
     "                       [--caption TEXT] [--stub RUNNER] [--force]\n"
     "       contentexe-pack --list FILE\n";
 
+const char kHelp[] =
+    "\n"
+    "Packs SOURCE, a folder or a .zip of web content, into the program OUTPUT; its\n"
+    "index.html is the page that opens first.\n"
+    "\n"
+    "  -o, --output OUTPUT  the program to write\n"
+    "  --start TEXT         added to the start page's address as show=TEXT\n"
+    "  --port N             the port to ask for (-1 or absent: any free port)\n"
+    "  --use-ie N           Windows: 0 opens the default browser, otherwise Internet\n"
+    "                       Explorer where it still exists\n"
+    "  --caption TEXT       the notification-area tooltip\n"
+    "  --stub RUNNER        the runner to append the content to (default: the runner\n"
+    "                       beside this packer, contentexe or contentexe.exe)\n"
+    "  --force              replace an existing OUTPUT\n"
+    "  --list FILE          show the entries of a content program or a .zip\n"
+    "  -h, --help           show this text\n";
+
 std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
@@ -75,6 +92,7 @@ int main(int argc, char** argv) {
     std::optional<std::string> text;
     if (a == "-h" || a == "--help") {
       std::fputs(kUsage, stdout);
+      std::fputs(kHelp, stdout);
       return 0;
     } else if (a == "--force") {
       options.force = true;

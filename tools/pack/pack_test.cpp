@@ -229,6 +229,11 @@ TEST_F(PackTest, CommandLine) {
   EXPECT_EQ(2, usage.status);
   EXPECT_NE(std::string::npos, usage.output.find("-o OUTPUT")) << usage.output;
   EXPECT_EQ(2, RunShell(Quoted(kPacker) + " --bogus").status);
+  auto help = RunShell(Quoted(kPacker) + " --help");
+  EXPECT_EQ(0, help.status);
+  for (const char* option : {"--output", "--start", "--port", "--use-ie", "--caption", "--stub",
+                             "--force", "--list", "show=TEXT"})
+    EXPECT_NE(std::string::npos, help.output.find(option)) << option << "\n" << help.output;
   fs::path out = dir_ / "cli.bin";
   auto ok = RunShell(Quoted(kPacker) + " " + Quoted(source_) + " -o " + Quoted(out) + " --stub " +
                      Quoted(kProbe) + " --port 8080 --start x");
