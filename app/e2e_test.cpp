@@ -194,6 +194,43 @@ TEST_F(RunnerEndToEnd, NoArchiveEndsWith255AndAMessage) {
   EXPECT_FALSE(e2e::FileExists(dir_ + "/urls"));
 }
 
+// A copy of the runner with payload and a footer claiming archiveLength bytes appended.
+std::string AppendWithFooter(const std::string& runner, const std::string& out,
+                             const std::string& payload, uint32_t archiveLength) {
+  std::string footer = "KVLEXEFTR";
+  footer.append(3, '\0');
+  for (int shift = 0; shift < 32; shift += 8) footer += static_cast<char>(archiveLength >> shift);
+  e2e::WriteFile(out, e2e::ReadFile(runner) + payload + footer);
+  chmod(out.c_str(), 0755);
+  return out;
+}
+
+TEST_F(RunnerEndToEnd, FooterWithoutAZipOrWithoutRoomIsReportedAndEndsWith255) {
+  struct Case {
+    const char* name;
+    std::string payload;
+    uint32_t length;
+    const char* message;
+  } cases[] = {
+      // The footer is found, but the bytes it points at are no archive.
+      {"not-a-zip", std::string(300, 'x'), 300, "Couldn't find any archive"},
+      {"gzip", std::string("\x1f\x8b\x08\x00", 4) + std::string(60, 'g'), 64,
+       "Couldn't find any archive"},
+      // A footer whose length reaches in front of the file is no footer at all.
+      {"too-long", "abc", 0x7FFFFFF0u, "Error while trying to open piggy-back archive"},
+      {"zero-length", "abc", 0, "Error while trying to open piggy-back archive"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string exe = AppendWithFooter(runner_, dir_ + "/" + c.name, c.payload, c.length);
+    std::string err, urls = exe + ".urls";
+    EXPECT_EQ(e2e::Run({exe}, Env(urls), 20, &err), 255);
+    EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    EXPECT_FALSE(e2e::FileExists(urls));
+    EXPECT_TRUE(e2e::ListDir(Records()).empty());
+  }
+}
+
 TEST_F(RunnerEndToEnd, ArchiveNamedOnTheCommandLineWins) {
   std::string packed = Pack("packed", "APPENDED", {"--start", "p"});
   std::string zip = dir_ + "/named.zip";

@@ -71,6 +71,13 @@ bool OpenContentArchive(const std::u16string& archivePath, PiggyBackArchive& loc
         return false;
       }
       archive->OpenMemory(locator.GetData(), locator.GetSize(), u"ZIP");
+      // A footer over bytes that yield no entry at all (a foreign or damaged payload)
+      // would otherwise start a server with nothing to serve and open the browser on a
+      // 404 page; telling the user the program holds no archive is more useful. A
+      // partly readable directory still counts as found.
+      if (archive->Entries().empty()) {
+        archive->Close();
+      }
     } catch (...) {
       ShowErrorMessage(u"Fatal error while trying to open piggy-back archive");
       return false;
