@@ -6,7 +6,16 @@ if(NOT WIN32)
     clients_fixture.cpp
     clients_proxy.cpp
     clients_python_test.cpp
+    clients_settings_test.cpp
     clients_test.cpp
     test_client.cpp
   )
+  if(TARGET clients_tests)
+    target_sources(clients_tests PRIVATE ${CMAKE_SOURCE_DIR}/app/e2e_util.cpp)
+  endif()
+  # The settings cases run the real runner and packer (the packer's folder comes later,
+  # so only the runner is known here; the dependency is checked at generation).
+  if(TARGET clients_tests AND TARGET contentexe)
+    add_dependencies(clients_tests contentexe contentexe-pack)
+  endif()
 endif()
