@@ -22,6 +22,15 @@ void AddUnique(std::vector<std::u16string>& names, std::u16string name) {
 
 }  // namespace
 
+// The archive object and the entry's place in it: a provider may serve another archive
+// later (tests do), and equal names in two archives must not share bytes.
+std::u16string HttpZipProvider::CacheKey(const amzip::Archive& archive, const amzip::Entry& entry) {
+  std::string where = std::to_string(reinterpret_cast<uintptr_t>(&archive)) + ":" +
+                      std::to_string(entry.localHeaderOffset) + ":" +
+                      std::to_string(entry.diskStart) + ":";
+  return std::u16string(where.begin(), where.end()) + entry.name;
+}
+
 std::vector<std::u16string> HttpZipProvider::CandidateNames(const std::string& path) {
   std::vector<std::u16string> names;
   // Browsers send UTF-8; an archive that stored UTF-8 bytes without saying so shows
@@ -69,6 +78,19 @@ utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::GetStream(const std::strin
   const std::u16string streamName = utils::AnsiToWide(path);
   if (archive && archive->IsOpen()) {
     utils::SharedPtr<utils::ReadStreamI> direct = archive->OpenEntryStream(name);
+    const amzip::Entry* entry = direct ? archive->FindEntry(name) : nullptr;
+    // Small deflated entries (scripts, style sheets, pages) are inflated once and then
+    // served from memory; stored entries already read straight from the archive.
+    if (entry && entry->method != 0 && inflated_.Accepts(entry->uncompressedSize)) {
+      std::u16string key = CacheKey(*archive, *entry);
+      utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
+      if (!bytes) bytes = inflated_.Fill(key, *direct, entry->uncompressedSize);
+      if (bytes) {
+        return utils::SharedPtr<utils::ReadStreamI>(
+            new utils::MemoryStreamReader(bytes, streamName));
+      }
+      direct = archive->OpenEntryStream(name);
+    }
     if (direct) return direct;
   }
   // Not in memory (a file on disk) or not found: extract whatever the archive gives.

@@ -6,13 +6,15 @@
 // bytes are read in the ANSI code page.
 //
 // Streams read the entry itself: from the archive's bytes when it is held in memory
-// (stored entries without a copy, deflated ones inflated as they are read); otherwise
-// the entry is extracted into memory. Network thread only, like the server.
+// (stored entries without a copy, deflated ones inflated as they are read, small
+// deflated ones inflated once and kept in an InflatedCache); otherwise the entry is
+// extracted into memory. Network thread only, like the server.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "content/inflated_cache.h"
 #include "httpserver/http_stream_provider.h"
 #include "utils/shared_ptr.h"
 #include "zip/archive.h"
@@ -42,7 +44,10 @@ class HttpZipProvider : public HttpStreamProviderI {
   // The first candidate name the archive knows, or an empty text.
   std::u16string Resolve(const amzip::Archive& archive, const std::string& path) const;
 
+  static std::u16string CacheKey(const amzip::Archive& archive, const amzip::Entry& entry);
+
   utils::SharedPtr<amzip::Archive> archive_;
+  InflatedCache inflated_;
 };
 
 }  // namespace storage

@@ -3,11 +3,13 @@
 cx_library(cx_provider
   SOURCES
     http_zip_provider.cpp
+    inflated_cache.cpp
   DEPS cx_http cx_zip cx_utils
 )
 cx_add_test(provider_tests LIBS cx_provider SOURCES
   content_type_test.cpp
   http_zip_provider_test.cpp
+  inflated_cache_test.cpp
 )
 if(TARGET provider_tests)
   target_sources(provider_tests PRIVATE ${CMAKE_SOURCE_DIR}/httpserver/test_client.cpp)
