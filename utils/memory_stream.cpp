@@ -31,9 +31,10 @@ uint32_t MemoryStreamReader::Read(void* buffer, uint32_t count) {
   return got;
 }
 
+// At the end there is no byte to give: false, rather than true with out unset.
 bool MemoryStreamReader::ReadByte(uint8_t& out) {
   uint32_t got = 0;
-  return Read(&out, 1, got);
+  return Read(&out, 1, got) && got == 1;
 }
 
 int64_t MemoryStreamReader::Seek64(int origin, int64_t offset) {

@@ -1,0 +1,66 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "utils/read_stream.h"
+
+namespace utils {
+namespace {
+
+MemoryStreamReader Over(const std::string& text) {
+  return MemoryStreamReader(SharedPtr<ByteVector>(new ByteVector(text.begin(), text.end())),
+                            u"name");
+}
+
+TEST(MemoryStreamReader, ReadsClampToTheEndAndNeverFail) {
+  MemoryStreamReader s = Over("0123456789");
+  char buffer[8] = {};
+  uint32_t got = 99;
+  EXPECT_TRUE(s.Read(buffer, 4, got));
+  EXPECT_EQ(std::string(buffer, got), "0123");
+  EXPECT_TRUE(s.Read(buffer, 8, got));
+  EXPECT_EQ(std::string(buffer, got), "456789");
+  EXPECT_TRUE(s.Read(buffer, 8, got));
+  EXPECT_EQ(got, 0u);
+  EXPECT_TRUE(s.Read(nullptr, 8, got));
+  EXPECT_EQ(got, 0u);
+}
+
+TEST(MemoryStreamReader, SeeksAreUnboundedAndReadNothingOutside) {
+  MemoryStreamReader s = Over("0123456789");
+  char buffer[4];
+  EXPECT_EQ(s.Seek64(2, -3), 7);
+  EXPECT_EQ(s.Read(buffer, 4), 3u);
+  EXPECT_EQ(s.Seek64(1, 100), 110);
+  EXPECT_EQ(s.Read(buffer, 4), 0u);
+  // A position before the start reads as negative: nothing, not a wild copy.
+  EXPECT_EQ(s.Seek64(0, -5), -5);
+  EXPECT_EQ(s.Read(buffer, 4), 0u);
+  EXPECT_EQ(s.Seek64(7, 3), -5);  // an unknown origin leaves the position alone
+  EXPECT_EQ(s.Seek(0, 1), 1u);
+  EXPECT_EQ(s.Read(buffer, 2), 2u);
+  EXPECT_EQ(std::string(buffer, 2), "12");
+}
+
+TEST(MemoryStreamReader, ReadByteAtTheEndSaysSo) {
+  MemoryStreamReader s = Over("A");
+  uint8_t byte = 0;
+  EXPECT_TRUE(s.ReadByte(byte));
+  EXPECT_EQ(byte, 'A');
+  EXPECT_FALSE(s.ReadByte(byte));
+}
+
+TEST(MemoryStreamReader, CloseRewindsAndKeepsTheData) {
+  MemoryStreamReader s = Over("abc");
+  char buffer[3];
+  s.Read(buffer, 3);
+  s.Close();
+  EXPECT_EQ(s.GetName(), u"");
+  EXPECT_EQ(s.GetSize(), 3u);
+  EXPECT_EQ(s.Read(buffer, 3), 3u);
+  EXPECT_TRUE(s.CheckCacheFlags(7));
+  EXPECT_FALSE(s.CheckCacheFlags(8));
+}
+
+}  // namespace
+}  // namespace utils
