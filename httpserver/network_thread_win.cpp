@@ -9,6 +9,7 @@
 #include "app/settings.h"
 #include "httpserver/http_server.h"
 #include "httpserver/http_server_impl.h"
+#include "httpserver/tray_icon.h"
 #include "utils/exception.h"
 
 namespace storage {
@@ -16,9 +17,9 @@ namespace {
 
 constexpr UINT WM_HTTP_SOCKET = 1468;
 constexpr UINT WM_HTTP_CLOSE_ALL = 1469;
-constexpr UINT WM_HTTP_NOTIFYICON = 1579;
+constexpr UINT WM_HTTP_NOTIFYICON = kWmHttpNotifyIcon;
 constexpr UINT WM_HTTP_QUIT = 2023;
-constexpr WORD IDM_STOP_SERVER = 2222;
+constexpr WORD IDM_STOP_SERVER = kIdmStopServer;
 constexpr UINT_PTR kSweepTimer = 1;
 constexpr LONG kSocketEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
 const wchar_t kClassName[] = L"mrv.http2";
@@ -67,6 +68,7 @@ struct HttpServerImpl::Platform {
   void Run(HttpServerImpl* impl);
   static void OnSocket(HttpServerImpl* impl, SOCKET socket, WORD event);
   static void Sweep(HttpServerImpl* impl);
+  static void AddIcon(HttpServerImpl* impl);
 };
 
 namespace {
@@ -96,9 +98,12 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       if (impl) impl->CloseAllConnections();
       return 0;
     case WM_HTTP_NOTIFYICON:
-      // The notification icon's menu is added by the tray code.
+      // Left clicks and the other mouse messages do nothing.
+      if (impl && LOWORD(lParam) == WM_RBUTTONUP) ShowNotificationMenu(window);
       break;
     default:
+      // Explorer forgets every icon when it restarts and then broadcasts this message.
+      if (impl && message == TaskbarCreatedMessage()) HttpServerImpl::Platform::AddIcon(impl);
       break;
   }
   return DefWindowProcW(window, message, wParam, lParam);
@@ -229,6 +234,7 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
   }
   listener = s;
   SetTimer(window, kSweepTimer, 1000, nullptr);
+  if (impl->showNotificationIcon_) AddIcon(impl);
   SetEvent(readyEvent);
 
   MSG msg;
@@ -238,6 +244,7 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
     DispatchMessageW(&msg);
   }
   KillTimer(window, kSweepTimer);
+  if (impl->showNotificationIcon_) RemoveNotificationIcon(window);
   DestroyWindow(window);
   window = nullptr;
   closesocket(listener);
@@ -274,6 +281,13 @@ void HttpServerImpl::Platform::OnSocket(HttpServerImpl* impl, SOCKET socket, WOR
       break;
   }
   if (!alive) table.Erase(static_cast<SocketId>(socket));
+}
+
+void HttpServerImpl::Platform::AddIcon(HttpServerImpl* impl) {
+  HWND window = impl->platform_->window;
+  if (!window || !impl->showNotificationIcon_) return;
+  AddNotificationIcon(window, MakeNotificationTip(impl->GetUrl(), impl->owner_->GetRunPrefix(),
+                                                  impl->owner_->GetCaption()));
 }
 
 void HttpServerImpl::Platform::Sweep(HttpServerImpl* impl) {
