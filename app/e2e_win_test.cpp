@@ -8,6 +8,8 @@
 // ends at once.
 #include <windows.h>
 #include <winhttp.h>
+// windows.h first: shellapi.h depends on it.
+#include <shellapi.h>
 #include <zlib.h>
 
 #include <gtest/gtest.h>
@@ -275,6 +277,14 @@ TEST_F(WindowsRunner, RecordsServesAndStopsFromTheMenuCommand) {
 
   HWND window = FindServerWindow(runner.info.dwProcessId);
   ASSERT_NE(window, nullptr);
+  // The shell knows the icon of the window: changing it succeeds only for an icon that
+  // was added.
+  NOTIFYICONDATAW icon{};
+  icon.cbSize = sizeof icon;
+  icon.hWnd = window;
+  EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &icon));
+  icon.uID = 1;
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &icon));
   // Left clicks on the icon do nothing.
   PostMessageW(window, 1579, 0, WM_LBUTTONUP);
   Sleep(300);
