@@ -153,7 +153,7 @@ TEST_F(ZipProviderTest, ServedOverLoopback) {
   EXPECT_EQ(
       test::Exchange(port, "GET /ab/%C3%A9t%C3%A9/caf%C3%A9.html HTTP/1.1\r\n\r\n").substr(0, 15),
       "HTTP/1.1 200 OK");
-  EXPECT_EQ(test::Exchange(port, "GET /ab/book/ HTTP/1.1\r\n\r\n"), "HTTP/1.1 404\r\n\r\n");
+  EXPECT_EQ(test::Exchange(port, "GET /ab/book/ HTTP/1.1\r\n\r\n"), "HTTP/1.1 404 \r\n\r\n");
 }
 
 }  // namespace

@@ -32,8 +32,10 @@ int64_t ReadInt64(const std::string& text, size_t pos) {
 
 }  // namespace
 
+// The status line has no reason text, but keeps the blank after the code that HTTP/1.1
+// requires ("HTTP/1.1 404 "): strict clients such as WinHTTP reject the line without it.
 std::string StatusResponse(int code, const std::string& extra) {
-  return "HTTP/1.1 " + std::to_string(code) + "\r\n" + extra + "\r\n";
+  return "HTTP/1.1 " + std::to_string(code) + " \r\n" + extra + "\r\n";
 }
 
 ByteRange EvaluateRange(const std::string& rangeValue, uint64_t size) {

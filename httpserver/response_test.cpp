@@ -9,9 +9,9 @@ const HttpTime kNow{2024, 3, 3, 13, 14, 41, 56};
 const char kLastModified[] = "Mon, 23 Jul 2012 10:20:30 GMT";
 
 TEST(StatusResponse, WireForm) {
-  EXPECT_EQ(StatusResponse(404), "HTTP/1.1 404\r\n\r\n");
+  EXPECT_EQ(StatusResponse(404), "HTTP/1.1 404 \r\n\r\n");
   EXPECT_EQ(StatusResponse(405, "Allow: GET, POST, HEAD\r\n"),
-            "HTTP/1.1 405\r\nAllow: GET, POST, HEAD\r\n\r\n");
+            "HTTP/1.1 405 \r\nAllow: GET, POST, HEAD\r\n\r\n");
 }
 
 TEST(EvaluateRange, Table) {
@@ -144,7 +144,7 @@ TEST(PrepareServe, UnsatisfiableRangesGet416) {
     std::string text = Head(std::string("GET /a HTTP/1.1\r\nRange: ") + range + "\r\n\r\n",
                             ProviderResponse("video/mp4", 1000), 1000, &plan);
     EXPECT_TRUE(plan.statusOnly) << range;
-    EXPECT_EQ(text, "HTTP/1.1 416\r\nContent-Range: bytes */1000\r\n\r\n") << range;
+    EXPECT_EQ(text, "HTTP/1.1 416 \r\nContent-Range: bytes */1000\r\n\r\n") << range;
   }
 }
 

@@ -131,7 +131,7 @@ TEST(LoadLimits, SilentConnectionIsClosedAfterIdleLimit) {
   EXPECT_EQ(got, "");
   CloseSocket(s);
   // A live connection is not cut off meanwhile.
-  EXPECT_EQ(Exchange(port, kPage), "HTTP/1.1 404\r\n\r\n");
+  EXPECT_EQ(Exchange(port, kPage), "HTTP/1.1 404 \r\n\r\n");
 }
 
 }  // namespace

@@ -45,7 +45,7 @@ class ServerTest : public ::testing::Test {
 };
 
 TEST_F(ServerTest, MissingEntryGetsBare404) {
-  EXPECT_EQ(Get("/1a2b/nothing.html"), "HTTP/1.1 404\r\n\r\n");
+  EXPECT_EQ(Get("/1a2b/nothing.html"), "HTTP/1.1 404 \r\n\r\n");
   EXPECT_EQ(provider.lastPath, "nothing.html");
 }
 
@@ -95,7 +95,7 @@ TEST_F(ServerTest, RangesOverTheWire) {
     EXPECT_EQ(BodyOf(r), data.substr(c.from, c.count)) << c.range;
   }
   EXPECT_EQ(Get("/1a2b/data.txt", "Range: bytes=1000-\r\n"),
-            "HTTP/1.1 416\r\nContent-Range: bytes */1000\r\n\r\n");
+            "HTTP/1.1 416 \r\nContent-Range: bytes */1000\r\n\r\n");
 }
 
 TEST_F(ServerTest, HeadPostAndMethods) {
@@ -105,13 +105,13 @@ TEST_F(ServerTest, HeadPostAndMethods) {
             "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\n"
             "Access-Control-Allow-Origin: *\r\nVary: Origin\r\n\r\n");
   EXPECT_EQ(Exchange(port, "POST /1a2b/form HTTP/1.1\r\nContent-Length: 3\r\n\r\na=1"),
-            "HTTP/1.1 200\r\n\r\n");
+            "HTTP/1.1 200 \r\n\r\n");
   for (const char* method : {"PUT", "DELETE", "get", "OPTIONS"}) {
     EXPECT_EQ(Exchange(port, std::string(method) + " /1a2b/page.html HTTP/1.1\r\n\r\n"),
-              "HTTP/1.1 405\r\nAllow: GET, POST, HEAD\r\n\r\n")
+              "HTTP/1.1 405 \r\nAllow: GET, POST, HEAD\r\n\r\n")
         << method;
   }
-  EXPECT_EQ(Exchange(port, "GET\r\n\r\n"), "HTTP/1.1 400\r\n\r\n");
+  EXPECT_EQ(Exchange(port, "GET\r\n\r\n"), "HTTP/1.1 400 \r\n\r\n");
   EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n\r\n"), "");  // shorter than the run prefix
 }
 
@@ -194,7 +194,7 @@ TEST(ServerLifecycle, NoProviderMeansNoResponseThenStopAndRestart) {
   EXPECT_NE(second, 0);
   MapProvider provider;
   server.SetProvider(&provider);
-  EXPECT_EQ(Exchange(second, "GET /x.html HTTP/1.1\r\n\r\n"), "HTTP/1.1 404\r\n\r\n");
+  EXPECT_EQ(Exchange(second, "GET /x.html HTTP/1.1\r\n\r\n"), "HTTP/1.1 404 \r\n\r\n");
   server.Stop();
   EXPECT_EQ(Connect(second), -1);
 }
