@@ -285,6 +285,20 @@ TEST_F(WindowsRunner, RecordsServesAndStopsFromTheMenuCommand) {
   EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &icon));
   icon.uID = 1;
   EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &icon));
+  // When Explorer restarts, every icon is gone and "TaskbarCreated" is broadcast: the
+  // runner adds its icon again.
+  icon.uID = 0;
+  ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
+  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &icon));
+  DWORD_PTR ignored = 0;
+  SendMessageTimeoutW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0,
+                      SMTO_ABORTIFHUNG, 5000, &ignored);
+  bool back = false;
+  for (int i = 0; i < 50 && !back; ++i) {
+    back = Shell_NotifyIconW(NIM_MODIFY, &icon);
+    if (!back) Sleep(100);
+  }
+  EXPECT_TRUE(back) << "the icon did not come back after TaskbarCreated";
   // Left clicks on the icon do nothing.
   PostMessageW(window, 1579, 0, WM_LBUTTONUP);
   Sleep(300);

@@ -23,20 +23,25 @@ constexpr WORD IDM_STOP_SERVER = kIdmStopServer;
 constexpr UINT_PTR kSweepTimer = 1;
 constexpr LONG kSocketEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
 const wchar_t kClassName[] = L"mrv.http2";
+// A message-only window gets no broadcasts, and "TaskbarCreated" is one: a hidden
+// top-level window of this class hears it for the server's window.
+const wchar_t kTaskbarClassName[] = L"mrv.http2.taskbar";
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK TaskbarWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Registered once per process; unregistered at exit.
 struct WindowClass {
-  WindowClass() {
+  WindowClass(const wchar_t* name, WNDPROC procedure) : name(name) {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = WindowProc;
+    wc.lpfnWndProc = procedure;
     wc.hInstance = GetModuleHandleW(nullptr);
-    wc.lpszClassName = kClassName;
+    wc.lpszClassName = name;
     RegisterClassExW(&wc);
   }
-  ~WindowClass() { UnregisterClassW(kClassName, GetModuleHandleW(nullptr)); }
+  ~WindowClass() { UnregisterClassW(name, GetModuleHandleW(nullptr)); }
+  const wchar_t* name;
 };
 
 std::string WithCode(const char* text, int code) { return text + std::to_string(code); }
@@ -59,6 +64,7 @@ SOCKET NewListener() {
 struct HttpServerImpl::Platform {
   bool winsockStarted = false;
   HWND window = nullptr;
+  HWND taskbarWindow = nullptr;  // hidden; only while the icon is shown
   HANDLE thread = nullptr;
   DWORD threadId = 0;
   HANDLE readyEvent = nullptr;
@@ -105,6 +111,21 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
       // Explorer forgets every icon when it restarts and then broadcasts this message.
       if (impl && message == TaskbarCreatedMessage()) HttpServerImpl::Platform::AddIcon(impl);
       break;
+  }
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+// Hands the taskbar's broadcast to the server's window, which owns the icon.
+LRESULT CALLBACK TaskbarWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_NCCREATE) {
+    SetWindowLongPtrW(
+        window, GWLP_USERDATA,
+        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
+  } else if (message == TaskbarCreatedMessage()) {
+    if (HWND server = reinterpret_cast<HWND>(GetWindowLongPtrW(window, GWLP_USERDATA))) {
+      PostMessageW(server, message, wParam, lParam);
+    }
+    return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -217,7 +238,7 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
     closesocket(s);
     return;
   }
-  static WindowClass windowClass;
+  static WindowClass windowClass(kClassName, WindowProc);
   window = CreateWindowExW(0, kClassName, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                            GetModuleHandleW(nullptr), impl);
   if (!window) {
@@ -234,7 +255,13 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
   }
   listener = s;
   SetTimer(window, kSweepTimer, 1000, nullptr);
-  if (impl->showNotificationIcon_) AddIcon(impl);
+  if (impl->showNotificationIcon_) {
+    static WindowClass taskbarClass(kTaskbarClassName, TaskbarWindowProc);
+    // Never shown; WS_EX_TOOLWINDOW keeps it off the taskbar and out of Alt+Tab.
+    taskbarWindow = CreateWindowExW(WS_EX_TOOLWINDOW, kTaskbarClassName, nullptr, WS_POPUP, 0, 0, 0,
+                                    0, nullptr, nullptr, GetModuleHandleW(nullptr), window);
+    AddIcon(impl);
+  }
   SetEvent(readyEvent);
 
   MSG msg;
@@ -245,6 +272,8 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
   }
   KillTimer(window, kSweepTimer);
   if (impl->showNotificationIcon_) RemoveNotificationIcon(window);
+  if (taskbarWindow) DestroyWindow(taskbarWindow);
+  taskbarWindow = nullptr;
   DestroyWindow(window);
   window = nullptr;
   closesocket(listener);
