@@ -128,7 +128,8 @@ std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
     auto bytes = EncodeControlText(**value);
     if (!bytes) return std::string("the text for ") + name + " is not valid UTF-8";
     items.erase(
-        std::remove_if(items.begin(), items.end(), [&](const Item& i) { return i.name == name; }),
+        std::remove_if(items.begin(), items.end(),
+                       [entry = name](const Item& i) { return i.name == entry; }),
         items.end());
     Item item;
     item.name = name;
