@@ -80,7 +80,7 @@ TEST(CorruptArchiveTest, TruncationAtEveryByte) {
 
 TEST(CorruptArchiveTest, EveryByteFlippedInTheHeaders) {
   BuiltZip z = Sample();
-  std::vector<size_t> starts = z.localOffsets;
+  std::vector<uint64_t> starts = z.localOffsets;
   starts.push_back(z.centralOffset);
   for (size_t start : starts) {
     size_t end = std::min(z.bytes.size(), start + 46 + 20);
