@@ -14,7 +14,9 @@ namespace storage {
 namespace {
 
 constexpr size_t kReceiveBlock = 16384;
-constexpr uint64_t kBodyBlock = 65536;
+// Body bytes read from the stream per send: large enough that a fast client is fed with
+// few system calls, small enough that each connection's buffer stays bounded.
+constexpr uint64_t kBodyBlock = 262144;
 
 }  // namespace
 
