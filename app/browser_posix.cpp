@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,13 +19,34 @@ namespace app {
 namespace {
 
 // Closes every descriptor above standard error in a child before exec: the browser must
-// not keep our listening socket, lock file or program-file mapping alive.
+// not keep our listening socket, lock file or program-file mapping alive. The soft
+// descriptor limit may have been lowered after descriptors above it were opened, so
+// close_range is preferred over a loop up to that limit.
 void CloseInheritedDescriptors(int keep) {
+#if defined(__linux__) && defined(__GLIBC__) && \
+    (__GLIBC__ > 2 || (__GLIBC__ == 2 && __GLIBC_MINOR__ >= 34))
+  if (close_range(3, keep - 1, 0) == 0 && close_range(keep + 1, ~0U, 0) == 0) return;
+#endif
   long maxFd = sysconf(_SC_OPEN_MAX);
+  rlimit limit;
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_max != RLIM_INFINITY &&
+      static_cast<long>(limit.rlim_max) > maxFd) {
+    maxFd = static_cast<long>(limit.rlim_max);
+  }
   if (maxFd < 0 || maxFd > 65536) maxFd = 65536;
   for (int fd = 3; fd < maxFd; ++fd) {
     if (fd != keep) close(fd);
   }
+}
+
+// The runner ignores SIGPIPE and blocks its stop signals while it serves; an ignored
+// disposition and the signal mask survive exec, and a browser started with SIGTERM
+// blocked could not be stopped the ordinary way.
+void ResetSignals() {
+  signal(SIGPIPE, SIG_DFL);
+  sigset_t none;
+  sigemptyset(&none);
+  sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
 // Starts argv detached (a grandchild that init reaps) and reports whether its exec
@@ -48,6 +71,7 @@ bool SpawnDetached(const std::vector<std::string>& argv) {
     pid_t grandchild = fork();
     if (grandchild != 0) _exit(grandchild < 0 ? 1 : 0);
     CloseInheritedDescriptors(status[1]);
+    ResetSignals();
     int devNull = open("/dev/null", O_RDONLY);
     if (devNull >= 0) {
       dup2(devNull, 0);

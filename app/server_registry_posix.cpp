@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,6 +26,9 @@ namespace {
 std::string RecordsFolder() { return RuntimeSubfolder("DeployedServers"); }
 
 bool ProcessRuns(uint32_t pid) {
+  // A number beyond pid_t's range would turn negative and ask kill() about a whole
+  // process group (or every process we may signal): no process carries it.
+  if (pid > static_cast<uint32_t>(INT32_MAX)) return false;
   // EPERM: the process exists but is somebody else's; only "no such process" is gone.
   return kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
 }

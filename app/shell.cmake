@@ -15,6 +15,7 @@ cx_library(cx_app
 )
 if(NOT WIN32)
   cx_sources(cx_app runtime_folder_posix.cpp)
+  cx_add_test(app_posix_tests LIBS cx_app SOURCES platform_posix_test.cpp)
 endif()
 
 cx_add_test(app_tests LIBS cx_app SOURCES
