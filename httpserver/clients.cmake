@@ -8,6 +8,7 @@ if(NOT WIN32)
     clients_python_test.cpp
     clients_settings_test.cpp
     clients_test.cpp
+    test_chromium.cpp
     test_client.cpp
   )
   if(TARGET clients_tests)

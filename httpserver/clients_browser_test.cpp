@@ -17,6 +17,7 @@
 
 #include "httpserver/clients_fixture.h"
 #include "httpserver/clients_proxy.h"
+#include "httpserver/test_chromium.h"
 
 extern char** environ;
 
@@ -44,43 +45,6 @@ double Field(const std::string& request, const std::string& name) {
   return at == std::string::npos ? -1 : std::atof(request.c_str() + at + name.size() + 2);
 }
 
-class Chromium {
- public:
-  Chromium(const std::string& profile, const std::string& url) {
-    std::vector<std::string> args = {"chromium",
-                                     "--headless",
-                                     "--no-sandbox",
-                                     "--disable-gpu",
-                                     "--disable-quic",
-                                     "--no-first-run",
-                                     "--disable-background-networking",
-                                     "--disable-component-update",
-                                     "--disable-sync",
-                                     "--autoplay-policy=no-user-gesture-required",
-                                     "--user-data-dir=" + profile,
-                                     url};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawnp(&pid_, "chromium", &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Chromium() {
-    if (pid_ == 0) return;
-    kill(pid_, SIGTERM);
-    int status;
-    waitpid(pid_, &status, 0);
-  }
-  bool Started() const { return pid_ != 0; }
-
- private:
-  pid_t pid_ = 0;
-};
-
 TEST(ClientsBrowserTest, ChromiumSeeksInAVideoThroughRanges) {
   for (const char* tool : {"chromium", "ffmpeg"}) {
     if (!HaveCommand(tool)) GTEST_SKIP() << tool << " not installed";
@@ -105,8 +69,9 @@ TEST(ClientsBrowserTest, ChromiumSeeksInAVideoThroughRanges) {
     ASSERT_TRUE(content.Ok());
     RecordingProxy proxy(content.Port(), content.Prefix(), entries);
     ASSERT_NE(proxy.Port(), 0);
-    Chromium browser(dir + "/profile", "http://127.0.0.1:" + std::to_string(proxy.Port()) + "/" +
-                                           content.Prefix() + "index.html");
+    test::HeadlessChromium browser(
+        "http://127.0.0.1:" + std::to_string(proxy.Port()) + "/" + content.Prefix() + "index.html",
+        dir + "/profile", {"--autoplay-policy=no-user-gesture-required"});
     ASSERT_TRUE(browser.Started());
 
     std::string done, error, first;

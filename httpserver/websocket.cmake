@@ -23,6 +23,6 @@ cx_add_test(websocket_tests LIBS cx_websocket SOURCES
 # (Wine included), Node's ws package and headless Chromium where they exist.
 set(cx_websocket_e2e_sources websocket_e2e_test.cpp test_client.cpp)
 if(NOT WIN32)
-  list(APPEND cx_websocket_e2e_sources websocket_browser_test.cpp)
+  list(APPEND cx_websocket_e2e_sources websocket_browser_test.cpp test_chromium.cpp)
 endif()
 cx_add_test(websocket_e2e_tests LIBS cx_http SOURCES ${cx_websocket_e2e_sources})

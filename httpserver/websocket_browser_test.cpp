@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "httpserver/test_chromium.h"
 #include "httpserver/websocket_e2e_fixture.h"
 
 extern char** environ;
@@ -85,47 +86,6 @@ TEST_F(WebSocketServerTest, NodeWsClientHandshakeEchoPingAndClose) {
   EXPECT_EQ(handler_.currentWebSocket.load(), nullptr);
 }
 
-// A headless Chromium on a page of the server, with its own profile folder.
-class Chromium {
- public:
-  explicit Chromium(const std::string& url) {
-    profile_ = BinaryDir() + "/chromium-profile-" + std::to_string(getpid());
-    std::system(("rm -rf '" + profile_ + "'").c_str());
-    std::vector<std::string> args = {
-        "chromium", "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
-        "--no-first-run", "--disable-background-networking", "--disable-component-update",
-        "--disable-sync",
-        // A page kept for back/forward keeps its socket open.
-        "--disable-features=BackForwardCache", "--user-data-dir=" + profile_, url};
-    std::vector<char*> argv;
-    for (std::string& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawnp(&pid_, "chromium", &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
-    posix_spawn_file_actions_destroy(&actions);
-  }
-  ~Chromium() {
-    Kill();
-    std::system(("rm -rf '" + profile_ + "'").c_str());
-  }
-  bool Started() const { return pid_ != 0; }
-  // Ends the browser, as closing its last tab does.
-  void Kill() {
-    if (pid_ == 0) return;
-    kill(pid_, SIGTERM);
-    int status;
-    waitpid(pid_, &status, 0);
-    pid_ = 0;
-  }
-
- private:
-  pid_t pid_ = 0;
-  std::string profile_;
-};
-
 const char kOpenAndLeave[] = R"(<!doctype html><script>
 const ws = new WebSocket('ws://' + location.host + '/socket');
 ws.onopen = () => ws.send('echo from chromium');
@@ -140,7 +100,9 @@ TEST_F(WebSocketServerTest, ChromiumOpensAndLeavingThePageClearsCurrentWebSocket
   if (!HaveCommand("chromium")) GTEST_SKIP() << "chromium not installed";
   provider_.pages["index.html"] = kOpenAndLeave;
   provider_.pages["gone.html"] = "<!doctype html>bye";
-  Chromium browser("http://127.0.0.1:" + std::to_string(port_) + "/index.html");
+  test::HeadlessChromium browser("http://127.0.0.1:" + std::to_string(port_) + "/index.html",
+                                 BinaryDir() + "/chromium-profile-" + std::to_string(getpid()),
+                                 {"--disable-features=BackForwardCache"});
   ASSERT_TRUE(browser.Started());
   ASSERT_TRUE(handler_.WaitFor([&] { return handler_.opens == 1 && handler_.closes == 1; }))
       << "opens " << handler_.opens << " closes " << handler_.closes << " left page "
@@ -155,7 +117,9 @@ TEST_F(WebSocketServerTest, ChromiumOpensAndLeavingThePageClearsCurrentWebSocket
 TEST_F(WebSocketServerTest, ClosingChromiumClearsCurrentWebSocket) {
   if (!HaveCommand("chromium")) GTEST_SKIP() << "chromium not installed";
   provider_.pages["index.html"] = kOpenAndStay;
-  Chromium browser("http://127.0.0.1:" + std::to_string(port_) + "/index.html");
+  test::HeadlessChromium browser("http://127.0.0.1:" + std::to_string(port_) + "/index.html",
+                                 BinaryDir() + "/chromium-profile-" + std::to_string(getpid()),
+                                 {"--disable-features=BackForwardCache"});
   ASSERT_TRUE(browser.Started());
   ASSERT_TRUE(handler_.WaitFor([&] { return handler_.messages.size() == 1; }));
   EXPECT_NE(handler_.currentWebSocket.load(), nullptr);
