@@ -21,3 +21,11 @@ cx_add_test(content_tests LIBS cx_content SOURCES
 if(TARGET content_tests)
   add_dependencies(content_tests locator_probe)
 endif()
+
+# The Windows probe, packed and then code-signed, run under Wine by a host-side script.
+# bash is not a target, so CTest runs the script directly rather than through Wine.
+if(WIN32 AND CONTENTEXE_TESTS)
+  add_test(NAME signed_probe_wine
+    COMMAND bash ${CMAKE_CURRENT_SOURCE_DIR}/signed_probe_test.sh $<TARGET_FILE:locator_probe>)
+  set_tests_properties(signed_probe_wine PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600)
+endif()
