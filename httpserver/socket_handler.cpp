@@ -17,6 +17,9 @@ constexpr size_t kReceiveBlock = 16384;
 // Body bytes read from the stream per send: large enough that a fast client is fed with
 // few system calls, small enough that each connection's buffer stays bounded.
 constexpr uint64_t kBodyBlock = 262144;
+// At most this much per send straight from memory, so one fast client cannot hold the
+// network thread for long.
+constexpr uint64_t kMemorySendLimit = 4 << 20;
 
 }  // namespace
 
@@ -193,16 +196,46 @@ void SocketHandler::Serve(const HttpMessage& request, HttpMessage& response,
 
 void SocketHandler::StartResponse(const std::string& head,
                                   utils::SharedPtr<utils::ReadStreamI> stream, uint64_t bodyBytes) {
-  capacity_ = head.size() + static_cast<size_t>(std::min(bodyBytes, kBodyBlock));
+  body_ = std::move(stream);
+  bodyRemaining_ = body_ ? bodyBytes : 0;
+  // Small bodies are copied behind the header so both leave in one write; large ones
+  // held in memory (stored entries of the mapped archive) are sent from there.
+  const uint8_t* data = nullptr;
+  uint64_t available = 0;
+  bodyInMemory_ = bodyRemaining_ > kBodyBlock && body_->PeekMemory(data, available);
+  capacity_ =
+      head.size() + (bodyInMemory_ ? 0 : static_cast<size_t>(std::min(bodyRemaining_, kBodyBlock)));
   buffer_.reset(new char[capacity_ ? capacity_ : 1]);
   std::memcpy(buffer_.get(), head.data(), head.size());
   begin_ = 0;
   end_ = head.size();
-  body_ = std::move(stream);
-  bodyRemaining_ = body_ ? bodyBytes : 0;
   state_ = State::kSending;
   // The header text goes out in the same write as the first block.
-  if (bodyRemaining_ != 0) FillBlock();
+  if (bodyRemaining_ != 0 && !bodyInMemory_) FillBlock();
+}
+
+bool SocketHandler::SendFromMemory(bool& wouldBlock) {
+  wouldBlock = false;
+  const uint8_t* data = nullptr;
+  uint64_t available = 0;
+  if (!body_->PeekMemory(data, available) || available == 0) {
+    // The stream ended before the length the header announced: stop, as a short read does.
+    bodyRemaining_ = 0;
+    body_.Reset();
+    return true;
+  }
+  size_t want = static_cast<size_t>(std::min({available, bodyRemaining_, kMemorySendLimit}));
+  IoResult r = SocketSend(socket_, reinterpret_cast<const char*>(data), want);
+  if (r.status == IoStatus::kWouldBlock) {
+    wouldBlock = true;
+    return true;
+  }
+  if (r.status != IoStatus::kDone) return false;
+  if (r.count > 0) lastProgress_ = Clock::now();
+  body_->Seek64(1, static_cast<int64_t>(r.count));
+  bodyRemaining_ -= r.count;
+  if (bodyRemaining_ == 0) body_.Reset();
+  return true;
 }
 
 bool SocketHandler::FillBlock() {
@@ -226,7 +259,15 @@ bool SocketHandler::Pump() {
   for (;;) {
     if (begin_ == end_) {
       begin_ = end_ = 0;
-      if (bodyRemaining_ != 0) {
+      if (bodyRemaining_ != 0 && bodyInMemory_) {
+        bool wouldBlock = false;
+        if (!SendFromMemory(wouldBlock)) {
+          state_ = State::kClosed;
+          return false;
+        }
+        if (wouldBlock) return true;
+        continue;
+      } else if (bodyRemaining_ != 0) {
         if (!FillBlock()) continue;
       } else if (!queued_.empty()) {
         // WebSocket frames: move them into the buffer in pieces the buffer can hold.

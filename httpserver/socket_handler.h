@@ -72,6 +72,9 @@ class SocketHandler final : public WebSockConnectionI {
                      uint64_t bodyBytes);
   // Reads the next body block behind the pending bytes; false ends the body.
   bool FillBlock();
+  // Sends body bytes straight from the stream's memory; false when the socket failed.
+  // wouldBlock is set when the socket takes no more for now.
+  bool SendFromMemory(bool& wouldBlock);
   // Sends until the socket would block or everything went; false on a dead connection.
   bool Pump();
   bool BeginLinger();
@@ -100,6 +103,9 @@ class SocketHandler final : public WebSockConnectionI {
   size_t end_ = 0;
   utils::SharedPtr<utils::ReadStreamI> body_;
   uint64_t bodyRemaining_ = 0;
+  // A large body whose bytes sit in memory goes out straight from there, without the
+  // copy into buffer_.
+  bool bodyInMemory_ = false;
   std::string queued_;  // WebSocket bytes behind the buffer
 
   WebSockHandlerI* wsHandler_ = nullptr;  // not owned; taken from the server at upgrade

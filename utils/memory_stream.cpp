@@ -67,4 +67,16 @@ bool MemoryStreamReader::CheckCacheFlags(uint32_t flags) { return (flags & 7) ==
 
 const std::u16string& MemoryStreamReader::GetName() { return name_; }
 
+bool MemoryStreamReader::PeekMemory(const uint8_t*& data, uint64_t& size) {
+  uint64_t total = GetSize();
+  if (total == 0 || position_ >= total) {
+    data = nullptr;
+    size = 0;
+    return true;
+  }
+  data = data_->data() + position_;
+  size = total - position_;
+  return true;
+}
+
 }  // namespace utils

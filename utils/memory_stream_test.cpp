@@ -50,6 +50,20 @@ TEST(MemoryStreamReader, ReadByteAtTheEndSaysSo) {
   EXPECT_FALSE(s.ReadByte(byte));
 }
 
+TEST(MemoryStreamReader, PeekMemoryFollowsThePosition) {
+  MemoryStreamReader s = Over("0123456789");
+  const uint8_t* data = nullptr;
+  uint64_t size = 0;
+  ASSERT_TRUE(s.PeekMemory(data, size));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size), "0123456789");
+  s.Seek64(0, 7);
+  ASSERT_TRUE(s.PeekMemory(data, size));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size), "789");
+  s.Seek64(0, 12);
+  ASSERT_TRUE(s.PeekMemory(data, size));
+  EXPECT_EQ(size, 0u);
+}
+
 TEST(MemoryStreamReader, CloseRewindsAndKeepsTheData) {
   MemoryStreamReader s = Over("abc");
   char buffer[3];

@@ -26,6 +26,11 @@ class ReadStreamI {
   virtual void SetCacheFlags(uint32_t flags) {}
   virtual bool CheckCacheFlags(uint32_t flags) = 0;
   virtual const std::u16string& GetName() = 0;
+  // When the stream's bytes sit in memory: the bytes from the current position to the
+  // end, valid until the stream is changed or destroyed (Seek64 moves past what was
+  // used). False for streams that must produce their bytes (files, inflation); those
+  // are read with Read.
+  virtual bool PeekMemory(const uint8_t*& data, uint64_t& size) { return false; }
 };
 
 using ByteVector = std::vector<uint8_t>;
@@ -46,6 +51,7 @@ class MemoryStreamReader : public ReadStreamI {
   void Close() override;
   bool CheckCacheFlags(uint32_t flags) override;
   const std::u16string& GetName() override;
+  bool PeekMemory(const uint8_t*& data, uint64_t& size) override;
 
  private:
   SharedPtr<ByteVector> data_;

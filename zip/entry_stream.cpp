@@ -158,6 +158,13 @@ bool EntryStream::CheckCacheFlags(uint32_t flags) { return (flags & 7) == flags;
 
 const std::u16string& EntryStream::GetName() { return name_; }
 
+bool EntryStream::PeekMemory(const uint8_t*& data, uint64_t& size) {
+  if (!open_ || method_ != 0) return false;
+  data = position_ < size_ ? data_ + position_ : nullptr;
+  size = position_ < size_ ? size_ - position_ : 0;
+  return true;
+}
+
 const uint8_t* Archive::EntryData(const Entry& entry) const {
   if (!memData_ || !IsOpen() || currentVolume_ < 0) return nullptr;
   if (entry.diskStart != volumes_[currentVolume_].number) return nullptr;

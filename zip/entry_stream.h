@@ -41,6 +41,8 @@ class EntryStream : public utils::ReadStreamI {
   void Close() override;
   bool CheckCacheFlags(uint32_t flags) override;
   const std::u16string& GetName() override;
+  // Stored entries: the archive's own bytes from the position on. Deflated: false.
+  bool PeekMemory(const uint8_t*& data, uint64_t& size) override;
 
   uint64_t Tell() const { return position_; }
   // True after the deflated data was found corrupt or truncated.

@@ -65,6 +65,26 @@ TEST_F(EntryStreamTest, StoredStreamReadsTheArchiveBytesInPlace) {
   EXPECT_EQ(std::string(tail, 10), text_.substr(text_.size() - 10));
 }
 
+TEST_F(EntryStreamTest, StoredEntriesShowTheirBytesInMemory) {
+  auto stored = archive_.OpenEntryStream(u"stored.bin");
+  const uint8_t* data = nullptr;
+  uint64_t size = 0;
+  ASSERT_TRUE(stored->PeekMemory(data, size));
+  // The archive's own bytes, not a copy.
+  EXPECT_GE(data, reinterpret_cast<const uint8_t*>(bytes_.data()));
+  EXPECT_LE(data + size, reinterpret_cast<const uint8_t*>(bytes_.data() + bytes_.size()));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size), text_);
+  stored->Seek64(0, 123456);
+  ASSERT_TRUE(stored->PeekMemory(data, size));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size), text_.substr(123456));
+  stored->Seek64(2, 5);
+  ASSERT_TRUE(stored->PeekMemory(data, size));
+  EXPECT_EQ(size, 0u);
+  // Inflated bytes exist only as they are read.
+  auto deflated = archive_.OpenEntryStream(u"deflated.bin");
+  EXPECT_FALSE(deflated->PeekMemory(data, size));
+}
+
 TEST_F(EntryStreamTest, SeeksForwardAndBackward) {
   for (const char16_t* name : {u"stored.bin", u"deflated.bin"}) {
     auto stream = archive_.OpenEntryStream(name);
