@@ -65,6 +65,8 @@ class PosixPlatform : public ::testing::Test {
  protected:
   void SetUp() override {
     char tmpl[] = "/tmp/cx-posix-XXXXXX";
+    // A lock or walk that blocks ends the run by signal instead of hanging it.
+    alarm(60);
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     root_ = tmpl;
     setenv("XDG_RUNTIME_DIR", root_.c_str(), 1);
@@ -74,6 +76,7 @@ class PosixPlatform : public ::testing::Test {
     app::ContentBaseUrl.clear();
   }
   void TearDown() override {
+    alarm(0);
     std::error_code ignored;
     fs::permissions(root_, fs::perms::owner_all, ignored);
     fs::remove_all(root_, ignored);
@@ -149,6 +152,7 @@ TEST_F(PosixPlatform, RuntimeFolderRefusedWhenSomebodyElseOwnsIt) {
 int AcquireInChild() {
   pid_t child = fork();
   if (child == 0) {
+    alarm(10);  // an Acquire that blocks on another's hold ends by signal
     app::InstanceLock lock;
     _exit(lock.Acquire() ? 1 : 0);
   }
@@ -197,7 +201,9 @@ TEST_F(PosixPlatform, LockHeldByChildEndsWithIt) {
   ASSERT_EQ(read(ready[0], &answer, 1), 1);
   EXPECT_EQ(answer, 'F');
   app::InstanceLock lock;
+  alarm(20);  // an Acquire that blocks on the child's hold ends the run by signal
   EXPECT_TRUE(lock.Acquire());
+  alarm(0);
   close(hold[1]);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
@@ -327,6 +333,22 @@ TEST_F(PosixPlatform, FilesThatAreNoRecordsLeftAlone) {
   for (const char* name : names) EXPECT_TRUE(fs::exists(Records() + "/" + name)) << name;
   for (int id = 500; id <= 505; ++id)
     EXPECT_TRUE(fs::exists(Records() + "/" + std::to_string(id))) << id;
+}
+
+TEST_F(PosixPlatform, FifoInRecordsFolderDoesNotHangTheWalk) {
+  ASSERT_FALSE(app::RuntimeSubfolder("DeployedServers").empty());
+  ASSERT_EQ(mkfifo((Records() + "/600").c_str(), 0600), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(10);  // a walk stuck in open() ends the child by signal
+    app::ContentId = 600;
+    _exit(app::FindRunningServer() ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(fs::exists(Records() + "/600"));
 }
 
 TEST_F(PosixPlatform, ClearRemovesEveryRecord) {
