@@ -21,8 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   storage::ServeOptions options;
   const uint64_t sizes[] = {0, 1, 1000, UINT64_MAX / 2};
   const uint64_t entrySize = sizes[size % 4];
-  storage::ServePlan plan =
-      storage::PrepareServe(request, response, entrySize, request.Get("If-Modified-Since"), options);
+  storage::ServePlan plan = storage::PrepareServe(request, response, entrySize,
+                                                  request.Get("If-Modified-Since"), options);
   if (!plan.statusOnly) {
     // A planned range always lies inside the entry.
     if (plan.contentLength > entrySize || plan.start > entrySize - plan.contentLength) {

@@ -31,15 +31,15 @@ class Exception {
   std::u16string location_;
 };
 
-#define CX_DECLARE_EXCEPTION(Name, Base)                                    \
-  class Name : public Base {                                                \
-   public:                                                                  \
-    Name(std::u16string message, std::u16string location)                   \
-        : Base(std::move(message), std::move(location)) {}                  \
-    Name(const Name&) = default;                                            \
-    ~Name() override;                                                       \
-    const char16_t* GetTypeName() const override { return u"" #Name; }      \
-    Exception* Clone() const override { return new Name(*this); }           \
+#define CX_DECLARE_EXCEPTION(Name, Base)                               \
+  class Name : public Base {                                           \
+   public:                                                             \
+    Name(std::u16string message, std::u16string location)              \
+        : Base(std::move(message), std::move(location)) {}             \
+    Name(const Name&) = default;                                       \
+    ~Name() override;                                                  \
+    const char16_t* GetTypeName() const override { return u"" #Name; } \
+    Exception* Clone() const override { return new Name(*this); }      \
   }
 
 CX_DECLARE_EXCEPTION(NotInitializedException, Exception);

@@ -30,9 +30,7 @@ class SharedPtr {
     object_ = object;
     counter_ = counter;
   }
-  SharedPtr(const SharedPtr& other) : object_(other.object_), counter_(other.counter_) {
-    AddRef();
-  }
+  SharedPtr(const SharedPtr& other) : object_(other.object_), counter_(other.counter_) { AddRef(); }
   template <class U>
   SharedPtr(const SharedPtr<U>& other) : object_(other.object_), counter_(other.counter_) {
     AddRef();
@@ -82,9 +80,7 @@ class SharedPtr {
   T* Get() const { return object_; }
   explicit operator bool() const { return object_ != nullptr; }
   // The current reference count (0 for an empty pointer); for tests and diagnostics.
-  uint32_t UseCount() const {
-    return counter_ ? std::atomic_ref<uint32_t>(*counter_).load() : 0;
-  }
+  uint32_t UseCount() const { return counter_ ? std::atomic_ref<uint32_t>(*counter_).load() : 0; }
 
  private:
   template <class U>

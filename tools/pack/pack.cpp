@@ -127,10 +127,9 @@ std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
              " needs a whole number, got '" + **value + "'";
     auto bytes = EncodeControlText(**value);
     if (!bytes) return std::string("the text for ") + name + " is not valid UTF-8";
-    items.erase(
-        std::remove_if(items.begin(), items.end(),
-                       [entry = name](const Item& i) { return i.name == entry; }),
-        items.end());
+    items.erase(std::remove_if(items.begin(), items.end(),
+                               [entry = name](const Item& i) { return i.name == entry; }),
+                items.end());
     Item item;
     item.name = name;
     item.dosTime = DosDateTime(1980, 1, 1, 0, 0, 0);  // no varying fields
