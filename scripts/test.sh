@@ -45,8 +45,9 @@ build() {
   local name=$1 dir=$2
   shift 2
   echo "== $name: configuring and building in $dir"
-  if ! cmake -S . -B "$dir" -G Ninja "$@" >"$dir.configure.log" 2>&1; then
-    cat "$dir.configure.log"
+  mkdir -p "$dir"
+  if ! cmake -S . -B "$dir" -G Ninja "$@" >"$dir/configure.log" 2>&1; then
+    cat "$dir/configure.log"
     failed=$((failed + 1))
     failures+=("$name: configure failed")
     return 1
