@@ -4,17 +4,12 @@
 
 #include <climits>
 
+#include "app/test_text.h"
+
 namespace app {
 namespace {
 
-std::string Utf16Le(const std::u16string& text) {
-  std::string bytes;
-  for (char16_t u : text) {
-    bytes += static_cast<char>(u & 0xFF);
-    bytes += static_cast<char>(u >> 8);
-  }
-  return bytes;
-}
+using test::Utf16Le;
 
 TEST(DecodeControlText, Utf16LittleEndianUpToTheFirstZero) {
   struct Case {

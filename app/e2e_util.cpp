@@ -188,13 +188,4 @@ void MakeZip(const std::string& path, const std::map<std::string, std::string>& 
   std::filesystem::remove_all(dir);
 }
 
-std::string Utf16Le(const std::u16string& text) {
-  std::string bytes;
-  for (char16_t u : text) {
-    bytes += static_cast<char>(u & 0xFF);
-    bytes += static_cast<char>(u >> 8);
-  }
-  return bytes;
-}
-
 }  // namespace e2e

@@ -3,6 +3,8 @@
 // and archives made with Python's zipfile.
 #pragma once
 
+#include "app/test_text.h"
+
 #include <sys/types.h>
 
 #include <map>
@@ -47,6 +49,6 @@ bool HttpGet(const std::string& url, HttpReply& reply);
 // A ZIP made by Python's zipfile: entries name -> bytes (hex-free, raw).
 void MakeZip(const std::string& path, const std::map<std::string, std::string>& entries);
 
-std::string Utf16Le(const std::u16string& text);
+using app::test::Utf16Le;
 
 }  // namespace e2e
