@@ -50,8 +50,13 @@ ByteRange EvaluateRange(const std::string& rangeValue, uint64_t size) {
     if (r.end == 0) r.end = last;
   } else if (dash != std::string::npos) {
     int64_t suffix = ReadInt64(rangeValue, dash + 1);
-    // A suffix longer than the entry stands for the whole entry.
-    r.start = suffix > static_cast<int64_t>(size) ? 0 : static_cast<int64_t>(size) - suffix;
+    // A suffix longer than the entry stands for the whole entry; a negative one ("--5")
+    // selects nothing, and must not overflow on the way.
+    if (suffix < 0) {
+      r.start = -1;
+    } else {
+      r.start = suffix > static_cast<int64_t>(size) ? 0 : static_cast<int64_t>(size) - suffix;
+    }
     r.end = last;
   } else {
     r.start = ReadInt64(rangeValue, numbers);

@@ -119,6 +119,7 @@ TEST(PrepareServe, Ranges) {
       {"bytes=0-", "HTTP/1.1 200 OK\r\n", "bytes 0-999/1000", 0, 1000},
       {"bytes=0-0", "HTTP/1.1 200 OK\r\n", "bytes 0-999/1000", 0, 1000},
       {"bytes=500-5000", "HTTP/1.1 206 Partial Content\r\n", "bytes 500-999/1000", 500, 500},
+      {"bytes=-99999999999999999999", "HTTP/1.1 200 OK\r\n", "bytes 0-999/1000", 0, 1000},
   };
   for (const Case& c : cases) {
     ServePlan plan;
@@ -138,8 +139,8 @@ TEST(PrepareServe, Ranges) {
 }
 
 TEST(PrepareServe, UnsatisfiableRangesGet416) {
-  for (const char* range :
-       {"bytes=1000-", "bytes=2000-3000", "bytes=600-500", "bytes=-0", "bytes= -5-10"}) {
+  for (const char* range : {"bytes=1000-", "bytes=2000-3000", "bytes=600-500", "bytes=-0",
+                            "bytes= -5-10", "bytes=--5", "bytes=--9223372036854775808"}) {
     ServePlan plan;
     std::string text = Head(std::string("GET /a HTTP/1.1\r\nRange: ") + range + "\r\n\r\n",
                             ProviderResponse("video/mp4", 1000), 1000, &plan);
