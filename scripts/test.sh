@@ -38,7 +38,25 @@ run_ctest() {
   fi
   passed=$((passed + total - fail))
   failed=$((failed + fail))
-  [ "$fail" -eq 0 ] || failures+=("$name: $fail of $total failed")
+  if [ "$fail" -ne 0 ]; then
+    # Names the failed tests again at the end, where a truncated log still shows them.
+    failures+=("$name: $fail of $total failed:$(sed -n 's/^[[:space:]]*[0-9]* - \(.*\)$/ \1/p' "$log" | tr -d '\n')")
+  fi
+}
+
+# What a failed fuzz run found, in a line: the sanitizer's summary and the input that
+# triggered it (base64, when short), so it can be replayed from the log alone.
+fuzz_fault() {
+  local log=$1 artifact
+  grep -m1 -E '^SUMMARY: |ERROR: libFuzzer' "$log" | cut -c1-200
+  artifact=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" | tail -1)
+  if [ -n "$artifact" ] && [ -f "$artifact" ]; then
+    if [ "$(stat -c %s "$artifact")" -le 2048 ]; then
+      echo "input (base64): $(base64 -w0 "$artifact")"
+    else
+      echo "input: $artifact"
+    fi
+  fi
 }
 
 build() {
@@ -90,13 +108,13 @@ if has_stage fuzz; then
       [ -d "fuzz/seeds/${t#fuzz_}" ] && seeds=("fuzz/seeds/${t#fuzz_}")
       echo "== fuzz: $t for ${fuzz_seconds}s"
       if "$f" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-          "$corpus" "${seeds[@]}" >"build-fuzz/$t.log" 2>&1; then
+          -artifact_prefix="build-fuzz/$t-" "$corpus" "${seeds[@]}" >"build-fuzz/$t.log" 2>&1; then
         passed=$((passed + 1))
         grep -E '^(Done|stat::number_of_executed_units)' "build-fuzz/$t.log" | head -2
       else
         tail -40 "build-fuzz/$t.log"
         failed=$((failed + 1))
-        failures+=("fuzz: $t found a fault (build-fuzz/$t.log)")
+        failures+=("fuzz: $t found a fault (build-fuzz/$t.log): $(fuzz_fault "build-fuzz/$t.log" | tr '\n' ' ')")
       fi
     done
   fi
