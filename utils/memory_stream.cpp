@@ -38,19 +38,7 @@ bool MemoryStreamReader::ReadByte(uint8_t& out) {
 }
 
 int64_t MemoryStreamReader::Seek64(int origin, int64_t offset) {
-  switch (origin) {
-    case 0:
-      position_ = static_cast<uint64_t>(offset);
-      break;
-    case 1:
-      position_ += static_cast<uint64_t>(offset);
-      break;
-    case 2:
-      position_ = GetSize() + static_cast<uint64_t>(offset);
-      break;
-    default:
-      break;
-  }
+  position_ = UnboundedSeek(origin, offset, position_, GetSize());
   return static_cast<int64_t>(position_);
 }
 

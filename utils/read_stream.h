@@ -59,4 +59,19 @@ class MemoryStreamReader : public ReadStreamI {
   std::u16string name_;
 };
 
+// The position an unbounded in-memory reader moves to: origin 0 from the start, 1 from
+// position, 2 from size; any other origin leaves position where it is.
+inline uint64_t UnboundedSeek(int origin, int64_t offset, uint64_t position, uint64_t size) {
+  switch (origin) {
+    case 0:
+      return static_cast<uint64_t>(offset);
+    case 1:
+      return position + static_cast<uint64_t>(offset);
+    case 2:
+      return size + static_cast<uint64_t>(offset);
+    default:
+      return position;
+  }
+}
+
 }  // namespace utils

@@ -86,19 +86,7 @@ bool StreamReader::ReadByte(uint8_t& out) {
 }
 
 int64_t StreamReader::Seek64(int origin, int64_t offset) {
-  switch (origin) {
-    case 0:
-      position_ = static_cast<uint64_t>(offset);
-      break;
-    case 1:
-      position_ += static_cast<uint64_t>(offset);
-      break;
-    case 2:
-      position_ = data_.size() + static_cast<uint64_t>(offset);
-      break;
-    default:
-      break;
-  }
+  position_ = UnboundedSeek(origin, offset, position_, data_.size());
   return static_cast<int64_t>(position_);
 }
 
