@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <regex>
 
-#include "app/e2e_util.h"
+#include "testing/runner_e2e.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <set>
 
-#include "app/test_text.h"
+#include "testing/utf16_text.h"
 
 namespace app {
 namespace {

@@ -46,7 +46,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/content/http_zip_provider.h)
   target_link_libraries(contentexe PRIVATE cx_app cx_provider cx_http cx_tray cx_zip cx_content cx_utils)
 
   if(NOT WIN32 AND CONTENTEXE_TESTS AND NOT CONTENTEXE_FUZZ)
-    cx_add_test(app_e2e LIBS cx_app SOURCES e2e_test.cpp e2e_util.cpp)
+    cx_add_test(app_e2e LIBS cx_app cx_testing SOURCES e2e_test.cpp)
     add_dependencies(app_e2e contentexe contentexe-pack)
   endif()
   if(WIN32 AND CONTENTEXE_TESTS AND NOT CONTENTEXE_FUZZ)

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "content/footer_test_util.h"
+#include "testing/program_builder.h"
 
 namespace content {
 namespace {

@@ -6,8 +6,8 @@
 #include <ctime>
 
 #include "httpserver/http_server.h"
-#include "httpserver/test_client.h"
-#include "zip/test_zip_builder.h"
+#include "testing/test_client.h"
+#include "testing/zip_builder.h"
 
 namespace storage {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "content/http_zip_provider.h"
-#include "zip/test_zip_builder.h"
+#include "testing/zip_builder.h"
 
 namespace storage {
 namespace {

@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "content/footer_test_util.h"
+#include "testing/program_builder.h"
 
 namespace {
 

@@ -6,11 +6,8 @@ cx_library(cx_provider
     inflated_cache.cpp
   DEPS cx_http cx_zip cx_utils
 )
-cx_add_test(provider_tests LIBS cx_provider SOURCES
+cx_add_test(provider_tests LIBS cx_provider cx_testing SOURCES
   content_type_test.cpp
   http_zip_provider_test.cpp
   inflated_cache_test.cpp
 )
-if(TARGET provider_tests)
-  target_sources(provider_tests PRIVATE ${CMAKE_SOURCE_DIR}/httpserver/test_client.cpp)
-endif()

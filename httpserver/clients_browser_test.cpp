@@ -15,9 +15,9 @@
 #include <cstring>
 #include <thread>
 
-#include "httpserver/clients_fixture.h"
-#include "httpserver/clients_proxy.h"
-#include "httpserver/test_chromium.h"
+#include "testing/clients_fixture.h"
+#include "testing/recording_relay.h"
+#include "testing/chromium.h"
 
 extern char** environ;
 

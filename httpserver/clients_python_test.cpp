@@ -6,7 +6,7 @@
 
 #include <sstream>
 
-#include "httpserver/clients_fixture.h"
+#include "testing/clients_fixture.h"
 
 namespace storage::clients {
 namespace {

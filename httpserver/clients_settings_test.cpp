@@ -6,8 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/e2e_util.h"
-#include "httpserver/clients_fixture.h"
+#include "testing/runner_e2e.h"
+#include "testing/clients_fixture.h"
 
 namespace storage::clients {
 namespace {

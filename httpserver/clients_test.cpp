@@ -9,7 +9,7 @@
 #include <memory>
 #include <sstream>
 
-#include "httpserver/clients_fixture.h"
+#include "testing/clients_fixture.h"
 
 namespace storage::clients {
 namespace {

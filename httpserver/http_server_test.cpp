@@ -8,8 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "httpserver/test_client.h"
-#include "httpserver/test_provider.h"
+#include "testing/test_client.h"
+#include "testing/memory_provider.h"
 #include "json/parser.h"
 #include "json/value.h"
 #include "utils/encoding.h"

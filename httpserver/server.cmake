@@ -16,12 +16,11 @@ cx_library(cx_http
   DEPS cx_utils cx_tray cx_websocket cx_json
 )
 target_sources(cx_http PRIVATE ${CMAKE_SOURCE_DIR}/content/content_type.cpp)
-cx_add_test(http_tests LIBS cx_http SOURCES
+cx_add_test(http_tests LIBS cx_http cx_testing SOURCES
   http_message_test.cpp
   http_server_test.cpp
   request_test.cpp
   response_test.cpp
   server_load_test.cpp
   server_test.cpp
-  test_client.cpp
 )

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "httpserver/http_server.h"
-#include "httpserver/test_client.h"
-#include "httpserver/test_provider.h"
+#include "testing/test_client.h"
+#include "testing/memory_provider.h"
 
 namespace storage {
 namespace {

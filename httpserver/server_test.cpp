@@ -3,8 +3,8 @@
 
 #include "httpserver/http_server.h"
 #include "httpserver/socket_handler.h"
-#include "httpserver/test_client.h"
-#include "httpserver/test_provider.h"
+#include "testing/test_client.h"
+#include "testing/memory_provider.h"
 #include "utils/exception.h"
 
 namespace storage {

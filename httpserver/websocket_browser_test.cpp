@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <fstream>
 
-#include "httpserver/test_chromium.h"
-#include "httpserver/websocket_e2e_fixture.h"
+#include "testing/chromium.h"
+#include "testing/websocket_fixture.h"
 
 extern char** environ;
 

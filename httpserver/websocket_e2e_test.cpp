@@ -3,7 +3,7 @@
 // the server's replies, and the handler's view of the connection's life.
 #include <cstring>
 
-#include "httpserver/websocket_e2e_fixture.h"
+#include "testing/websocket_fixture.h"
 #include "httpserver/websocket_frame.h"
 
 namespace storage::e2e {

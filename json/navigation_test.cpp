@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <memory>
 
-#include "json/json_test_util.h"
+#include "testing/json_util.h"
 #include "json/parser.h"
 #include "utils/encoding.h"
 #include "utils/file/streams.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "json/json_test_util.h"
+#include "testing/json_util.h"
 #include "json/parser.h"
 #include "utils/exception.h"
 #include "utils/file/streams.h"

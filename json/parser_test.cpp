@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "json/json_test_util.h"
+#include "testing/json_util.h"
 
 namespace json {
 namespace {

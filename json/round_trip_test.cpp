@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "json/json_test_util.h"
+#include "testing/json_util.h"
 #include "json/parser.h"
 #include "utils/encoding.h"
 #include "utils/file/streams.h"

@@ -4,7 +4,7 @@
 #include <zlib.h>
 
 #include "zip/entry_key.h"
-#include "zip/test_zip_builder.h"
+#include "testing/zip_builder.h"
 
 namespace amzip {
 namespace {

@@ -6,7 +6,7 @@
 #include <functional>
 
 #include "zip/archive.h"
-#include "zip/test_zip_builder.h"
+#include "testing/zip_builder.h"
 
 namespace amzip {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "zip/archive.h"
-#include "zip/test_zip_builder.h"
+#include "testing/zip_builder.h"
 
 namespace amzip {
 namespace {

@@ -9,7 +9,7 @@
 
 #include "content/footer.h"
 #include "content/piggyback.h"
-#include "tools/pack/test_util.h"
+#include "testing/pack_util.h"
 #include "zip/archive.h"
 
 namespace pack {

@@ -6,8 +6,8 @@
 #include <functional>
 
 #include "tools/pack/pack.h"
-#include "tools/pack/test_util.h"
-#include "zip/test_zip_builder.h"
+#include "testing/pack_util.h"
+#include "testing/zip_builder.h"
 
 namespace pack {
 namespace {

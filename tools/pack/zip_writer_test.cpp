@@ -5,7 +5,7 @@
 #include <sstream>
 
 #include "tools/pack/source_archive.h"
-#include "tools/pack/test_util.h"
+#include "testing/pack_util.h"
 #include "zip/archive.h"
 
 namespace pack {

@@ -1,4 +1,4 @@
-#include "httpserver/clients_fixture.h"
+#include "testing/clients_fixture.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "httpserver/test_client.h"
+#include "testing/test_client.h"
 
 namespace storage::clients {
 

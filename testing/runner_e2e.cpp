@@ -1,4 +1,4 @@
-#include "app/e2e_util.h"
+#include "testing/runner_e2e.h"
 
 #include <arpa/inet.h>
 #include <dirent.h>

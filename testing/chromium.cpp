@@ -1,4 +1,4 @@
-#include "httpserver/test_chromium.h"
+#include "testing/chromium.h"
 
 #include <fcntl.h>
 #include <signal.h>

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "httpserver/http_server.h"
-#include "httpserver/test_client.h"
+#include "testing/test_client.h"
 #include "httpserver/websocket.h"
 #include "utils/read_stream.h"
 

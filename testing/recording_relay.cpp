@@ -1,4 +1,4 @@
-#include "httpserver/clients_proxy.h"
+#include "testing/recording_relay.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

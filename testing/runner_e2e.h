@@ -3,7 +3,7 @@
 // and archives made with Python's zipfile.
 #pragma once
 
-#include "app/test_text.h"
+#include "testing/utf16_text.h"
 
 #include <sys/types.h>
 

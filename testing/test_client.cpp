@@ -1,4 +1,4 @@
-#include "httpserver/test_client.h"
+#include "testing/test_client.h"
 
 #include <chrono>
 #include <thread>
