@@ -27,40 +27,37 @@ std::string Slurp(const fs::path& path) {
 }
 
 // The corpus folder: CX_JSON_CORPUS when given (a Windows build under Wine cannot run
-// Python), else one made now by testdata/make_corpus.py.
-fs::path Corpus() {
-  if (const char* given = std::getenv("CX_JSON_CORPUS")) return given;
-  const char* source = std::getenv("CX_SOURCE_DIR");
-  if (!source) return {};
-  std::random_device rd;
-  fs::path dir = fs::temp_directory_path() / ("cx_json_corpus_" + std::to_string(rd()));
-  std::string command = "python3 \"" +
-                        (fs::path(source) / "json/testdata/make_corpus.py").string() + "\" \"" +
-                        dir.string() + "\" > \"" + (dir.string() + ".count") + "\"";
-  if (std::system(command.c_str()) != 0) return {};
-  return dir;
-}
-
+// Python), else one made now by testdata/make_corpus.py and removed afterwards.
 class RoundTrip : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() { corpus_ = new fs::path(Corpus()); }
-  static void TearDownTestSuite() {
-    if (!std::getenv("CX_JSON_CORPUS") && !corpus_->empty()) {
-      std::error_code ec;
-      fs::remove_all(*corpus_, ec);
-      fs::remove(corpus_->string() + ".count", ec);
+  void SetUp() override {
+    if (const char* given = std::getenv("CX_JSON_CORPUS")) {
+      corpus_ = given;
+      return;
     }
-    delete corpus_;
+    const char* source = std::getenv("CX_SOURCE_DIR");
+    if (!source) return;
+    made_ = fs::temp_directory_path() /
+            ("cx_json_corpus_" + std::to_string(std::random_device()()));
+    std::string script = (fs::path(source) / "json/testdata/make_corpus.py").string();
+    std::string command = "python3 \"" + script + "\" \"" + made_.string() + "\" > \"" +
+                          made_.string() + ".count\"";
+    if (std::system(command.c_str()) == 0) corpus_ = made_;
   }
-  static fs::path* corpus_;
+  void TearDown() override {
+    std::error_code ec;
+    if (made_.empty()) return;
+    fs::remove_all(made_, ec);
+    fs::remove(made_.string() + ".count", ec);
+  }
+  fs::path corpus_, made_;
 };
-fs::path* RoundTrip::corpus_ = nullptr;
 
 TEST_F(RoundTrip, PythonDocumentsAndShippedFiles) {
-  if (corpus_->empty() || !fs::is_directory(*corpus_))
+  if (corpus_.empty() || !fs::is_directory(corpus_))
     GTEST_SKIP() << "no corpus: python3 cannot run here and CX_JSON_CORPUS is not set";
   int generated = 0, shipped = 0;
-  for (const auto& entry : fs::directory_iterator(*corpus_)) {
+  for (const auto& entry : fs::directory_iterator(corpus_)) {
     if (entry.path().extension() != ".json") continue;
     std::string name = entry.path().filename().string();
     (name.rfind("gen", 0) == 0 ? generated : shipped)++;
@@ -68,11 +65,10 @@ TEST_F(RoundTrip, PythonDocumentsAndShippedFiles) {
     std::u16string expected =
         utils::Utf8ToWide(Slurp(fs::path(entry.path()).replace_extension(".expected")));
 
-    utils::SharedPtr<utils::ReadStreamI> stream(
-        new utils::ReadFileStream(entry.path().u16string()));
-    ASSERT_TRUE(stream->IsOpen());
     ParseError error;
-    std::unique_ptr<Value> root(ParseStream(stream, error));
+    std::unique_ptr<Value> root(ParseStream(
+        utils::SharedPtr<utils::ReadStreamI>(new utils::ReadFileStream(entry.path().u16string())),
+        error));
     ASSERT_EQ(error.code, kNoError) << "at " << error.position;
     ASSERT_EQ(Canonical(root.get()), expected);
 
@@ -90,7 +86,6 @@ TEST_F(RoundTrip, PythonDocumentsAndShippedFiles) {
     }
   }
   EXPECT_EQ(generated, 60);
-  RecordProperty("shipped_files", shipped);
   std::cout << "[ corpus   ] " << generated << " generated, " << shipped << " shipped JSON files\n";
 }
 

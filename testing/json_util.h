@@ -59,7 +59,6 @@ class ScriptedStream : public utils::ReadStreamI {
   uint64_t claimedSize = UINT64_MAX;  // UINT64_MAX: the real size
   bool failReads = false;
   int reads = 0;
-  std::vector<uint32_t> flagsSet;
 
   bool IsOpen() override { return true; }
   uint64_t GetSize() override { return claimedSize == UINT64_MAX ? data_.size() : claimedSize; }
@@ -70,26 +69,19 @@ class ScriptedStream : public utils::ReadStreamI {
   }
   bool Read(void* buffer, uint32_t count, uint32_t& got) override {
     ++reads;
-    got = 0;
-    if (failReads) return false;
-    size_t n = std::min<size_t>({count, piece, data_.size() - pos_});
-    std::memcpy(buffer, data_.data() + pos_, n);
-    pos_ += n;
+    size_t n = failReads ? 0 : std::min<size_t>({count, piece, data_.size() - pos_});
     got = static_cast<uint32_t>(n);
-    return true;
+    std::memcpy(buffer, data_.data() + pos_, got);
+    pos_ += got;
+    return !failReads;
   }
   bool ReadByte(uint8_t& out) override { return Read(&out, 1) == 1; }
-  uint32_t Seek(int origin, int32_t offset) override {
-    return static_cast<uint32_t>(Seek64(origin, offset));
-  }
+  uint32_t Seek(int origin, int32_t offset) override { return uint32_t(Seek64(origin, offset)); }
   int64_t Seek64(int origin, int64_t offset) override {
-    if (origin == 0) pos_ = static_cast<size_t>(offset);
-    if (origin == 1) pos_ += static_cast<size_t>(offset);
-    if (origin == 2) pos_ = data_.size() + static_cast<size_t>(offset);
+    pos_ = static_cast<size_t>(utils::UnboundedSeek(origin, offset, pos_, data_.size()));
     return static_cast<int64_t>(pos_);
   }
   void Close() override {}
-  void SetCacheFlags(uint32_t flags) override { flagsSet.push_back(flags); }
   bool CheckCacheFlags(uint32_t flags) override { return sized && (flags & 7) == flags; }
   const std::u16string& GetName() override { return name_; }
 
