@@ -250,7 +250,8 @@ class DirectoryReader {
   // record's position minus its size; the difference applies to every local header.
   void FindShiftedDirectory(uint64_t directoryEnd) {
     if (a_.memData_ == nullptr && a_.volumes_.size() != 1) return;
-    if (a_.cdSize_ > directoryEnd) return;
+    // A ZIP64 end record can claim any 64-bit offset; past INT64_MAX no shift is sane.
+    if (a_.cdSize_ > directoryEnd || a_.cdOffset_ > static_cast<uint64_t>(INT64_MAX)) return;
     uint64_t actual = directoryEnd - a_.cdSize_;
     if (actual == a_.cdOffset_) return;
     uint32_t wanted = a_.cdSize_ == 0 ? kEndRecord : kCentralHeader;
