@@ -1,12 +1,11 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native Linux build, the same tests under
-# AddressSanitizer + UndefinedBehaviorSanitizer, the libFuzzer targets for a short
-# bounded time, and the Windows builds (x86_64 run under Wine; i686 run where the
-# machine has 32-bit Wine).
+# AddressSanitizer + UndefinedBehaviorSanitizer, a replay of the libFuzzer targets over
+# their checked-in seeds (scripts/fuzz.sh --replay; exploring is scripts/fuzz.sh), and
+# the Windows builds (x86_64 run under Wine; i686 run where the machine has 32-bit Wine).
 #
 #   scripts/test.sh                 everything
 #   CX_STAGES="native asan" scripts/test.sh   only some stages
-#   CX_FUZZ_SECONDS=20              seconds per fuzz target (default 15)
 set -u
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -14,7 +13,6 @@ root=$PWD
 
 stages=${CX_STAGES:-"native asan fuzz win64 win32"}
 jobs=${CX_JOBS:-$(nproc 2>/dev/null || echo 2)}
-fuzz_seconds=${CX_FUZZ_SECONDS:-15}
 passed=0
 failed=0
 failures=()
@@ -44,21 +42,6 @@ run_ctest() {
   fi
 }
 
-# What a failed fuzz run found, in a line: the sanitizer's summary and the input that
-# triggered it (base64, when short), so it can be replayed from the log alone.
-fuzz_fault() {
-  local log=$1 artifact
-  grep -m1 -E '^SUMMARY: |ERROR: libFuzzer' "$log" | cut -c1-200
-  artifact=$(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log" | tail -1)
-  if [ -n "$artifact" ] && [ -f "$artifact" ]; then
-    if [ "$(stat -c %s "$artifact")" -le 2048 ]; then
-      echo "input (base64): $(base64 -w0 "$artifact")"
-    else
-      echo "input: $artifact"
-    fi
-  fi
-}
-
 build() {
   local name=$1 dir=$2
   shift 2
@@ -77,10 +60,16 @@ build() {
   fi
 }
 
+# Everything is installed before anything is built or run: a Wine prefix made before
+# 32-bit Wine exists cannot run 32-bit programs later.
 cx_need_packages "${CX_NATIVE_PACKAGES[@]}" || exit 1
 has_stage fuzz && { cx_need_packages "${CX_FUZZ_PACKAGES[@]}" || exit 1; }
 if has_stage win64 || has_stage win32; then
   cx_need_packages "${CX_WINDOWS_PACKAGES[@]}" || exit 1
+fi
+wine32=0
+if has_stage win32; then
+  cx_try_wine32 && wine32=1
 fi
 mkdir -p build
 
@@ -95,71 +84,71 @@ if has_stage asan; then
 fi
 
 if has_stage fuzz; then
-  # Only the fuzz targets: the programs and tests are built by the other stages.
-  fuzz_targets=$(sed -n 's/.*cx_add_fuzzer(\([A-Za-z0-9_]*\).*/fuzz_\1/p' fuzz/*.cmake | tr '\n' ' ')
-  if CX_BUILD_TARGETS=$fuzz_targets build fuzz build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCONTENTEXE_FUZZ=ON \
-      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++; then
-    for f in build-fuzz/bin/fuzz_*; do
-      [ -x "$f" ] || continue
-      t=$(basename "$f")
-      corpus="build-fuzz/corpus/$t"
-      mkdir -p "$corpus"
-      seeds=()
-      [ -d "fuzz/seeds/${t#fuzz_}" ] && seeds=("fuzz/seeds/${t#fuzz_}")
-      echo "== fuzz: $t for ${fuzz_seconds}s"
-      if "$f" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-          -artifact_prefix="build-fuzz/$t-" "$corpus" "${seeds[@]}" >"build-fuzz/$t.log" 2>&1; then
-        passed=$((passed + 1))
-        grep -E '^(Done|stat::number_of_executed_units)' "build-fuzz/$t.log" | head -2
-      else
-        tail -40 "build-fuzz/$t.log"
-        failed=$((failed + 1))
-        failures+=("fuzz: $t found a fault (build-fuzz/$t.log): $(fuzz_fault "build-fuzz/$t.log" | tr '\n' ' ')")
-      fi
-    done
+  fuzz_log=$(mktemp)
+  scripts/fuzz.sh --replay 2>&1 | tee "$fuzz_log"
+  counts=$(sed -n 's/^fuzz: \([0-9]*\) passed, \([0-9]*\) failed$/\1 \2/p' "$fuzz_log" | tail -1)
+  if [ -z "$counts" ]; then
+    failed=$((failed + 1))
+    failures+=("fuzz: the replay did not finish")
+  else
+    passed=$((passed + ${counts% *}))
+    failed=$((failed + ${counts#* }))
+    while IFS= read -r line; do failures+=("${line#FAILED: }"); done < <(grep '^FAILED: ' "$fuzz_log")
   fi
+  rm -f "$fuzz_log"
 fi
 
-wine_prefix=
+# One throwaway Wine prefix per architecture, each made by its own loader once that
+# loader exists, and started once (wineboot) before any test runs in it, so no test pays
+# for the first start of a new prefix.
+wine_prefixes=()
+wineserver=/usr/lib/wine/wineserver
 setup_wine() {
-  [ -n "$wine_prefix" ] && return 0
-  wine_prefix=$(mktemp -d /tmp/cx-wine.XXXXXX)
-  export WINEPREFIX=$wine_prefix
+  local arch=$1 loader=$2
+  export WINEPREFIX
+  WINEPREFIX=$(mktemp -d "/tmp/cx-wine-$arch.XXXXXX")
+  wine_prefixes+=("$WINEPREFIX")
   export WINEDEBUG=-all
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export CX_WINE_XVFB=1
-  echo "== wine: new prefix $WINEPREFIX"
-  timeout 300 /usr/lib/wine/wine64 wineboot -i >/dev/null 2>&1 || true
+  echo "== wine: new $arch prefix $WINEPREFIX"
+  if [ "$arch" = win32 ]; then
+    WINEARCH=win32 timeout 300 "$loader" wineboot -i >/dev/null 2>&1
+  else
+    timeout 300 "$loader" wineboot -i >/dev/null 2>&1
+  fi
+  timeout 120 "$wineserver" -w >/dev/null 2>&1
   # Python does not run inside Wine: the JSON round-trip corpus is made here.
-  export CX_JSON_CORPUS=$wine_prefix/json-corpus
+  export CX_JSON_CORPUS=$WINEPREFIX/json-corpus
   python3 json/testdata/make_corpus.py "$CX_JSON_CORPUS" >/dev/null 2>&1 || unset CX_JSON_CORPUS
+}
+end_wine() {
+  [ -n "${WINEPREFIX:-}" ] && "$wineserver" -k >/dev/null 2>&1
+  unset WINEPREFIX
 }
 
 if has_stage win64; then
   if build win64 build-win64 -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake; then
-    setup_wine
+    setup_wine win64 /usr/lib/wine/wine64
     run_ctest win64 build-win64
+    end_wine
   fi
 fi
 
 if has_stage win32; then
   if build win32 build-win32 -DCMAKE_BUILD_TYPE=Release \
       -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake; then
-    cx_try_wine32
-    if [ -x /usr/lib/wine/wine ]; then
-      setup_wine
+    if [ $wine32 -eq 1 ]; then
+      setup_wine win32 /usr/lib/wine/wine
       run_ctest win32 build-win32
+      end_wine
     else
       echo "== win32: built and linked; not run: this machine has no 32-bit Wine (package wine32)."
     fi
   fi
 fi
-
-if [ -n "$wine_prefix" ]; then
-  WINEPREFIX=$wine_prefix wineserver -k >/dev/null 2>&1 || true
-  rm -rf "$wine_prefix"
-fi
+for p in "${wine_prefixes[@]}"; do rm -rf "$p"; done
 
 echo
 for f in "${failures[@]}"; do echo "FAILED: $f"; done
