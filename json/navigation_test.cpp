@@ -46,13 +46,13 @@ TEST(Navigation, EmptyTableLeavesTheStreamAlone) {
 }
 
 TEST(Navigation, MembersAreSetOnTheRootObjectAndServedFromMemory) {
-  NavigationMembers members = {{u"b", u"new \"b\""}, {u"z", u"\u00E9\U0001F600"}};
+  NavigationMembers members = {{u"b", u"new \"b\" \\"}, {u"z", u"\u00E9\U0001F600"}};
   std::string bytes;
   ASSERT_TRUE(RewriteNavigation(Stream("\xEF\xBB\xBF{ \"a\": [1, 2.5], \"b\": {\"x\": null} }"),
                                 members, bytes));
-  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), ' '), 1) << "compact: only the value's blank";
+  EXPECT_EQ(std::count(bytes.begin(), bytes.end(), ' '), 2) << "compact: only the value's blanks";
   EXPECT_EQ(Reparsed(bytes),
-            u"{\"a\":[1,2.500000],\"b\":\"new \\\"b\\\"\",\"z\":\"\u00E9\U0001F600\"}");
+            u"{\"a\":[1,2.500000],\"b\":\"new \\\"b\\\" \\\\\",\"z\":\"\u00E9\U0001F600\"}");
   EXPECT_NE(bytes.find("\xF0\x9F\x98\x80"), std::string::npos) << "served as UTF-8";
 
   auto stream = Stream("\xFF\xFE{\0}\0"s);  // UTF-16 with its mark

@@ -49,15 +49,6 @@ TEST(FormatString, GrowthAroundTheBufferSizes) {
   EXPECT_EQ(attempts, 14);
 }
 
-TEST(FormatString, EmptyAndNullFormats) {
-  EXPECT_EQ(FormatString(u""), u"(null)");
-  EXPECT_EQ(FormatString(u"%s", u""), u"(null)");
-  EXPECT_EQ(FormatString(nullptr), u"");
-  EXPECT_EQ(FormatString(u"%s|%hs", static_cast<const char16_t*>(nullptr),
-                         static_cast<const char*>(nullptr)),
-            u"(null)|(null)");
-}
-
 TEST(FormatInto, ReportsOverflowAndExactFit) {
   char16_t buffer[8];
   EXPECT_EQ(Into(buffer, 8, u"%s", u"1234567"), 7);
@@ -96,15 +87,20 @@ TEST(FormatString, IntegerConversionsMatchTheCLibrary) {
   }
 }
 
-TEST(FormatString, LengthPrefixesTakeTheRightArgumentSize) {
+TEST(FormatString, OtherConversions) {
   EXPECT_EQ(FormatString(u"%lld|%llu", -9000000000LL, 18446744073709551615ULL),
             u"-9000000000|18446744073709551615");
   EXPECT_EQ(FormatString(u"%I64d|%I64X", int64_t{-1}, uint64_t{0xABCDEF0123ULL}), u"-1|ABCDEF0123");
   EXPECT_EQ(FormatString(u"%zu|%I32d|%Iu", size_t{123}, -2, size_t{4}), u"123|-2|4");
   EXPECT_EQ(FormatString(u"%hhd", 0x1FF), u"-1");
-}
-
-TEST(FormatString, StringsAndCharacters) {
+  // Empty texts and null pointers.
+  EXPECT_EQ(FormatString(u""), u"(null)");
+  EXPECT_EQ(FormatString(u"%s", u""), u"(null)");
+  EXPECT_EQ(FormatString(nullptr), u"");
+  EXPECT_EQ(FormatString(u"%s|%hs", static_cast<const char16_t*>(nullptr),
+                         static_cast<const char*>(nullptr)),
+            u"(null)|(null)");
+  // Strings, characters, pointers and floats.
   EXPECT_EQ(FormatString(u"%s, line %u", u"file.cpp", 12u), u"file.cpp, line 12");
   EXPECT_EQ(FormatString(u"<%hs>", "narrow"), u"<narrow>");
   EXPECT_EQ(FormatString(u"<%ls>", u"wide\x20AC"), u"<wide\x20AC>");
@@ -114,9 +110,6 @@ TEST(FormatString, StringsAndCharacters) {
   EXPECT_EQ(FormatString(u"100%%"), u"100%");
   EXPECT_EQ(FormatString(u"%n%y|%d", 5), u"%n%y|5");
   EXPECT_EQ(FormatString(u"trailing %"), u"trailing %");
-}
-
-TEST(FormatString, PointersAndFloats) {
   std::u16string p = FormatString(u"%p", reinterpret_cast<void*>(uintptr_t{0xBEEF}));
   EXPECT_EQ(p.size(), sizeof(void*) * 2);
   EXPECT_EQ(p.substr(p.size() - 4), u"BEEF");

@@ -20,7 +20,8 @@ std::unique_ptr<File> OpenFile(const std::u16string& path, bool cached = true) {
   auto file = std::make_unique<File>(new CPPAllocator());
   if (cached) file->SetCacheFlags(File::kCacheAlways);
   EXPECT_TRUE(file->Open(path, false, true));
-  if (cached) EXPECT_EQ(file->GetCacheFlags(), File::kCacheAlways | File::kReadCacheActive);
+  EXPECT_EQ(file->GetCacheFlags(), cached ? File::kCacheAlways | File::kReadCacheActive
+                                         : File::kCacheNetworkPaths);
   return file;
 }
 
@@ -66,21 +67,16 @@ TEST_F(FileTest, SeeksInsideTheBlockStayInTheCache) {
   char buf[10];
   ASSERT_EQ(file->Read(buf, 10), 10u);
   uint64_t before = native::ReadCallCount();
-  EXPECT_EQ(file->Seek(0, 5000), 5000u);
-  EXPECT_EQ(file->ReadByte(), uint8_t(bytes[5000]));
-  EXPECT_EQ(file->Seek(1, -5001), 0u);
-  EXPECT_EQ(file->ReadByte(), uint8_t(bytes[0]));
-  EXPECT_EQ(file->Seek(0, kBlock - 1), kBlock - 1);
-  EXPECT_EQ(file->ReadByte(), uint8_t(bytes[kBlock - 1]));
+  // Where the bytes come from is checked by RandomReadsAndSeeksMatchTheBytes; here how
+  // many reads of the system it takes.
+  for (int32_t at : {5000, 0, int32_t(kBlock) - 1}) {
+    EXPECT_EQ(file->Seek(0, at), uint32_t(at));
+    EXPECT_EQ(file->ReadByte(), uint8_t(bytes[at]));
+  }
   EXPECT_EQ(native::ReadCallCount(), before) << "a seek inside the block read again";
-  // Outside the block: the cache is dropped and the next byte comes from a new read.
-  EXPECT_EQ(file->Seek(0, 2 * kBlock + 7), 2 * kBlock + 7);
+  EXPECT_EQ(file->Seek(0, 2 * kBlock + 7), 2 * kBlock + 7);  // outside: one new read
   EXPECT_EQ(file->ReadByte(), uint8_t(bytes[2 * kBlock + 7]));
   EXPECT_EQ(native::ReadCallCount(), before + 1);
-  EXPECT_EQ(file->Seek(1, -int32_t(kBlock)), kBlock + 8);
-  EXPECT_EQ(file->ReadByte(), uint8_t(bytes[kBlock + 8]));
-  EXPECT_EQ(file->Seek(2, -1), 3 * kBlock - 1);
-  EXPECT_EQ(file->ReadByte(), uint8_t(bytes.back()));
   EXPECT_EQ(file->Seek(0, -1), 0xFFFFFFFFu);
 }
 
@@ -145,7 +141,9 @@ TEST_F(FileTest, RandomReadsAndSeeksMatchTheBytes) {
       } else if (kind == 2) {
         uint8_t b = 0;
         ASSERT_EQ(file->ReadByte(b), pos < bytes.size());
-        if (pos < bytes.size()) ASSERT_EQ(b, uint8_t(bytes[pos++]));
+        if (pos < bytes.size()) {
+          ASSERT_EQ(b, uint8_t(bytes[pos++]));
+        }
       } else {
         uint32_t count = kind == 3 ? rng() % 300 : rng() % (2 * kBlock + 10);
         uint32_t got = file->Read(buf.data(), count);
@@ -154,7 +152,9 @@ TEST_F(FileTest, RandomReadsAndSeeksMatchTheBytes) {
         ASSERT_TRUE(std::equal(buf.begin(), buf.begin() + got, bytes.begin() + pos));
         pos += got;
       }
-      if (step % 50 == 0) ASSERT_EQ(file->Seek64(1, 0), pos);
+      if (step % 50 == 0) {
+        ASSERT_EQ(file->Seek64(1, 0), pos);
+      }
     }
     // At the end ReadByte() throws, with or without the cache.
     file->Seek64(2, 0);
@@ -200,7 +200,6 @@ TEST_F(FileTest, OpenCloseAndFlags) {
   File file(new CPPAllocator());
   EXPECT_FALSE(file.Close());
   EXPECT_EQ(file.GetCacheFlags(), File::kCacheNetworkPaths) << "a closed Close changes nothing";
-  EXPECT_FALSE(file.Open(WidePath("missing"), false, true));
   EXPECT_FALSE(file.Open(dir_.u16string(), false, false)) << "a directory is no file";
 
   std::u16string path = WriteBytes("a.bin", Pattern(10));
