@@ -8,27 +8,26 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
 namespace amzip::testing {
 
-inline void Put16(std::string& out, uint32_t v) {
-  out.push_back(static_cast<char>(v & 0xFF));
-  out.push_back(static_cast<char>((v >> 8) & 0xFF));
+inline void PutLe(std::string& out, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(v >> (8 * i)));
 }
-inline void Put32(std::string& out, uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
-inline void Put64(std::string& out, uint64_t v) {
-  Put32(out, static_cast<uint32_t>(v));
-  Put32(out, static_cast<uint32_t>(v >> 32));
+inline void Put16(std::string& out, uint64_t v) { PutLe(out, v, 2); }
+inline void Put32(std::string& out, uint64_t v) { PutLe(out, v, 4); }
+inline void Put64(std::string& out, uint64_t v) { PutLe(out, v, 8); }
+// Overwrites bytes at `at` with a little-endian value.
+inline void Patch(std::string& bytes, size_t at, uint64_t v, int width) {
+  for (int i = 0; i < width; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
 }
 
-inline std::string RawDeflate(const std::string& data, int level = 6) {
+inline std::string RawDeflate(const std::string& data) {
   z_stream s = {};
-  deflateInit2(&s, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+  deflateInit2(&s, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
   std::string out(deflateBound(&s, data.size()) + 16, '\0');
   s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   s.avail_in = static_cast<uInt>(data.size());
@@ -51,8 +50,7 @@ struct TestEntry {
   uint32_t externalAttributes = 0;
   std::string centralExtra;
   std::string localExtra;
-  std::string payload;  // overrides the compressed bytes when not empty
-  bool overridePayload = false;
+  std::optional<std::string> payload;  // the compressed bytes, when not made from data
   // Overrides of central header fields (when set).
   int64_t compressedSize = -1, uncompressedSize = -1, localHeaderOffset = -1;
   int32_t diskStart = -1;
@@ -70,7 +68,6 @@ struct ZipOptions {
   std::string comment;
   std::string prefix;  // bytes before the archive (offsets not adjusted)
   int32_t thisDisk = 0, cdDisk = 0;
-  int64_t cdOffsetOverride = -1;
   bool adjustOffsetsForPrefix = false;  // offsets count from the start of prefix
   std::string beforeCentral;            // records between the data and the central directory
 };
@@ -81,59 +78,54 @@ inline BuiltZip BuildZip(const std::vector<TestEntry>& entries, const ZipOptions
   out = o.prefix;
   uint64_t shift = o.adjustOffsetsForPrefix ? 0 : o.prefix.size();
   std::vector<std::string> payloads;
-  for (const TestEntry& e : entries) {
-    std::string payload = e.overridePayload ? e.payload
-                          : e.method == 8   ? RawDeflate(e.data)
-                                            : e.data;
-    payloads.push_back(payload);
-    uint32_t crc = static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
-    z.localOffsets.push_back(out.size() - shift);
-    Put32(out, 0x04034b50);
+  std::vector<uint32_t> crcs;
+  // The fields from "version needed" to "name length" the two headers share.
+  auto common = [&](const TestEntry& e, size_t i, bool local) {
+    bool zeroed = local && e.descriptor;
     Put16(out, e.versionNeeded);
-    uint16_t flags = static_cast<uint16_t>(e.flags | (e.descriptor ? 8 : 0));
-    Put16(out, flags);
+    Put16(out, e.flags | (e.descriptor ? 8 : 0));
     Put16(out, e.method);
     Put16(out, e.modTime);
     Put16(out, e.modDate);
-    Put32(out, e.descriptor ? 0 : crc);
-    Put32(out, e.descriptor ? 0 : static_cast<uint32_t>(payload.size()));
-    Put32(out, e.descriptor ? 0 : static_cast<uint32_t>(e.data.size()));
-    Put16(out, static_cast<uint32_t>(e.name.size()));
-    Put16(out, static_cast<uint32_t>(e.localExtra.size()));
-    out += e.name + e.localExtra + payload;
+    Put32(out, zeroed ? 0 : crcs[i]);
+    Put32(out, zeroed                              ? 0
+               : (!local && e.compressedSize >= 0) ? e.compressedSize
+                                                   : payloads[i].size());
+    Put32(out, zeroed                                ? 0
+               : (!local && e.uncompressedSize >= 0) ? e.uncompressedSize
+                                                     : e.data.size());
+    Put16(out, e.name.size());
+  };
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const TestEntry& e = entries[i];
+    payloads.push_back(e.payload ? *e.payload : e.method == 8 ? RawDeflate(e.data) : e.data);
+    crcs.push_back(static_cast<uint32_t>(
+        crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()))));
+    z.localOffsets.push_back(out.size() - shift);
+    Put32(out, 0x04034b50);
+    common(e, i, true);
+    Put16(out, e.localExtra.size());
+    out += e.name + e.localExtra + payloads[i];
     if (e.descriptor) {
       Put32(out, 0x08074b50);
-      Put32(out, crc);
-      Put32(out, static_cast<uint32_t>(payload.size()));
-      Put32(out, static_cast<uint32_t>(e.data.size()));
+      Put32(out, crcs[i]);
+      Put32(out, payloads[i].size());
+      Put32(out, e.data.size());
     }
   }
   out += o.beforeCentral;
   z.centralOffset = out.size() - shift;
   for (size_t i = 0; i < entries.size(); ++i) {
     const TestEntry& e = entries[i];
-    uint32_t crc = static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())));
     Put32(out, 0x02014b50);
     Put16(out, 0x031E);
-    Put16(out, e.versionNeeded);
-    Put16(out, static_cast<uint16_t>(e.flags | (e.descriptor ? 8 : 0)));
-    Put16(out, e.method);
-    Put16(out, e.modTime);
-    Put16(out, e.modDate);
-    Put32(out, crc);
-    Put32(out,
-          static_cast<uint32_t>(e.compressedSize >= 0 ? e.compressedSize : payloads[i].size()));
-    Put32(out, static_cast<uint32_t>(e.uncompressedSize >= 0 ? e.uncompressedSize : e.data.size()));
-    Put16(out, static_cast<uint32_t>(e.name.size()));
-    Put16(out, static_cast<uint32_t>(e.centralExtra.size()));
+    common(e, i, false);
+    Put16(out, e.centralExtra.size());
     Put16(out, 0);
-    Put16(out, static_cast<uint32_t>(e.diskStart >= 0 ? e.diskStart : 0));
+    Put16(out, e.diskStart >= 0 ? e.diskStart : 0);
     Put16(out, 0);
     Put32(out, e.externalAttributes);
-    Put32(out, static_cast<uint32_t>(e.localHeaderOffset >= 0 ? e.localHeaderOffset
-                                                              : z.localOffsets[i]));
+    Put32(out, e.localHeaderOffset >= 0 ? e.localHeaderOffset : z.localOffsets[i]);
     out += e.name + e.centralExtra;
   }
   uint64_t cdSize = out.size() - shift - z.centralOffset;
@@ -141,11 +133,11 @@ inline BuiltZip BuildZip(const std::vector<TestEntry>& entries, const ZipOptions
   Put32(out, 0x06054b50);
   Put16(out, o.thisDisk);
   Put16(out, o.cdDisk);
-  Put16(out, static_cast<uint32_t>(entries.size()));
-  Put16(out, static_cast<uint32_t>(entries.size()));
-  Put32(out, static_cast<uint32_t>(cdSize));
-  Put32(out, static_cast<uint32_t>(o.cdOffsetOverride >= 0 ? o.cdOffsetOverride : z.centralOffset));
-  Put16(out, static_cast<uint32_t>(o.comment.size()));
+  Put16(out, entries.size());
+  Put16(out, entries.size());
+  Put32(out, cdSize);
+  Put32(out, z.centralOffset);
+  Put16(out, o.comment.size());
   out += o.comment;
   return z;
 }
@@ -154,7 +146,7 @@ inline BuiltZip BuildZip(const std::vector<TestEntry>& entries, const ZipOptions
 inline std::string Zip64Block(const std::vector<uint64_t>& values) {
   std::string block;
   Put16(block, 0x0001);
-  Put16(block, static_cast<uint32_t>(values.size() * 8));
+  Put16(block, values.size() * 8);
   for (uint64_t v : values) Put64(block, v);
   return block;
 }

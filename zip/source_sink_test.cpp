@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "testing/zip_builder.h"
 #include "utils/encoding.h"
 #include "zip/entry_key.h"
 #include "zip/error.h"
@@ -86,107 +87,60 @@ TEST(MemCreatorTest, SecondWriterForANameEmptiesTheFirst) {
 }
 
 TEST(ErrorNameTest, EveryCodeHasItsName) {
-  const struct {
-    int32_t code;
-    const char* name;
-  } cases[] = {
-      {-1, "FDIERROR_UNKNOWN"},
-      {0, "FDIERROR_NONE"},
-      {1, "AZERROR_NOT_FOUND"},
-      {2, "AZERR_INVALIDSTATE"},
-      {3, "AZERR_INVALIDARG"},
-      {4, "ERROR_CREATE_FILE"},
-      {5, "ERROR_OPEN_FILE"},
-      {6, "ERROR_READ_FILE"},
-      {7, "ERROR_WRITE_FILE"},
-      {8, "ERROR_SEEK_FILE"},
-      {9, "ERROR_SYSTEM"},
-      {10, "ERROR_FLATE"},
-      {11, "AZERROR_ZIP64_NEEDED"},
-      {12, "AZERROR_UTF8_NEEDED"},
-      {13, "AZERROR_FILENAME_TOO_LONG"},
-      {14, "AZERROR_CENTRALDIR"},
-      {15, "AZERROR_CANT_FIND_CENTRALDIR"},
-      {16, "FDIERROR_BAD_COMPR_TYPE"},
-      {17, "FDIERROR_UNKNOWN"},
-      {18, "AZERROR_FILE_EXISTS"},
-      {19, "FDIERROR_UNKNOWN"},
-      {20, "AZERROR_GETSTREAMINFO"},
-      {21, "AZERROR_MISSING_PART"},
-      {22, "FDIERROR_UNKNOWN"},
-      {-7, "FDIERROR_UNKNOWN"},
-  };
-  for (const auto& c : cases) EXPECT_STREQ(ErrorName(c.code), c.name) << c.code;
+  // clang-format off
+  const char* names[] = {"FDIERROR_UNKNOWN", "FDIERROR_NONE", "AZERROR_NOT_FOUND",
+      "AZERR_INVALIDSTATE", "AZERR_INVALIDARG", "ERROR_CREATE_FILE", "ERROR_OPEN_FILE",
+      "ERROR_READ_FILE", "ERROR_WRITE_FILE", "ERROR_SEEK_FILE", "ERROR_SYSTEM", "ERROR_FLATE",
+      "AZERROR_ZIP64_NEEDED", "AZERROR_UTF8_NEEDED", "AZERROR_FILENAME_TOO_LONG",
+      "AZERROR_CENTRALDIR", "AZERROR_CANT_FIND_CENTRALDIR", "FDIERROR_BAD_COMPR_TYPE",
+      "FDIERROR_UNKNOWN", "AZERROR_FILE_EXISTS", "FDIERROR_UNKNOWN", "AZERROR_GETSTREAMINFO",
+      "AZERROR_MISSING_PART", "FDIERROR_UNKNOWN"};  // codes -1 to 22
+  // clang-format on
+  for (int32_t code = -1; code <= 22; ++code) EXPECT_STREQ(ErrorName(code), names[code + 1]);
+  EXPECT_STREQ(ErrorName(-7), "FDIERROR_UNKNOWN");
 }
 
 TEST(NormalizeEntryKeyTest, Table) {
-  const struct {
-    const char16_t* in;
-    const char16_t* out;
-  } cases[] = {
-      {u"Book/Index.HTML", u"book\\index.html"},
-      {u"BOOK\\Index.html", u"book\\index.html"},
-      {u"book//index.html/", u"book\\index.html"},
-      {u"/book/x", u"\\book\\x"},
-      {u"\\\\server\\share", u"\\\\server\\share"},
-      {u"///a", u"\\\\a"},
-      {u"file://A/B", u"a\\b"},
+  // clang-format off
+  const std::pair<const char16_t*, const char16_t*> cases[] = {
+      {u"Book/Index.HTML", u"book\\index.html"}, {u"BOOK\\Index.html", u"book\\index.html"},
+      {u"book//index.html/", u"book\\index.html"}, {u"/book/x", u"\\book\\x"},
+      {u"\\\\server\\share", u"\\\\server\\share"}, {u"///a", u"\\\\a"}, {u"file://A/B", u"a\\b"},
       {u"File://A", u"file:\\a"},  // the prefix compares with case
-      {u"file://", u""},
-      {u"\\\\?\\C:\\X", u"c:\\x"},
-      {u".\\Y", u"y"},
-      {u"./Y", u".\\y"},
-      {u".\\", u""},
-      {u"", u""},
-      {u"/", u""},
-      {u"//", u""},
-      {u"a\\\\/b//", u"a\\b"},
+      {u"file://", u""}, {u"\\\\?\\C:\\X", u"c:\\x"}, {u".\\Y", u"y"}, {u"./Y", u".\\y"},
+      {u".\\", u""}, {u"", u""}, {u"/", u""}, {u"//", u""}, {u"a\\\\/b//", u"a\\b"},
       {u"MiXeD", u"mixed"},
   };
-  for (const auto& c : cases) {
-    EXPECT_EQ(NormalizeEntryKey(c.in), std::u16string(c.out)) << utils::WideToUtf8(c.in);
-  }
-}
-
-std::string UnicodePathField(const std::string& rawName, const std::string& utf8, bool goodCrc) {
-  uint32_t crc = static_cast<uint32_t>(
-      crc32(0, reinterpret_cast<const Bytef*>(rawName.data()), static_cast<uInt>(rawName.size())));
-  if (!goodCrc) crc ^= 1;
-  std::string f;
-  auto put16 = [&](uint32_t v) {
-    f += static_cast<char>(v & 0xFF), f += static_cast<char>(v >> 8);
-  };
-  put16(0x5455);  // a foreign block first
-  put16(1);
-  f += '\x03';
-  put16(0x7075);
-  put16(static_cast<uint32_t>(5 + utf8.size()));
-  f += '\x01';
-  for (int i = 0; i < 4; ++i) f += static_cast<char>(crc >> (8 * i));
-  return f + utf8;
+  // clang-format on
+  for (const auto& [in, out] : cases)
+    EXPECT_EQ(NormalizeEntryKey(in), std::u16string(out)) << utils::WideToUtf8(in);
 }
 
 TEST(DecodeEntryNameTest, FlagsCodePagesAndUnicodePathField) {
+  auto decode = [](const std::string& raw, uint16_t flags, const std::string& extra = "") {
+    return DecodeEntryName(raw, flags, reinterpret_cast<const uint8_t*>(extra.data()),
+                           static_cast<uint16_t>(extra.size()));
+  };
   // CP437 0x82 is e acute, 0x81 u diaeresis.
-  EXPECT_EQ(DecodeEntryName("caf\x82.txt", 0, nullptr, 0), u"caf\u00e9.txt");
-  EXPECT_EQ(DecodeEntryName("caf\xc3\xa9", 0x0800, nullptr, 0), u"caf\u00e9");
-  EXPECT_EQ(DecodeEntryName("bad\xff", 0x0800, nullptr, 0), u"");
-  EXPECT_EQ(DecodeEntryName("cut\0hidden", 0, nullptr, 0), u"cut");
-  EXPECT_EQ(DecodeEntryName(std::string("cut\0hidden", 10), 0, nullptr, 0), u"cut");
-  std::string raw = "m\x81nchen";
-  std::string good = UnicodePathField(raw, "M\xc3\xbcnchen-unicode", true);
-  EXPECT_EQ(DecodeEntryName(raw, 0, reinterpret_cast<const uint8_t*>(good.data()),
-                            static_cast<uint16_t>(good.size())),
-            u"M\u00fcnchen-unicode");
-  std::string stale = UnicodePathField(raw, "M\xc3\xbcnchen-unicode", false);
-  EXPECT_EQ(DecodeEntryName(raw, 0, reinterpret_cast<const uint8_t*>(stale.data()),
-                            static_cast<uint16_t>(stale.size())),
-            u"m\u00fcnchen");
+  EXPECT_EQ(decode("caf\x82.txt", 0), u"caf\u00e9.txt");
+  EXPECT_EQ(decode("caf\xc3\xa9", 0x0800), u"caf\u00e9");
+  EXPECT_EQ(decode("bad\xff", 0x0800), u"");
+  EXPECT_EQ(decode("cut\0hidden", 0), u"cut");
+  EXPECT_EQ(decode(std::string("cut\0hidden", 10), 0), u"cut");
+  // A Unicode Path field after a foreign block: used while its CRC matches the raw name.
+  std::string raw = "m\x81nchen", utf8 = "M\xc3\xbcnchen-unicode";
+  auto field = [&](uint32_t crcChange) {
+    std::string f("\x55\x54\x01\x00\x03", 5);
+    testing::Put16(f, 0x7075);
+    testing::Put16(f, 5 + utf8.size());
+    f += '\x01';
+    testing::Put32(f, crc32(0, reinterpret_cast<const Bytef*>(raw.data()), 7) ^ crcChange);
+    return f + utf8;
+  };
+  EXPECT_EQ(decode(raw, 0, field(0)), u"M\u00fcnchen-unicode");
+  EXPECT_EQ(decode(raw, 0, field(1)), u"m\u00fcnchen");
   // A field claiming more bytes than the extra field holds is ignored.
-  std::string cut = good.substr(0, good.size() - 3);
-  EXPECT_EQ(DecodeEntryName(raw, 0, reinterpret_cast<const uint8_t*>(cut.data()),
-                            static_cast<uint16_t>(cut.size())),
-            u"m\u00fcnchen");
+  EXPECT_EQ(decode(raw, 0, field(0).substr(0, field(0).size() - 3)), u"m\u00fcnchen");
 }
 
 }  // namespace
