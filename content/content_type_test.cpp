@@ -6,34 +6,19 @@ namespace storage {
 namespace {
 
 TEST(GetContentType, Lookups) {
-  struct Case {
-    const char* path;
-    const char* type;
-  } cases[] = {
-      {"book/BO_1/compound.PDF", "application/pdf"},
-      {"slide/x/slide.js?v=3", "application/javascript"},
-      {"dir.old/readme", "DEFAULT"},
-      {"archive.tar.gz", "DEFAULT"},
-      {"file.", "DEFAULT"},
-      {"x/.htaccess", "DEFAULT"},
-      {"folder\\page.HTM", "text/html"},
-      {"a\\b.c/d", "DEFAULT"},
-      {"", "DEFAULT"},
-      {"?x.js", "DEFAULT"},
-      {"a.mp4?x.js", "video/mp4"},
-      {"docs/a.docx", "application/msword"},
-      {"f.ttf", "application/octet-stream"},
-      {"nav.mnv", "application/x-morvane-navigation"},
-      {"m.mjs", "application/javascript"},
-      {"w.wasm", "application/wasm"},
-      {"c.vtt", "text/vtt"},
-      {"v.WEBM", "video/webm"},
-      {"i.webp", "image/webp"},
-      {"s.m4a", "audio/mp4"},
-      {"d.csv", "text/csv"},
-      {"e.\xC9XE", "DEFAULT"},
+  // clang-format off
+  const std::pair<const char*, const char*> cases[] = {
+      {"book/BO_1/compound.PDF", "application/pdf"}, {"slide/x/slide.js?v=3", "application/javascript"},
+      {"dir.old/readme", "DEFAULT"}, {"archive.tar.gz", "DEFAULT"}, {"file.", "DEFAULT"},
+      {"x/.htaccess", "DEFAULT"}, {"folder\\page.HTM", "text/html"}, {"a\\b.c/d", "DEFAULT"},
+      {"", "DEFAULT"}, {"?x.js", "DEFAULT"}, {"a.mp4?x.js", "video/mp4"},
+      {"docs/a.docx", "application/msword"}, {"f.ttf", "application/octet-stream"},
+      {"nav.mnv", "application/x-morvane-navigation"}, {"m.mjs", "application/javascript"},
+      {"w.wasm", "application/wasm"}, {"c.vtt", "text/vtt"}, {"v.WEBM", "video/webm"},
+      {"i.webp", "image/webp"}, {"s.m4a", "audio/mp4"}, {"d.csv", "text/csv"}, {"e.\xC9XE", "DEFAULT"},
   };
-  for (const Case& c : cases) EXPECT_EQ(GetContentType(c.path, "DEFAULT"), c.type) << c.path;
+  // clang-format on
+  for (const auto& [path, type] : cases) EXPECT_EQ(GetContentType(path, "DEFAULT"), type) << path;
 }
 
 }  // namespace

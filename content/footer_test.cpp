@@ -16,68 +16,51 @@ std::optional<ArchiveLocation> Locate(const Bytes& file) {
   return LocateArchiveInBytes(file.data(), file.size());
 }
 
-TEST(FooterTest, MakeAndParseRoundTrip) {
+TEST(FooterTest, MakeAndParse) {
   for (uint32_t length : {1u, 0x1234u, 0x80000000u, 0xFFFFFFFFu}) {
     auto footer = MakeFooter(length);
-    EXPECT_EQ(0, std::memcmp(footer.data(), "KVLEXEFTR", 9));
-    EXPECT_EQ(0, footer[9] | footer[10] | footer[11]);
+    EXPECT_EQ(0, std::memcmp(footer.data(), "KVLEXEFTR\0\0\0", 12));
     EXPECT_EQ(uint8_t(length), footer[12]);
     EXPECT_EQ(uint8_t(length >> 24), footer[15]);
     EXPECT_EQ(length, ParseFooter(footer.data()).value_or(0));
   }
-}
-
-TEST(FooterTest, ParseRejectsEachWrongMagicByteAndZeroLength) {
   for (int i = 0; i < 9; ++i) {
     auto footer = MakeFooter(10);
     footer[i] ^= 0x20;  // e.g. lower case
     EXPECT_FALSE(ParseFooter(footer.data())) << "byte " << i;
   }
   EXPECT_FALSE(ParseFooter(MakeFooter(0).data()));
-}
-
-TEST(FooterTest, ReservedBytesAreNotExamined) {
-  auto footer = MakeFooter(77);
-  footer[9] = 0xFF;
-  footer[10] = 1;
-  footer[11] = 'x';
-  EXPECT_EQ(77u, ParseFooter(footer.data()).value_or(0));
+  auto reserved = MakeFooter(77);  // the reserved bytes are not examined
+  reserved[9] = 0xFF;
+  reserved[11] = 'x';
+  EXPECT_EQ(77u, ParseFooter(reserved.data()).value_or(0));
 }
 
 TEST(LocateArchiveTest, BoundsOfTheArchiveLength) {
-  Bytes image(100, 'i');
-  Bytes archive(50, 'a');
-  struct Case {
-    const char* what;
+  const struct {
     size_t imageSize;
     uint32_t length;  // written into the footer
     bool found;
     uint64_t start;
   } cases[] = {
-      {"archive after an image", 100, 50, true, 100},
-      {"shorter length: archive starts later", 100, 20, true, 130},
-      {"archive starts at offset 0", 0, 50, true, 0},
-      {"length reaches one byte before the file", 100, 151, false, 0},
-      {"length zero", 100, 0, false, 0},
-      {"length far too large", 100, 0xFFFFFFFF, false, 0},
+      {100, 50, true, 100},  // archive after an image
+      {100, 20, true, 130},  // shorter length: archive starts later
+      {0, 50, true, 0},      // archive starts at offset 0
+      {100, 151, false, 0},  // length reaches one byte before the file
+      {100, 0, false, 0},   {100, 0xFFFFFFFF, false, 0},
   };
   for (const auto& c : cases) {
-    Bytes file(c.imageSize, 'i');
-    file.insert(file.end(), archive.begin(), archive.end());
+    Bytes file(c.imageSize + 50, 'a');
     auto footer = MakeFooter(c.length);
     file.insert(file.end(), footer.begin(), footer.end());
     auto location = Locate(file);
-    ASSERT_EQ(c.found, location.has_value()) << c.what;
+    ASSERT_EQ(c.found, location.has_value()) << c.length;
     if (!c.found) continue;
-    EXPECT_EQ(c.start, location->start) << c.what;
-    EXPECT_EQ(c.length, location->size) << c.what;
-    EXPECT_EQ(file.size(), location->footerEnd) << c.what;
+    EXPECT_EQ(c.start, location->start) << c.length;
+    EXPECT_EQ(c.length, location->size) << c.length;
+    EXPECT_EQ(file.size(), location->footerEnd) << c.length;
   }
-}
-
-TEST(LocateArchiveTest, NoFooterOrTooShort) {
-  Bytes file = AppendArchive(Bytes(64, 'x'), Bytes(10, 'z'));
-  Bytes trailing = file;
+  Bytes trailing = AppendArchive(Bytes(64, 'x'), Bytes(10, 'z'));
   trailing.push_back(0);  // one byte after the footer hides it
   EXPECT_FALSE(Locate(trailing));
   for (size_t n = 0; n < kFooterSize; ++n) EXPECT_FALSE(Locate(Bytes(n, 0))) << n;
@@ -104,12 +87,11 @@ TEST(LocateArchiveTest, FilesOfFourGiBOrMoreAreRefused) {
   EXPECT_TRUE(LocateArchive(fourGiB - 1, virtualFile(fourGiB - 1)));
   EXPECT_FALSE(LocateArchive(fourGiB, virtualFile(fourGiB)));
   EXPECT_FALSE(LocateArchive(fourGiB + 20, virtualFile(fourGiB + 20)));
-  auto failingRead = [](uint64_t, void*, size_t) { return false; };
-  EXPECT_FALSE(LocateArchive(1000, failingRead));
+  EXPECT_FALSE(LocateArchive(1000, [](uint64_t, void*, size_t) { return false; }));
 }
 
 TEST(PlanViewTest, AlignsDownToTheGranularity) {
-  struct Case {
+  const struct {
     uint64_t start, granularity, aligned, offset;
   } cases[] = {
       {655872, 65536, 655360, 512}, {0, 65536, 0, 0},         {65536, 65536, 65536, 0},
@@ -123,14 +105,13 @@ TEST(PlanViewTest, AlignsDownToTheGranularity) {
 }
 
 // A packed PE with a certificate table of tableSize bytes after padding zero bytes.
-Bytes SignPe(Bytes file, size_t padding, size_t tableSize, bool pe32plus) {
+Bytes SignPe(Bytes file, size_t padding, size_t tableSize = 100) {
   file.insert(file.end(), padding, 0);
   uint32_t table = uint32_t(file.size());
   file.insert(file.end(), tableSize, 0x30);
   size_t entry = testing::SecurityEntryOffset(file);
   testing::Put32(file, entry, table);
   testing::Put32(file, entry + 4, uint32_t(tableSize));
-  (void)pe32plus;
   return file;
 }
 
@@ -139,7 +120,7 @@ TEST(SignedPeTest, FooterBeforeTheCertificateTable) {
   for (bool plus : {false, true}) {
     Bytes packed = AppendArchive(MakePe(plus), archive);
     for (size_t padding = 0; padding <= 7; ++padding) {
-      Bytes signedFile = SignPe(packed, padding, 1500, plus);
+      Bytes signedFile = SignPe(packed, padding, 1500);
       auto location = Locate(signedFile);
       ASSERT_TRUE(location) << "pe32+ " << plus << " padding " << padding;
       EXPECT_EQ(MakePe(plus).size(), location->start);
@@ -153,54 +134,34 @@ TEST(SignedPeTest, FooterBeforeTheCertificateTable) {
                 }).value_or(0));
     }
   }
+  // Signed first, packed afterwards: the plain footer at the end is the one to use.
+  Bytes signedPe = SignPe(MakePe(true), 0, 64);
+  auto location = Locate(AppendArchive(signedPe, archive));
+  ASSERT_TRUE(location);
+  EXPECT_EQ(signedPe.size(), location->start);
 }
 
 TEST(SignedPeTest, RefusesWhatIsNotAFooterBeforeATableThatEndsTheFile) {
-  Bytes archive = MakeStoredZip({{"a.txt", "a"}});
-  Bytes packed = AppendArchive(MakePe(false), archive);
+  Bytes packed = AppendArchive(MakePe(false), MakeStoredZip({{"a.txt", "a"}}));
   size_t entry = testing::SecurityEntryOffset(packed);
-
-  // More padding than an 8-byte alignment needs.
-  EXPECT_FALSE(Locate(SignPe(packed, 8, 100, false)));
-  // Padding that is not zero.
-  Bytes dirty = SignPe(packed, 3, 100, false);
-  dirty[packed.size() + 1] = 1;
-  EXPECT_FALSE(Locate(dirty));
-  // The table does not end the file.
-  Bytes longer = SignPe(packed, 0, 100, false);
-  longer.push_back(0);
-  EXPECT_FALSE(Locate(longer));
-  // Table size in the directory one byte short.
-  Bytes shortEntry = SignPe(packed, 0, 100, false);
-  testing::Put32(shortEntry, entry + 4, 99);
-  EXPECT_FALSE(Locate(shortEntry));
-  // Only four data directories: there is no security entry.
-  Bytes fewDirs = SignPe(packed, 0, 100, false);
-  testing::Put32(fewDirs, 0x80 + 24 + 92, 4);
-  EXPECT_FALSE(Locate(fewDirs));
-  // Not a PE: MZ missing, PE signature missing, unknown optional-header magic.
-  for (size_t at : {size_t(0), size_t(0x80), size_t(0x80 + 24)}) {
-    Bytes broken = SignPe(packed, 0, 100, false);
-    broken[at] ^= 0xFF;
-    EXPECT_FALSE(Locate(broken)) << at;
-  }
-  // e_lfanew pointing past the end of the file.
-  Bytes wild = SignPe(packed, 0, 100, false);
-  testing::Put32(wild, 0x3C, 0xFFFFFF00);
-  EXPECT_FALSE(Locate(wild));
-  // A signed PE without any archive.
-  EXPECT_FALSE(Locate(SignPe(MakePe(false), 0, 100, false)));
-}
-
-TEST(SignedPeTest, FooterAtTheEndWinsOverTheSecurityDirectory) {
-  // Signed first, packed afterwards: the plain footer at the end is the one to use.
-  Bytes signedPe = SignPe(MakePe(true), 0, 64, true);
-  Bytes archive = MakeStoredZip({{"x", "y"}});
-  Bytes packed = AppendArchive(signedPe, archive);
-  auto location = Locate(packed);
-  ASSERT_TRUE(location);
-  EXPECT_EQ(signedPe.size(), location->start);
-  EXPECT_EQ(packed.size(), location->footerEnd);
+  std::vector<std::pair<const char*, Bytes>> cases = {
+      {"padding past 8-byte alignment", SignPe(packed, 8)},
+      {"a signed PE without any archive", SignPe(MakePe(false), 0)},
+  };
+  auto add = [&](const char* what, size_t padding, auto change) {
+    Bytes file = SignPe(packed, padding);
+    change(file);
+    cases.emplace_back(what, file);
+  };
+  add("padding not zero", 3, [&](Bytes& b) { b[packed.size() + 1] = 1; });
+  add("table does not end the file", 0, [](Bytes& b) { b.push_back(0); });
+  add("table size one short", 0, [&](Bytes& b) { testing::Put32(b, entry + 4, 99); });
+  add("four data directories", 0, [](Bytes& b) { testing::Put32(b, 0x80 + 24 + 92, 4); });
+  add("no MZ", 0, [](Bytes& b) { b[0] ^= 0xFF; });
+  add("no PE signature", 0, [](Bytes& b) { b[0x80] ^= 0xFF; });
+  add("unknown optional header", 0, [](Bytes& b) { b[0x80 + 24] ^= 0xFF; });
+  add("e_lfanew past the end", 0, [](Bytes& b) { testing::Put32(b, 0x3C, 0xFFFFFF00); });
+  for (const auto& [what, file] : cases) EXPECT_FALSE(Locate(file)) << what;
 }
 
 }  // namespace

@@ -1,8 +1,8 @@
-// Helpers of the packer's tests: temporary folders, files, running commands.
+// Helpers of the packer's and the locator's tests: temporary folders, files, running
+// commands and the programs built beside the tests.
 #pragma once
 
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -16,9 +16,8 @@ namespace fs = std::filesystem;
 
 class TempDir {
  public:
-  TempDir() {
-    std::random_device random;
-    path_ = fs::temp_directory_path() / ("cx-pack-" + std::to_string(random()));
+  TempDir()
+      : path_(fs::temp_directory_path() / ("cx-test-" + std::to_string(std::random_device()()))) {
     fs::create_directories(path_);
   }
   ~TempDir() {
@@ -44,32 +43,43 @@ inline void WriteText(const fs::path& path, const std::string& text) {
 
 struct Outcome {
   int status = -1;
-  std::string output;  // stdout and stderr together
+  std::string output;  // stdout, and stderr unless dropped
 };
 
-// Runs a shell command line (POSIX), capturing its output.
+// Runs a shell command line, capturing its output.
 inline Outcome RunShell(const std::string& command, bool withStderr = true) {
   Outcome outcome;
+#ifdef _WIN32
+  FILE* pipe = _popen((command + (withStderr ? " 2>&1" : " 2>NUL")).c_str(), "r");
+#else
   FILE* pipe = popen((command + (withStderr ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
+#endif
   if (!pipe) return outcome;
   char buffer[4096];
   size_t n;
   while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+#ifdef _WIN32
+  outcome.status = _pclose(pipe);
+#else
   int status = pclose(pipe);
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+#endif
   return outcome;
 }
 
-inline std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
+inline std::string Quoted(const fs::path& path) { return "\"" + path.string() + "\""; }
 
 // Programs built beside the tests: <build>/bin/name.
-inline fs::path BuiltProgram(const std::string& name) {
+inline fs::path BuiltProgram(std::string name) {
+#ifdef _WIN32
+  name += ".exe";
+#endif
   return fs::path(content::ProgramFilePath()).parent_path().parent_path() / "bin" / name;
 }
 
 // An entry's bytes as `unzip -p` extracts them.
 inline std::string Unzip(const fs::path& zip, const std::string& name) {
-  return RunShell("unzip -p '" + zip.string() + "' '" + name + "'", false).output;
+  return RunShell("unzip -p " + Quoted(zip) + " '" + name + "'", false).output;
 }
 
 // Bytes that deflate cannot shrink.

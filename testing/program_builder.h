@@ -1,8 +1,5 @@
-// Test helpers: byte builders for small PE files, stored ZIP archives and program files
-// with appended archives.
+// Test helpers: byte builders for small PE files and program files with appended archives.
 #pragma once
-
-#include <zlib.h>
 
 #include <cstdint>
 #include <cstring>
@@ -11,6 +8,7 @@
 #include <vector>
 
 #include "content/footer.h"
+#include "testing/zip_builder.h"
 
 namespace content::testing {
 
@@ -22,18 +20,6 @@ inline void Put16(Bytes& b, size_t at, uint16_t v) {
 }
 inline void Put32(Bytes& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
-}
-inline void Append(Bytes& b, const void* p, size_t n) {
-  auto* q = static_cast<const uint8_t*>(p);
-  b.insert(b.end(), q, q + n);
-}
-inline void Append16(Bytes& b, uint16_t v) {
-  uint8_t x[2] = {uint8_t(v), uint8_t(v >> 8)};
-  Append(b, x, 2);
-}
-inline void Append32(Bytes& b, uint32_t v) {
-  uint8_t x[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-  Append(b, x, 4);
 }
 
 // A minimal but well-formed PE image: DOS header, PE32 (or PE32+) headers with 16 data
@@ -53,23 +39,18 @@ inline Bytes MakePe(bool pe32plus) {
   Put16(b, coff + 18, pe32plus ? 0x22 : 0x102);  // executable image
   size_t opt = coff + 20;
   Put16(b, opt, pe32plus ? 0x20B : 0x10B);
-  Put32(b, opt + 4, 0x200);    // size of code
-  Put32(b, opt + 16, 0x1000);  // entry point
-  Put32(b, opt + 20, 0x1000);  // base of code
-  if (pe32plus) {
-    Put32(b, opt + 24, 0x40000000);  // image base (low half)
-  } else {
-    Put32(b, opt + 28, 0x400000);
-  }
-  Put32(b, opt + 32, 0x1000);  // section alignment
-  Put32(b, opt + 36, 0x200);   // file alignment
-  Put16(b, opt + 40, 6);       // OS version
-  Put16(b, opt + 48, 6);       // subsystem version
-  Put32(b, opt + 56, 0x2000);  // size of image
-  Put32(b, opt + 60, 0x200);   // size of headers
-  Put16(b, opt + 68, 3);       // console subsystem
-  size_t counts = pe32plus ? 108 : 92;
-  Put32(b, opt + counts, 16);
+  Put32(b, opt + 4, 0x200);                                                // size of code
+  Put32(b, opt + 16, 0x1000);                                              // entry point
+  Put32(b, opt + 20, 0x1000);                                              // base of code
+  Put32(b, opt + (pe32plus ? 24 : 28), pe32plus ? 0x40000000 : 0x400000);  // image base
+  Put32(b, opt + 32, 0x1000);                                              // section alignment
+  Put32(b, opt + 36, 0x200);                                               // file alignment
+  Put16(b, opt + 40, 6);                                                   // OS version
+  Put16(b, opt + 48, 6);                                                   // subsystem version
+  Put32(b, opt + 56, 0x2000);                                              // size of image
+  Put32(b, opt + 60, 0x200);                                               // size of headers
+  Put16(b, opt + 68, 3);                                                   // console subsystem
+  Put32(b, opt + (pe32plus ? 108 : 92), 16);                               // data directories
   size_t section = opt + optionalSize;
   std::memcpy(&b[section], ".text", 5);
   Put32(b, section + 8, 0x200);        // virtual size
@@ -91,59 +72,17 @@ inline size_t SecurityEntryOffset(const Bytes& pe) {
 
 // A stored ZIP archive of the given entries, offsets counted from its first byte.
 inline Bytes MakeStoredZip(const std::vector<std::pair<std::string, std::string>>& entries) {
-  Bytes zip, central;
-  for (const auto& [name, data] : entries) {
-    uint32_t crc = uint32_t(
-        crc32(0, reinterpret_cast<const Bytes::value_type*>(data.data()), uInt(data.size())));
-    uint32_t offset = uint32_t(zip.size());
-    Append32(zip, 0x04034B50);
-    Append16(zip, 10);
-    Append16(zip, 0x800);
-    Append16(zip, 0);
-    Append32(zip, 0x00210000);  // 1980-01-01 00:00
-    Append32(zip, crc);
-    Append32(zip, uint32_t(data.size()));
-    Append32(zip, uint32_t(data.size()));
-    Append16(zip, uint16_t(name.size()));
-    Append16(zip, 0);
-    Append(zip, name.data(), name.size());
-    Append(zip, data.data(), data.size());
-    Append32(central, 0x02014B50);
-    Append16(central, 20);
-    Append16(central, 10);
-    Append16(central, 0x800);
-    Append16(central, 0);
-    Append32(central, 0x00210000);
-    Append32(central, crc);
-    Append32(central, uint32_t(data.size()));
-    Append32(central, uint32_t(data.size()));
-    Append16(central, uint16_t(name.size()));
-    Append16(central, 0);
-    Append16(central, 0);
-    Append16(central, 0);
-    Append16(central, 0);
-    Append32(central, 0);
-    Append32(central, offset);
-    Append(central, name.data(), name.size());
-  }
-  uint32_t centralOffset = uint32_t(zip.size());
-  Append(zip, central.data(), central.size());
-  Append32(zip, 0x06054B50);
-  Append16(zip, 0);
-  Append16(zip, 0);
-  Append16(zip, uint16_t(entries.size()));
-  Append16(zip, uint16_t(entries.size()));
-  Append32(zip, uint32_t(central.size()));
-  Append32(zip, centralOffset);
-  Append16(zip, 0);
-  return zip;
+  std::vector<amzip::testing::TestEntry> list;
+  for (const auto& [name, data] : entries) list.push_back({.name = name, .data = data});
+  std::string bytes = amzip::testing::BuildZip(list).bytes;
+  return Bytes(bytes.begin(), bytes.end());
 }
 
 // image + archive + footer.
 inline Bytes AppendArchive(Bytes image, const Bytes& archive) {
-  Append(image, archive.data(), archive.size());
+  image.insert(image.end(), archive.begin(), archive.end());
   auto footer = MakeFooter(uint32_t(archive.size()));
-  Append(image, footer.data(), footer.size());
+  image.insert(image.end(), footer.begin(), footer.end());
   return image;
 }
 

@@ -5,50 +5,42 @@
 namespace pack {
 namespace {
 
-TEST(ControlEntriesTest, EncodesUtf16LittleEndianWithoutMark) {
-  struct Case {
-    std::string utf8;
-    std::string utf16;
-  } cases[] = {
-      {"", ""},
-      {"8080", std::string("8\0"
-                           "0\0"
-                           "8\0"
-                           "0\0",
-                           8)},
-      {"-1", std::string("-\0"
-                         "1\0",
-                         4)},
-      {"\xC3\xA9", std::string("\xE9\0", 2)},                    // é U+00E9
-      {"\xE2\x82\xAC", std::string("\xAC\x20", 2)},              // € U+20AC
-      {"\xF0\x9F\x98\x80", std::string("\x3D\xD8\x00\xDE", 4)},  // U+1F600, a pair
-      {"\xEF\xBB\xBF"
-       "1",
-       std::string("\xFF\xFE"
-                   "1\0",
-                   4)},  // a mark in the text stays
-  };
-  for (const auto& c : cases) {
-    auto encoded = EncodeControlText(c.utf8);
-    ASSERT_TRUE(encoded) << c.utf8;
-    EXPECT_EQ(c.utf16, *encoded) << c.utf8;
-    EXPECT_EQ(c.utf8, DecodeControlText(*encoded)) << c.utf8;
-  }
+using namespace std::string_literals;
+
+// ASCII text as UTF-16LE.
+std::string Le(const std::string& ascii) {
+  std::string out;
+  for (char c : ascii) out += c + "\0"s;
+  return out;
 }
 
-TEST(ControlEntriesTest, RefusesInvalidUtf8) {
-  for (const char* bad : {"\x80", "\xC3", "a\xE2\x82", "\xC0\xAF", "\xED\xA0\x80",
-                          "\xF4\x90\x80\x80", "\xFF", "ok\xC3("}) {
-    EXPECT_FALSE(EncodeControlText(bad)) << bad;
+TEST(ControlEntriesTest, EncodesUtf16LittleEndianWithoutMark) {
+  // clang-format off
+  const std::pair<std::string, std::string> cases[] = {
+      {"", ""}, {"8080", Le("8080")}, {"-1", Le("-1")},
+      {"\xC3\xA9", "\xE9\0"s},                    // é U+00E9
+      {"\xE2\x82\xAC", "\xAC\x20"},               // € U+20AC
+      {"\xF0\x9F\x98\x80", "\x3D\xD8\x00\xDE"s},  // U+1F600, a pair
+      {"\xEF\xBB\xBF" "1", "\xFF\xFE" + Le("1")},   // a mark in the text stays
+  };
+  // clang-format on
+  for (const auto& [utf8, utf16] : cases) {
+    auto encoded = EncodeControlText(utf8);
+    ASSERT_TRUE(encoded) << utf8;
+    EXPECT_EQ(utf16, *encoded) << utf8;
+    EXPECT_EQ(utf8, DecodeControlText(*encoded)) << utf8;
   }
+  for (const char* bad : {"\x80", "\xC3", "a\xE2\x82", "\xC0\xAF", "\xED\xA0\x80",
+                          "\xF4\x90\x80\x80", "\xFF", "ok\xC3("})
+    EXPECT_FALSE(EncodeControlText(bad)) << bad;
 }
 
 TEST(ControlEntriesTest, DecodesLikeTheRunner) {
   // Ends at the first zero unit; an odd last byte is the low half of one more unit.
-  EXPECT_EQ("ab", DecodeControlText(std::string("a\0b\0\0\0c\0", 8)));
-  EXPECT_EQ("ab", DecodeControlText(std::string("a\0b", 3)));
+  EXPECT_EQ("ab", DecodeControlText("a\0b\0\0\0c\0"s));
+  EXPECT_EQ("ab", DecodeControlText("a\0b"s));
   // An unpaired surrogate is replaced, not passed on as broken UTF-8.
-  EXPECT_EQ("\xEF\xBF\xBDx", DecodeControlText(std::string("\x00\xD8x\0", 4)));
+  EXPECT_EQ("\xEF\xBF\xBDx", DecodeControlText("\x00\xD8x\0"s));
 }
 
 TEST(ControlEntriesTest, DecimalNumbers) {

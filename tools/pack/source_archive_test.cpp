@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <functional>
 
-#include "tools/pack/pack.h"
 #include "testing/pack_util.h"
 #include "testing/zip_builder.h"
+#include "tools/pack/pack.h"
 
 namespace pack {
 namespace {
@@ -49,22 +49,17 @@ class SourceZipTest : public ::testing::Test {
 
 // Names as amzip decodes them, repacked with UTF-8 names and "/" separators.
 TEST_F(SourceZipTest, NamesAreDecodedLikeTheRunnerDoes) {
-  std::string unicodePath;  // Info-ZIP Unicode Path field naming "raw.txt" "ré.txt"
-  {
-    std::string raw = "raw.txt", utf8 = "r\xC3\xA9.txt";
-    amzip::testing::Put16(unicodePath, 0x7075);
-    amzip::testing::Put16(unicodePath, uint32_t(5 + utf8.size()));
-    unicodePath.push_back(1);
-    amzip::testing::Put32(unicodePath,
-                          uint32_t(crc32(0, reinterpret_cast<const Bytef*>(raw.data()), 7)));
-    unicodePath += utf8;
-  }
+  // An Info-ZIP Unicode Path field naming "raw.txt" "ré.txt".
+  std::string unicodePath;
+  amzip::testing::Put16(unicodePath, 0x7075);
+  amzip::testing::Put16(unicodePath, 5 + 7);
+  unicodePath.push_back(1);
+  amzip::testing::Put32(unicodePath, crc32(0, reinterpret_cast<const Bytef*>("raw.txt"), 7));
+  unicodePath += "r\xC3\xA9.txt";
   std::string bytes =
       BuildZip({
                    {.name = "index.html", .data = "<p>", .method = 8},
-                   {.name = "\x81"
-                            "ber.txt",
-                    .data = "cp437"},
+                   {.name = "\201ber.txt", .data = "cp437"},
                    {.name = "caf\xC3\xA9.txt", .data = "utf8", .flags = 0x0800},
                    {.name = "raw.txt", .data = "field", .centralExtra = unicodePath},
                    {.name = "win\\path.txt", .data = "backslash"},
@@ -74,13 +69,8 @@ TEST_F(SourceZipTest, NamesAreDecodedLikeTheRunnerDoes) {
   ASSERT_EQ("", PackZip(bytes));
   fs::path out = dir_ / "out";
   const std::pair<const char*, const char*> expected[] = {
-      {"index.html", "<p>"},
-      {"\xC3\xBC"
-       "ber.txt",
-       "cp437"},
-      {"caf\xC3\xA9.txt", "utf8"},
-      {"r\xC3\xA9.txt", "field"},
-      {"win/path.txt", "backslash"},
+      {"index.html", "<p>"},      {"\303\274ber.txt", "cp437"},  {"caf\xC3\xA9.txt", "utf8"},
+      {"r\xC3\xA9.txt", "field"}, {"win/path.txt", "backslash"},
   };
   for (const auto& [name, data] : expected) EXPECT_EQ(data, testing::Unzip(out, name)) << name;
   std::string listing = ListOf(out);
@@ -118,29 +108,6 @@ TEST_F(SourceZipTest, UnusableEntriesAreRefusedByName) {
     ListOf(dir_ / "in.zip", &error);
     EXPECT_NE(std::string::npos, error.find("not a ZIP archive")) << junk << ": " << error;
   }
-}
-
-// Archives the old central-directory reader refused, which amzip reads.
-TEST_F(SourceZipTest, ShiftedAndZip64ArchivesRepack) {
-  // A self-extractor's archive: offsets count from the archive, a program precedes it.
-  std::string text(5000, 't');
-  std::string shifted = BuildZip({{.name = "index.html", .data = text, .method = 8}},
-                                 {.prefix = std::string(3000, 'M')})
-                            .bytes;
-  ASSERT_EQ("", PackZip(shifted, "shifted"));
-  EXPECT_EQ(text, testing::Unzip(dir_ / "shifted", "index.html"));
-
-  // zip -fz writes ZIP64 fields although nothing needs them.
-  WriteText(dir_ / "site/index.html", text);
-  WriteText(dir_ / "site/a/b.txt", "bee");
-  auto made = RunShell("cd " + Quoted(dir_ / "site") + " && zip -qr -X -fz " +
-                       Quoted(dir_ / "z64.zip") + " .");
-  ASSERT_EQ(0, made.status) << made.output;
-  ASSERT_EQ("", PackZip(testing::ReadText(dir_ / "z64.zip"), "z64"));
-  EXPECT_EQ(text, testing::Unzip(dir_ / "z64", "index.html"));
-  EXPECT_EQ("bee", testing::Unzip(dir_ / "z64", "a/b.txt"));
-  auto test = RunShell("unzip -tq " + Quoted(dir_ / "z64"));
-  EXPECT_NE(std::string::npos, test.output.find("No errors")) << test.output;
 }
 
 TEST_F(SourceZipTest, OpenTellsAppendedArchivesFromPlainOnes) {
