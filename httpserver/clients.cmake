@@ -3,7 +3,6 @@
 if(NOT WIN32)
   cx_add_test(clients_tests LIBS cx_testing cx_provider cx_http cx_zip cx_utils SOURCES
     clients_browser_test.cpp
-    clients_python_test.cpp
     clients_settings_test.cpp
     clients_test.cpp
   )

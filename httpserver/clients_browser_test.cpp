@@ -1,11 +1,6 @@
 // Headless Chromium plays a long WebM from the archive and seeks in it by script; a
 // recording relay between browser and server sees the range requests the media stack
 // makes and checks that each is answered from the right offset with the right bytes.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,11 +10,9 @@
 #include <cstring>
 #include <thread>
 
+#include "testing/chromium.h"
 #include "testing/clients_fixture.h"
 #include "testing/recording_relay.h"
-#include "testing/chromium.h"
-
-extern char** environ;
 
 namespace storage::clients {
 namespace {
@@ -49,16 +42,14 @@ TEST(ClientsBrowserTest, ChromiumSeeksInAVideoThroughRanges) {
   for (const char* tool : {"chromium", "ffmpeg"}) {
     if (!HaveCommand(tool)) GTEST_SKIP() << tool << " not installed";
   }
-  const char* source = std::getenv("CX_SOURCE_DIR");
   std::string dir = MakeTempDir();
   // Four minutes of the demo clip, copied without re-encoding: large enough that the
   // browser cannot have it all when it seeks.
   int code = 0;
-  std::string out =
-      Shell("ffmpeg -v error -y -stream_loop 59 -i " +
-                Quote(std::string(source ? source : ".") + "/examples/demo/media/clip.webm") +
-                " -c copy " + Quote(dir + "/long.webm") + " 2>&1",
-            &code);
+  std::string out = Shell("ffmpeg -v error -y -stream_loop 59 -i " +
+                              Quote(SourceDir() + "/examples/demo/media/clip.webm") + " -c copy " +
+                              Quote(dir + "/long.webm") + " 2>&1",
+                          &code);
   ASSERT_EQ(code, 0) << out;
   std::map<std::string, std::string> entries = {{"index.html", kPage},
                                                 {"media/long.webm", ReadFile(dir + "/long.webm")}};
@@ -74,29 +65,29 @@ TEST(ClientsBrowserTest, ChromiumSeeksInAVideoThroughRanges) {
         dir + "/profile", {"--autoplay-policy=no-user-gesture-required"});
     ASSERT_TRUE(browser.Started());
 
-    std::string done, error, first;
+    // The reports of the page, as the relay saw them: kind -> request line.
+    std::map<std::string, std::string> reports;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    while (done.empty() && error.empty() && std::chrono::steady_clock::now() < deadline) {
+    while (!reports.count("done") && !reports.count("error") &&
+           std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(200));
       for (const Exchange& e : proxy.Exchanges()) {
-        if (e.request.find("/report?done") != std::string::npos) done = e.request;
-        if (e.request.find("/report?error") != std::string::npos) error = e.request;
-        if (first.empty() && e.request.find("/report?seeked") != std::string::npos) {
-          first = e.request;
+        for (const char* kind : {"done", "error", "seeked"}) {
+          if (e.request.find(std::string("/report?") + kind) != std::string::npos) {
+            reports.emplace(kind, e.request);
+          }
         }
       }
     }
-    std::vector<Exchange> exchanges = proxy.Exchanges();
-    ASSERT_TRUE(error.empty()) << error;
-    ASSERT_FALSE(done.empty()) << "the page did not finish its seeks";
-    ASSERT_FALSE(first.empty());
-    EXPECT_NEAR(Field(first, "t"), 200, 0.5);
-    EXPECT_NEAR(Field(done, "t"), 100, 0.5);
-    EXPECT_GE(Field(done, "rs"), 1);
-    EXPECT_NEAR(Field(done, "dur"), 240, 1);
+    ASSERT_FALSE(reports.count("error")) << reports["error"];
+    ASSERT_TRUE(reports.count("done")) << "the page did not finish its seeks";
+    EXPECT_NEAR(Field(reports["seeked"], "t"), 200, 0.5);
+    EXPECT_NEAR(Field(reports["done"], "t"), 100, 0.5);
+    EXPECT_GE(Field(reports["done"], "rs"), 1);
+    EXPECT_NEAR(Field(reports["done"], "dur"), 240, 1);
 
     int ranged = 0, nearSeek = 0;
-    for (const Exchange& e : exchanges) {
+    for (const Exchange& e : proxy.Exchanges()) {
       if (e.request.find("/media/long.webm") == std::string::npos) continue;
       SCOPED_TRACE(e.request + "\n--\n" + e.responseHead);
       EXPECT_TRUE(e.bodyMatches);

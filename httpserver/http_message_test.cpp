@@ -5,27 +5,22 @@
 namespace storage {
 namespace {
 
-TEST(HttpMessage, EmptyTextIsOkWithoutHeaders) {
-  HttpMessage m;
-  EXPECT_EQ(m.status, 200);
-  EXPECT_EQ(m.reason, "OK");
-  EXPECT_TRUE(m.headers.empty());
-  EXPECT_EQ(m.Serialize(), "HTTP/1.1 200 OK\r\n\r\n");
-}
-
-TEST(HttpMessage, ParsesRequestHeadersAndFoldedLines) {
+TEST(HttpMessage, ParsesHeadersFoldedLinesAndStopsAtTheLastLineEnd) {
+  HttpMessage empty;
+  EXPECT_EQ(empty.Serialize(), "HTTP/1.1 200 OK\r\n\r\n");
   HttpMessage m(
-      "GET /a HTTP/1.1\r\nHost:  example \t\r\nX-Long: one\r\n \t two\r\n\tthree\r\n"
-      "NoColon\r\ncontent-type:text/plain\r\n\r\n");
+      "GET /a HTTP/1.1\r\n  orphan\r\nHost:  example \t\r\nX-Long: one\r\n \t two\r\n\tthree\r\n"
+      "NoColon\r\ncontent-type:text/plain\r\n\r\nx=1: y\r\nB: 2");
   EXPECT_EQ(m.status, 500);  // a request line sets no status
-  ASSERT_EQ(m.headers.size(), 4u);
+  ASSERT_EQ(m.headers.size(), 5u);
   EXPECT_EQ(m.Get("host"), "example");
   EXPECT_EQ(m.Get("X-LONG"), "one two three");
   EXPECT_TRUE(m.Has("NoColon"));
   EXPECT_EQ(m.Get("NoColon"), "");
   EXPECT_EQ(m.Get("Content-Type"), "text/plain");
+  EXPECT_EQ(m.Get("x=1"), "y");  // body lines ending in CRLF read as headers
+  EXPECT_FALSE(m.Has("B"));
   EXPECT_FALSE(m.Has("Missing"));
-  EXPECT_EQ(m.Get("Missing"), "");
 }
 
 TEST(HttpMessage, ParsesResponseStatusLine) {
@@ -48,17 +43,6 @@ TEST(HttpMessage, ParsesResponseStatusLine) {
   }
 }
 
-TEST(HttpMessage, IgnoresTextAfterLastLineEndAndLeadingContinuation) {
-  HttpMessage m("GET / HTTP/1.1\r\n  orphan\r\nA: 1\r\nB: 2");
-  ASSERT_EQ(m.headers.size(), 1u);
-  EXPECT_EQ(m.headers[0].first, "A");
-}
-
-TEST(HttpMessage, BodyLinesEndingInCrLfAreReadAsHeaders) {
-  HttpMessage m("POST / HTTP/1.1\r\nA: 1\r\n\r\nx=1: y\r\n");
-  EXPECT_EQ(m.Get("x=1"), "y");
-}
-
 TEST(HttpMessage, SetReplacesInPlaceRemoveErasesFirst) {
   HttpMessage m;
   m.Set("Content-Type", "text/html");
@@ -67,25 +51,17 @@ TEST(HttpMessage, SetReplacesInPlaceRemoveErasesFirst) {
   m.headers.emplace_back("X", "1");
   m.headers.emplace_back("x", "2");
   m.Remove("X");
+  m.Remove("nothing");
   EXPECT_EQ(m.Serialize(),
             "HTTP/1.1 200 OK\r\nContent-Type: video/mp4\r\nContent-Length: 1\r\nx: 2\r\n\r\n");
-  m.Remove("nothing");
-  EXPECT_EQ(m.headers.size(), 3u);
 }
 
-TEST(HttpDate, FormatsFixedWidth) {
-  HttpTime t{2012, 7, 1, 23, 10, 20, 30};
-  EXPECT_EQ(FormatHttpDate(t), "Mon, 23 Jul 2012 10:20:30 GMT");
-  HttpTime bad{99, 13, 7, 1, 0, 0, 0};
-  EXPECT_EQ(FormatHttpDate(bad), "???, 01 ??? 0099 00:00:00 GMT");
-}
-
-TEST(HttpDate, ConvertsUnixSeconds) {
+TEST(HttpDate, FormatsAndConvertsUnixSeconds) {
+  EXPECT_EQ(FormatHttpDate(HttpTime{99, 13, 7, 1, 0, 0, 0}), "???, 01 ??? 0099 00:00:00 GMT");
   EXPECT_EQ(FormatHttpDate(HttpTimeFromUnix(0)), "Thu, 01 Jan 1970 00:00:00 GMT");
   EXPECT_EQ(FormatHttpDate(HttpTimeFromUnix(1343038830)), "Mon, 23 Jul 2012 10:20:30 GMT");
   EXPECT_EQ(FormatHttpDate(HttpTimeFromUnix(1709217599)), "Thu, 29 Feb 2024 14:39:59 GMT");
-  HttpTime now = CurrentHttpTime();
-  EXPECT_GE(now.year, 2024);
+  EXPECT_GE(CurrentHttpTime().year, 2024);
 }
 
 }  // namespace

@@ -8,10 +8,10 @@
 #include <memory>
 #include <vector>
 
-#include "testing/test_client.h"
-#include "testing/memory_provider.h"
 #include "json/parser.h"
 #include "json/value.h"
+#include "testing/memory_provider.h"
+#include "testing/test_client.h"
 #include "utils/encoding.h"
 
 namespace storage {
@@ -20,14 +20,12 @@ namespace {
 using namespace storage::test;
 
 struct Reply {
-  std::string head;
-  std::string body;
+  std::string head, body;
 };
 
 Reply Split(const std::string& response) {
   size_t end = response.find("\r\n\r\n");
-  if (end == std::string::npos) return {response, ""};
-  return {response.substr(0, end + 4), response.substr(end + 4)};
+  return {response.substr(0, end + 4), end == std::string::npos ? "" : response.substr(end + 4)};
 }
 
 // The members of a served object, each value in compact text; empty when the body is not
@@ -38,11 +36,11 @@ std::map<std::u16string, std::u16string> Members(const std::string& body,
   json::ParseError error;
   std::unique_ptr<json::Value> value(json::Parse(utils::Utf8ToWide(body), error));
   if (!value || error.code != json::kNoError || value->tag != json::kDictTag) return out;
+  json::WriteFormat compact(2);
   for (const std::u16string& name : names) {
-    json::Value* member = static_cast<json::Dict&>(*value).Find(name);
-    if (!member) continue;
-    json::WriteFormat compact(2);
-    member->Write(out[name], compact);
+    if (json::Value* member = static_cast<json::Dict&>(*value).Find(name)) {
+      member->Write(out[name], compact);
+    }
   }
   return out;
 }

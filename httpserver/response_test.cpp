@@ -72,20 +72,14 @@ std::string Head(const std::string& request, HttpMessage response, uint64_t size
   return BuildResponseHead(response, plan.size, plan.contentLength, kLastModified);
 }
 
-TEST(PrepareServe, PlainPageGetsCachingOnly) {
+TEST(PrepareServe, PlainPageGetsCachingOnlyUnlessItHasItsOwn) {
   EXPECT_EQ(Head("GET /a.html HTTP/1.1\r\n\r\n", ProviderResponse("text/html", 1234), 1234),
             "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 1234\r\n"
             "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\nCache-Control: max-age=5\r\n\r\n");
-  EXPECT_NE(Head("GET / HTTP/1.1\r\n\r\n", ProviderResponse("text/html", 9), 9, nullptr, 3600)
-                .find("Cache-Control: max-age=3600\r\n"),
-            std::string::npos);
-}
-
-TEST(PrepareServe, ExistingCacheControlIsKept) {
   HttpMessage r = ProviderResponse("text/css", 10);
   r.Set("Cache-Control", "no-store");
   r.Set("ETag", "x");
-  std::string head = Head("GET / HTTP/1.1\r\n\r\n", r, 10);
+  std::string head = Head("GET / HTTP/1.1\r\n\r\n", r, 10, nullptr, 3600);
   EXPECT_NE(head.find("Cache-Control: no-store\r\n"), std::string::npos);
   EXPECT_NE(head.find("ETag: x\r\n"), std::string::npos);
 }
@@ -105,37 +99,6 @@ TEST(PrepareServe, SessionIdWithLineBreakIsNotEchoed) {
                           ProviderResponse("video/mp4", 1000), 1000);
   EXPECT_EQ(head.find("Set-Cookie"), std::string::npos);
   EXPECT_EQ(head.find("X-Playback-Session-Id"), std::string::npos);
-}
-
-TEST(PrepareServe, Ranges) {
-  struct Case {
-    const char* range;
-    const char* status;
-    const char* contentRange;
-    uint64_t start, length;
-  } cases[] = {
-      {"bytes=100-199", "HTTP/1.1 206 Partial Content\r\n", "bytes 100-199/1000", 100, 100},
-      {"bytes=-100", "HTTP/1.1 206 Partial Content\r\n", "bytes 900-999/1000", 900, 100},
-      {"bytes=0-", "HTTP/1.1 200 OK\r\n", "bytes 0-999/1000", 0, 1000},
-      {"bytes=0-0", "HTTP/1.1 200 OK\r\n", "bytes 0-999/1000", 0, 1000},
-      {"bytes=500-5000", "HTTP/1.1 206 Partial Content\r\n", "bytes 500-999/1000", 500, 500},
-      {"bytes=-99999999999999999999", "HTTP/1.1 200 OK\r\n", "bytes 0-999/1000", 0, 1000},
-  };
-  for (const Case& c : cases) {
-    ServePlan plan;
-    std::string head = Head(std::string("GET /a.txt HTTP/1.1\r\nRange: ") + c.range + "\r\n\r\n",
-                            ProviderResponse("text/plain", 1000), 1000, &plan);
-    EXPECT_EQ(head.substr(0, head.find("\r\n") + 2), c.status) << c.range;
-    EXPECT_NE(head.find(std::string("Content-Range: ") + c.contentRange + "\r\n"),
-              std::string::npos)
-        << head;
-    EXPECT_NE(head.find("Content-Length: " + std::to_string(c.length) + "\r\n"), std::string::npos)
-        << head;
-    EXPECT_EQ(head.find("Cache-Control"), std::string::npos);
-    EXPECT_NE(head.find("Accept-Ranges: bytes\r\n"), std::string::npos);
-    EXPECT_EQ(plan.start, c.start);
-    EXPECT_EQ(plan.contentLength, c.length);
-  }
 }
 
 TEST(PrepareServe, UnsatisfiableRangesGet416) {
@@ -161,7 +124,7 @@ TEST(PrepareServe, RangeNotInBytesIsIgnored) {
 TEST(PrepareServe, CrossOriginPairOnEveryKind) {
   for (uint64_t size : {0, 10}) {
     for (const char* type : {"text/html", "video/mp4", "application/x-morvane-navigation"}) {
-      std::string head = Head("GET /a HTTP/1.1\r\nOrigin: http://evil.example\r\n\r\n",
+      std::string head = Head("GET /a HTTP/1.1\r\nOrigin: http://o\r\nRange: bytes=5-6\r\n\r\n",
                               ProviderResponse(type, size), size);
       EXPECT_NE(head.find("Access-Control-Allow-Origin: *\r\nVary: Origin\r\n"), std::string::npos)
           << type << size;

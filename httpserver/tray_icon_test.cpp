@@ -5,12 +5,9 @@
 namespace storage {
 namespace {
 
-TEST(NotificationTip, UrlAndPrefixWithoutCaption) {
+TEST(NotificationTip, UrlAndPrefixThenTheCaptionOnTheSecondLine) {
   EXPECT_EQ(MakeNotificationTip("http://localhost:8080/", "1a2b3c/", u""),
             u"http://localhost:8080/1a2b3c/");
-}
-
-TEST(NotificationTip, CaptionOnTheSecondLine) {
   EXPECT_EQ(MakeNotificationTip("http://localhost:5/", "f/", u"Atlas \u00e9t\u00e9"),
             u"http://localhost:5/f/\nAtlas \u00e9t\u00e9");
 }
@@ -23,7 +20,6 @@ TEST(NotificationTip, CutAtTheRecordSize) {
     size_t expectedLength;
     bool cut;
   } cases[] = {
-      {0, 32, false},
       {94, 127, false},  // 32 + 1 + 94 = 127: fits exactly
       {95, 127, true},   // one more: cut to 124 + "..."
       {400, 127, true},

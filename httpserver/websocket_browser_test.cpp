@@ -1,54 +1,20 @@
 // Real WebSocket clients against the running server: the `ws` package of Node.js and a
 // headless Chromium. Both are test-time packages (nodejs, npm, chromium); `ws` is
 // installed into the build folder on first use.
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
 #include "testing/chromium.h"
+#include "testing/clients_fixture.h"
 #include "testing/websocket_fixture.h"
-
-extern char** environ;
 
 namespace storage::e2e {
 namespace {
 
-std::string BinaryDir() {
-  const char* dir = std::getenv("CX_BINARY_DIR");
-  return dir ? dir : ".";
-}
-
-std::string RunAndCapture(const std::string& command) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return out;
-  char buffer[4096];
-  size_t n;
-  while ((n = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, n);
-  pclose(pipe);
-  return out;
-}
-
-bool HaveCommand(const std::string& name) {
-  return std::system(("command -v " + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
-// The folder holding node_modules/ws, installing it there when missing; empty on failure.
-std::string NodeModules() {
-  const std::string prefix = BinaryDir() + "/node-ws";
-  std::ifstream probe(prefix + "/node_modules/ws/package.json");
-  if (!probe && std::system(("npm install --silent --no-audit --no-fund --prefix '" + prefix +
-                             "' ws >/dev/null 2>&1")
-                                .c_str()) != 0)
-    return "";
-  return prefix + "/node_modules";
-}
+using clients::HaveCommand;
+using ::e2e::BinaryDir;
 
 const char kNodeClient[] = R"JS(
 const WebSocket = require('ws');
@@ -72,13 +38,17 @@ setTimeout(() => { console.log(JSON.stringify({timeout: out})); process.exit(2);
 
 TEST_F(WebSocketServerTest, NodeWsClientHandshakeEchoPingAndClose) {
   if (!HaveCommand("node") || !HaveCommand("npm")) GTEST_SKIP() << "node/npm not installed";
-  const std::string modules = NodeModules();
-  if (modules.empty()) GTEST_SKIP() << "npm could not install ws";
+  const std::string prefix = BinaryDir() + "/node-ws";
+  if (!std::ifstream(prefix + "/node_modules/ws/package.json") &&
+      std::system(
+          ("npm install --silent --no-audit --no-fund --prefix '" + prefix + "' ws >/dev/null 2>&1")
+              .c_str()) != 0) {
+    GTEST_SKIP() << "npm could not install ws";
+  }
   const std::string script = BinaryDir() + "/websocket_node_client.js";
   std::ofstream(script) << kNodeClient;
-  const std::string out = RunAndCapture("NODE_PATH='" + modules + "' node '" + script +
-                                        "' ws://127.0.0.1:" + std::to_string(port_) + "/ws");
-  EXPECT_EQ(out,
+  EXPECT_EQ(clients::Shell("NODE_PATH='" + prefix + "/node_modules' node '" + script +
+                           "' ws://127.0.0.1:" + std::to_string(port_) + "/ws"),
             "{\"open\":true,\"messages\":[\"10:echo Hello\",\"70000:echoxxxxxx\"],"
             "\"pong\":\"pp\",\"close\":1000}\n");
   ASSERT_TRUE(handler_.WaitFor([&] { return handler_.closes == 1; }));
@@ -86,47 +56,45 @@ TEST_F(WebSocketServerTest, NodeWsClientHandshakeEchoPingAndClose) {
   EXPECT_EQ(handler_.currentWebSocket.load(), nullptr);
 }
 
-const char kOpenAndLeave[] = R"(<!doctype html><script>
-const ws = new WebSocket('ws://' + location.host + '/socket');
-ws.onopen = () => ws.send('echo from chromium');
-ws.onmessage = (e) => { if (e.data === 'echo from chromium') location.href = '/gone.html'; };
-</script>)";
-const char kOpenAndStay[] = R"(<!doctype html><script>
-const ws = new WebSocket('ws://' + location.host + '/socket');
-ws.onopen = () => ws.send('echo staying');
-</script>)";
-
-TEST_F(WebSocketServerTest, ChromiumOpensAndLeavingThePageClearsCurrentWebSocket) {
-  if (!HaveCommand("chromium")) GTEST_SKIP() << "chromium not installed";
-  provider_.pages["index.html"] = kOpenAndLeave;
-  provider_.pages["gone.html"] = "<!doctype html>bye";
-  test::HeadlessChromium browser("http://127.0.0.1:" + std::to_string(port_) + "/index.html",
-                                 BinaryDir() + "/chromium-profile-" + std::to_string(getpid()),
-                                 {"--disable-features=BackForwardCache"});
-  ASSERT_TRUE(browser.Started());
-  ASSERT_TRUE(handler_.WaitFor([&] { return handler_.opens == 1 && handler_.closes == 1; }))
-      << "opens " << handler_.opens << " closes " << handler_.closes << " left page "
-      << provider_.WasRequested("gone.html");
-  EXPECT_TRUE(provider_.WasRequested("gone.html"));
-  EXPECT_EQ(handler_.currentWebSocket.load(), nullptr);
-  // The browser's echo came back (it navigated only on receiving it).
-  ASSERT_FALSE(handler_.Messages().empty());
-  EXPECT_EQ(handler_.Messages().front(), "echo from chromium");
+// The page opens a socket and sends an echo; it leaves for gone.html when the echo comes
+// back if `leave` is set, or stays until the browser is closed.
+std::string Page(bool leave) {
+  return std::string(
+             "<!doctype html><script>\n"
+             "const ws = new WebSocket('ws://' + location.host + '/socket');\n"
+             "ws.onopen = () => ws.send('echo from chromium');\n") +
+         (leave ? "ws.onmessage = (e) => { if (e.data === 'echo from chromium') "
+                  "location.href = '/gone.html'; };\n"
+                : "") +
+         "</script>";
 }
 
-TEST_F(WebSocketServerTest, ClosingChromiumClearsCurrentWebSocket) {
+TEST_F(WebSocketServerTest, LeavingThePageOrClosingChromiumClearsCurrentWebSocket) {
   if (!HaveCommand("chromium")) GTEST_SKIP() << "chromium not installed";
-  provider_.pages["index.html"] = kOpenAndStay;
-  test::HeadlessChromium browser("http://127.0.0.1:" + std::to_string(port_) + "/index.html",
-                                 BinaryDir() + "/chromium-profile-" + std::to_string(getpid()),
-                                 {"--disable-features=BackForwardCache"});
-  ASSERT_TRUE(browser.Started());
-  ASSERT_TRUE(handler_.WaitFor([&] { return handler_.messages.size() == 1; }));
-  EXPECT_NE(handler_.currentWebSocket.load(), nullptr);
-  EXPECT_EQ(handler_.closes, 0);
-  browser.Kill();
-  ASSERT_TRUE(handler_.WaitFor([&] { return handler_.closes == 1; }));
-  EXPECT_EQ(handler_.currentWebSocket.load(), nullptr);
+  provider_.entries["gone.html"] = "<!doctype html>bye";
+  for (bool leave : {true, false}) {
+    SCOPED_TRACE(leave ? "leaving the page" : "closing the browser");
+    provider_.entries["index.html"] = Page(leave);
+    test::HeadlessChromium browser("http://127.0.0.1:" + std::to_string(port_) + "/index.html",
+                                   BinaryDir() + "/chromium-profile-" + std::to_string(getpid()),
+                                   {"--disable-features=BackForwardCache"});
+    ASSERT_TRUE(browser.Started());
+    const int closes = handler_.closes;
+    if (leave) {
+      // The browser's echo came back: it navigates only on receiving it.
+      ASSERT_TRUE(handler_.WaitFor([&] { return handler_.closes == closes + 1; }));
+      EXPECT_TRUE(provider_.WasRequested("gone.html"));
+    } else {
+      ASSERT_TRUE(handler_.WaitFor([&] { return handler_.messages.size() == 2; }));
+      EXPECT_NE(handler_.currentWebSocket.load(), nullptr);
+      EXPECT_EQ(handler_.closes, closes);
+      browser.Kill();
+      ASSERT_TRUE(handler_.WaitFor([&] { return handler_.closes == closes + 1; }));
+    }
+    EXPECT_EQ(handler_.currentWebSocket.load(), nullptr);
+  }
+  EXPECT_EQ(handler_.Messages(),
+            (std::vector<std::string>{"echo from chromium", "echo from chromium"}));
 }
 
 }  // namespace

@@ -4,131 +4,114 @@
 
 #include <vector>
 
+#include "testing/websocket_fixture.h"
+
 namespace storage {
 namespace {
-
-struct Event {
-  std::string kind;
-  WebSockConnectionI* connection;
-  std::string message;
-  bool operator==(const Event&) const = default;
-};
-
-struct RecordingHandler : WebSockHandlerI {
-  int OnOpen(const std::string& text, WebSockConnectionI* c) override {
-    EXPECT_TRUE(text.empty());
-    events.push_back({"open", c, ""});
-    return 0;
-  }
-  int OnMessage(const std::string& text, WebSockConnectionI* c, const std::string& m) override {
-    EXPECT_TRUE(text.empty());
-    events.push_back({"message", c, m});
-    return 0;
-  }
-  int OnClose(WebSockConnectionI* c) override {
-    events.push_back({"close", c, ""});
-    return 0;
-  }
-  std::vector<Event> events;
-};
 
 struct NullConnection : WebSockConnectionI {
   bool Send(const std::string&) override { return true; }
   bool IsOpen() override { return true; }
 };
 
-std::string Masked(uint8_t first, std::string_view payload) {
-  std::string out;
-  out += static_cast<char>(first);
-  out += static_cast<char>(0x80 | payload.size());  // short payloads only
-  const char key[4] = {'\x12', '\x34', '\x56', '\x78'};
-  out.append(key, 4);
-  for (size_t i = 0; i < payload.size(); ++i) out += static_cast<char>(payload[i] ^ key[i % 4]);
-  return out;
-}
-
-TEST(WsSession, MessagesReachTheHandlerInOrder) {
-  RecordingHandler handler;
+// Records what the session tells the handler: "open", "close" or the message text, each
+// for the session's own connection.
+struct RecordingHandler : WebSockHandlerI {
+  int OnOpen(const std::string&, WebSockConnectionI* c) override { return Note(c, "open"); }
+  int OnMessage(const std::string&, WebSockConnectionI* c, const std::string& m) override {
+    return Note(c, m);
+  }
+  int OnClose(WebSockConnectionI* c) override { return Note(c, "close"); }
+  int Note(WebSockConnectionI* c, const std::string& event) {
+    EXPECT_EQ(c, &connection);
+    events.push_back(event);
+    return 0;
+  }
   NullConnection connection;
-  WsSession session(kWsVersionRfc6455, &handler, &connection);
-  session.OnOpened();
-  const std::string stream = Masked(0x81, "Hello") + Masked(0x81, "World");
-  WsSession::ReadResult r = session.OnBytes(stream.substr(0, 9));
-  EXPECT_TRUE(r.reply.empty());
-  EXPECT_FALSE(r.closeConnection);
-  r = session.OnBytes(stream.substr(9));
-  EXPECT_FALSE(r.closeConnection);
-  EXPECT_EQ(handler.events, (std::vector<Event>{{"open", &connection, ""},
-                                                {"message", &connection, "Hello"},
-                                                {"message", &connection, "World"}}));
-  EXPECT_EQ(session.Encode("Hi"), "\x81\x02Hi");
-}
+  std::vector<std::string> events;
+};
 
-TEST(WsSession, PingIsAnsweredWithPongAndStillDelivered) {
-  RecordingHandler handler;
-  NullConnection connection;
-  WsSession session(kWsVersionRfc6455, &handler, &connection);
-  WsSession::ReadResult r =
-      session.OnBytes(Masked(0x89, "p1") + Masked(0x81, "t") + Masked(0x89, ""));
-  EXPECT_EQ(r.reply, std::string("\x8A\x02p1\x8A\x00", 6));
-  EXPECT_FALSE(r.closeConnection);
-  ASSERT_EQ(handler.events.size(), 3u);
-  EXPECT_EQ(handler.events[0].message, "p1");
-}
+using test::MaskedFrame;
 
-TEST(WsSession, CloseIsEchoedAndEndsTheSession) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"\x03\xE8"
-       "bye",
-       std::string("\x88\x02\x03\xE8", 4)},  // status code echoed, no reason
-      {"", std::string("\x88\x00", 2)},
-      {"\x03", std::string("\x88\x00", 2)},  // malformed one-byte body
+TEST(WsSession, RepliesAndWhatTheHandlerSees) {
+  const std::string close1000("\x03\xE8", 2);
+  struct Case {
+    int version;
+    size_t limit;
+    std::string input;
+    std::string reply;
+    bool close;
+    std::vector<std::string> events;
+  } cases[] = {
+      // Pings are answered with pongs and still delivered.
+      {kWsVersionRfc6455,
+       100,
+       MaskedFrame(0x81, "Hello") + MaskedFrame(0x89, "p1") + MaskedFrame(0x81, "World") +
+           MaskedFrame(0x89, ""),
+       std::string("\x8A\x02p1\x8A\x00", 6),
+       false,
+       {"Hello", "p1", "World", ""}},
+      // Close is echoed with its status code only and ends the session: later frames
+      // are ignored.
+      {kWsVersionRfc6455,
+       100,
+       MaskedFrame(0x88, close1000 + "bye") + MaskedFrame(0x81, "late"),
+       "\x88\x02" + close1000,
+       true,
+       {close1000 + "bye"}},
+      {kWsVersionRfc6455, 100, MaskedFrame(0x88, ""), std::string("\x88\x00", 2), true, {""}},
+      {kWsVersionRfc6455,
+       100,
+       MaskedFrame(0x88, "\x03"),
+       std::string("\x88\x00", 2),
+       true,
+       {"\x03"}},
+      {kWsVersionRfc6455,
+       10,
+       MaskedFrame(0x81, "01234567890"),
+       "\x88\x02\x03\xF1",
+       true,
+       {}},                                                                            // 1009
+      {kWsVersionRfc6455, 100, MaskedFrame(0x09, "x"), "\x88\x02\x03\xEA", true, {}},  // 1002
+      {kWsVersionHixie,
+       100,
+       std::string("\0one\xFF\0two\xFF\xFF\x00\0late\xFF", 17),
+       std::string("\xFF\x00", 2),
+       true,
+       {"one", "two"}},
   };
-  for (const auto& [payload, reply] : cases) {
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.input));
     RecordingHandler handler;
-    NullConnection connection;
-    WsSession session(kWsVersionRfc6455, &handler, &connection);
-    WsSession::ReadResult r = session.OnBytes(Masked(0x88, payload) + Masked(0x81, "late"));
-    EXPECT_EQ(r.reply, reply);
-    EXPECT_TRUE(r.closeConnection);
-    EXPECT_EQ(handler.events, (std::vector<Event>{{"message", &connection, payload}}));
-    r = session.OnBytes(Masked(0x81, "later"));
-    EXPECT_TRUE(r.reply.empty());
-    EXPECT_FALSE(r.closeConnection);
-    EXPECT_EQ(handler.events.size(), 1u);
+    WsSession session(c.version, &handler, &handler.connection, c.limit);
+    std::string reply;
+    bool close = false;
+    // Fed in two pieces, cut inside the first frame.
+    for (const std::string& piece : {c.input.substr(0, 3), c.input.substr(3)}) {
+      WsSession::ReadResult r = session.OnBytes(piece);
+      reply += r.reply;
+      close = close || r.closeConnection;
+    }
+    EXPECT_EQ(reply, c.reply);
+    EXPECT_EQ(close, c.close);
+    EXPECT_EQ(handler.events, c.events);
+    WsSession::ReadResult after = session.OnBytes(MaskedFrame(0x81, "later"));
+    if (c.close) {
+      EXPECT_TRUE(after.reply.empty());
+      EXPECT_FALSE(after.closeConnection);
+      EXPECT_EQ(handler.events, c.events);
+    }
   }
 }
 
-TEST(WsSession, OversizedAndBrokenFramesCloseWithAStatus) {
+TEST(WsSession, OpenAndEncode) {
   RecordingHandler handler;
-  NullConnection connection;
-  {
-    WsSession session(kWsVersionRfc6455, &handler, &connection, 10);
-    WsSession::ReadResult r = session.OnBytes(Masked(0x81, "01234567890"));
-    EXPECT_EQ(r.reply, "\x88\x02\x03\xF1");  // 1009
-    EXPECT_TRUE(r.closeConnection);
-  }
-  {
-    WsSession session(kWsVersionRfc6455, &handler, &connection);
-    WsSession::ReadResult r = session.OnBytes(Masked(0x09, "x"));  // fragmented ping
-    EXPECT_EQ(r.reply, "\x88\x02\x03\xEA");                        // 1002
-    EXPECT_TRUE(r.closeConnection);
-  }
-  EXPECT_TRUE(handler.events.empty());
-}
-
-TEST(WsSession, HixieFramesAndClosingHandshake) {
-  RecordingHandler handler;
-  NullConnection connection;
-  WsSession session(kWsVersionHixie, &handler, &connection);
-  WsSession::ReadResult r = session.OnBytes(std::string("\0one\xFF\0tw", 8));
-  EXPECT_FALSE(r.closeConnection);
-  r = session.OnBytes(std::string("o\xFF\xFF\x00", 4));
-  EXPECT_EQ(r.reply, std::string("\xFF\x00", 2));
-  EXPECT_TRUE(r.closeConnection);
-  EXPECT_EQ(handler.events,
-            (std::vector<Event>{{"message", &connection, "one"}, {"message", &connection, "two"}}));
-  EXPECT_EQ(session.Encode("Hi"), std::string("\0Hi\xFF", 4));
+  WsSession rfc(kWsVersionRfc6455, &handler, &handler.connection);
+  rfc.OnOpened();
+  EXPECT_EQ(handler.events, std::vector<std::string>{"open"});
+  EXPECT_EQ(rfc.Encode("Hi"), "\x81\x02Hi");
+  EXPECT_EQ(WsSession(kWsVersionHixie, &handler, &handler.connection).Encode("Hi"),
+            std::string("\0Hi\xFF", 4));
 }
 
 }  // namespace

@@ -43,24 +43,15 @@ TEST(WsHandshakeRfc6455, PublishedExampleKey) {
   EXPECT_EQ(ComputeWsAccept("AAAAAAAAAVEAAADQRwcyAQ=="), "jADiciW2YJMFsyLE9HXVavkAyUU=");
 }
 
-TEST(WsHandshakeRfc6455, ResponseBytesAndLeftover) {
-  WsHandshake h = BuildWsHandshake(Headers({{"Host", "localhost:8080"},
-                                            {"Upgrade", "websocket"},
-                                            {"Sec-WebSocket-Key", "dGhlIHNhbXBsZSBub25jZQ=="},
-                                            {"Sec-WebSocket-Version", "13"}}),
-                                   std::string("\x81\x80", 2));
+TEST(WsHandshakeRfc6455, LeftoverOrRefusal) {
+  WsHandshake h = BuildWsHandshake(
+      Headers({{"Sec-WebSocket-Key", "dGhlIHNhbXBsZSBub25jZQ=="}, {"Sec-WebSocket-Version", "13"}}),
+      std::string("\x81\x80", 2));
   ASSERT_EQ(h.outcome, WsHandshake::Outcome::kAccepted);
   EXPECT_EQ(h.version, kWsVersionRfc6455);
-  EXPECT_EQ(h.response,
-            "HTTP/1.1 101 Switching Protocols\r\n"
-            "Upgrade: websocket\r\n"
-            "Connection: Upgrade\r\n"
-            "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n");
   EXPECT_EQ(h.leftover, std::string("\x81\x80", 2));
-}
-
-TEST(WsHandshakeRfc6455, MissingKeyIsRefused) {
-  WsHandshake h = BuildWsHandshake(Headers({{"Sec-WebSocket-Version", "13"}}), "");
+  // Without a key: refused.
+  h = BuildWsHandshake(Headers({{"Sec-WebSocket-Version", "13"}}), "");
   EXPECT_EQ(h.outcome, WsHandshake::Outcome::kRefused);
   EXPECT_EQ(h.version, kWsVersionNone);
   EXPECT_TRUE(h.response.empty());
@@ -81,32 +72,12 @@ TEST(WsHandshakeHixie, KeyParts) {
   HixieKeyPart(std::string(200, '9') + " ");
 }
 
-TEST(WsHandshakeHixie, PublishedExampleDigestAndResponse) {
-  // The worked example of revision hixie-76.
-  const std::string key3 = "^n:ds[4U";
-  EXPECT_EQ(ComputeHixieDigest("4 @1  46546xW%0l 1 5", "12998 5 Y3 1  .P00", key3),
+// The full handshake of these examples is checked on a running server (websocket_e2e_test).
+TEST(WsHandshakeHixie, PublishedExampleDigest) {
+  // The worked example of revision hixie-76, then a key3 holding a zero byte, used in full
+  // (digest from Python's hashlib).
+  EXPECT_EQ(ComputeHixieDigest("4 @1  46546xW%0l 1 5", "12998 5 Y3 1  .P00", "^n:ds[4U"),
             "8jKS'y:G*Co,Wxa-");
-  WsHandshake h = BuildWsHandshake(Headers({{"Host", "example.com"},
-                                            {"Connection", "Upgrade"},
-                                            {"Sec-WebSocket-Key2", "12998 5 Y3 1  .P00"},
-                                            {"Upgrade", "WebSocket"},
-                                            {"Sec-WebSocket-Key1", "4 @1  46546xW%0l 1 5"},
-                                            {"Origin", "http://example.com"}}),
-                                   key3);
-  ASSERT_EQ(h.outcome, WsHandshake::Outcome::kAccepted);
-  EXPECT_EQ(h.version, kWsVersionHixie);
-  EXPECT_EQ(h.response,
-            "HTTP/1.1 101 Switching Protocols\r\n"
-            "Upgrade: WebSocket\r\n"
-            "Connection: Upgrade\r\n"
-            "Sec-WebSocket-Origin: http://example.com\r\n"
-            "Sec-WebSocket-Location: ws://example.com/\r\n\r\n"
-            "8jKS'y:G*Co,Wxa-");
-  EXPECT_TRUE(h.leftover.empty());
-}
-
-TEST(WsHandshakeHixie, Key3WithZeroByteIsUsedInFull) {
-  // Expected digest from Python's hashlib over the same challenge.
   EXPECT_EQ(ComputeHixieDigest("18x 6]8vM;54 *(5:  {   U1]8  z [  8",
                                "1_ tx7X d  <  nw  334J702) 7]o}` 0", std::string("Tm[K\0T2a", 8)),
             std::string("\xc7\xef\x13\xf7\x8d\x85\xbf\x09\x7c\xc7\xb7\xb9\x71\x89\x9d\x7f", 16));

@@ -15,12 +15,6 @@
 
 namespace storage::clients {
 
-std::string MakeTempDir() {
-  std::string pattern = std::filesystem::temp_directory_path().string() + "/cx-clients-XXXXXX";
-  char* made = mkdtemp(pattern.data());
-  return made ? std::string(made) : std::string();
-}
-
 void RemoveTree(const std::string& path) {
   std::error_code ignored;
   if (!path.empty()) std::filesystem::remove_all(path, ignored);
@@ -28,15 +22,7 @@ void RemoveTree(const std::string& path) {
 
 void WriteFile(const std::string& path, const std::string& data) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(data.data(), static_cast<std::streamsize>(data.size()));
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+  ::e2e::WriteFile(path, data);
 }
 
 bool HaveCommand(const std::string& name) {
@@ -60,13 +46,7 @@ std::string Shell(const std::string& command, int* exitCode) {
 
 std::string Quote(const std::string& text) {
   std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
 }
 
@@ -93,22 +73,15 @@ std::string ScriptText(size_t size) {
   return out;
 }
 
-const std::string* Reply::Find(const std::string& name) const {
-  for (const auto& [key, value] : headers) {
-    if (key.size() == name.size() &&
-        std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) {
-          return std::tolower(static_cast<unsigned char>(a)) ==
-                 std::tolower(static_cast<unsigned char>(b));
-        })) {
-      return &value;
-    }
-  }
-  return nullptr;
-}
-
 std::string Reply::Value(const std::string& name) const {
-  const std::string* value = Find(name);
-  return value ? *value : std::string("<absent>");
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  for (const auto& [key, value] : headers) {
+    if (lower(key) == lower(name)) return value;
+  }
+  return "<absent>";
 }
 
 Reply ParseHead(const std::string& text) {
@@ -133,17 +106,6 @@ Reply ParseHead(const std::string& text) {
                                start == std::string::npos ? "" : line.substr(start));
   }
   return reply;
-}
-
-std::string TagOfDate(const std::string& lastModified) {
-  std::string tag;
-  char hex[16];
-  for (size_t i = 0; i < lastModified.size(); i += 2) {
-    if (lastModified[i] == ' ') continue;
-    std::snprintf(hex, sizeof(hex), "%X", static_cast<unsigned char>(lastModified[i]));
-    tag += hex;
-  }
-  return tag;
 }
 
 ServedContent::ServedContent(const std::map<std::string, std::string>& entries)
@@ -190,17 +152,6 @@ ServedContent::~ServedContent() {
 
 std::string ServedContent::Url(const std::string& name) const {
   return "http://127.0.0.1:" + std::to_string(port_) + "/" + prefix_ + name;
-}
-
-int ServedContent::Method(const std::string& name) const {
-  std::string script =
-      "import sys, zipfile\n"
-      "print(zipfile.ZipFile(sys.argv[1]).getinfo(sys.argv[2]).compress_type)\n";
-  int code = 0;
-  std::string out = Shell("python3 -c " + Quote(script) + " " + Quote(dir_ + "/content.zip") + " " +
-                              Quote(name) + " 2>/dev/null",
-                          &code);
-  return code == 0 ? std::atoi(out.c_str()) : -1;
 }
 
 }  // namespace storage::clients

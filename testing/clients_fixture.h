@@ -12,14 +12,17 @@
 
 #include "content/http_zip_provider.h"
 #include "httpserver/http_server.h"
+#include "testing/runner_e2e.h"
 #include "zip/archive.h"
 
 namespace storage::clients {
 
-std::string MakeTempDir();
+using ::e2e::MakeTempDir;
+using ::e2e::ReadFile;
+using ::e2e::SourceDir;
 void RemoveTree(const std::string& path);
+// Writes the file, making its folders first.
 void WriteFile(const std::string& path, const std::string& data);
-std::string ReadFile(const std::string& path);
 bool HaveCommand(const std::string& name);
 // Runs a shell command; its standard output. exitCode gets the exit status (-1 when
 // it did not end normally).
@@ -37,18 +40,12 @@ struct Reply {
   std::vector<std::pair<std::string, std::string>> headers;
   std::string body;
 
-  // The value of the first header of that name (case ignored), or nullptr.
-  const std::string* Find(const std::string& name) const;
+  // The value of the first header of that name (case ignored), or "<absent>".
   std::string Value(const std::string& name) const;
-  bool Has(const std::string& name) const { return Find(name) != nullptr; }
 };
 // Status line and header lines, as curl's --dump-header writes them. When the text holds
 // several header blocks (redirects, 100-continue), the last one counts.
 Reply ParseHead(const std::string& text);
-
-// The entity tag the server derives from a Last-Modified text: the characters at even
-// positions, blanks skipped, each as upper-case hexadecimal of its code.
-std::string TagOfDate(const std::string& lastModified);
 
 // A folder of content zipped by `zip` (".bin" and ".webm" stored, the rest deflated),
 // opened from memory like the runner's appended archive, and served by a server on a
@@ -66,9 +63,6 @@ class ServedContent {
   // http://127.0.0.1:<port>/c0ffee/<name>
   std::string Url(const std::string& name) const;
   const std::string& Entry(const std::string& name) const { return entries_.at(name); }
-  const std::string& Dir() const { return dir_; }
-  // The compression method `zip` chose for the entry (0 stored, 8 deflated), -1 unknown.
-  int Method(const std::string& name) const;
 
  private:
   std::map<std::string, std::string> entries_;

@@ -1,9 +1,11 @@
-// Providers for the server's tests: named entries in memory, and generated entries whose
-// bytes follow a pattern (large bodies without large memory).
+// A provider for the server's tests: named entries in memory, and generated entries whose
+// bytes follow a pattern (large bodies without large memory). Remembers the paths asked for.
 #pragma once
 
 #include <cstring>
 #include <map>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "httpserver/http_stream_provider.h"
@@ -18,14 +20,13 @@ class PatternStream : public utils::ReadStreamI {
   bool IsOpen() override { return true; }
   uint64_t GetSize() override { return size_; }
   uint32_t Read(void* buffer, uint32_t count) override {
+    auto* out = static_cast<uint8_t*>(buffer);
     uint32_t got = 0;
-    Read(buffer, count, got);
+    while (got < count && position_ < size_) out[got++] = PatternByte(position_++);
     return got;
   }
   bool Read(void* buffer, uint32_t count, uint32_t& got) override {
-    got = 0;
-    auto* out = static_cast<uint8_t*>(buffer);
-    while (got < count && position_ < size_) out[got++] = PatternByte(position_++);
+    got = Read(buffer, count);
     return true;
   }
   bool ReadByte(uint8_t& out) override { return Read(&out, 1) == 1; }
@@ -41,8 +42,7 @@ class PatternStream : public utils::ReadStreamI {
   const std::u16string& GetName() override { return name_; }
 
  private:
-  uint64_t size_;
-  uint64_t position_ = 0;
+  uint64_t size_, position_ = 0;
   std::u16string name_;
 };
 
@@ -51,18 +51,24 @@ class MapProvider : public HttpStreamProviderI {
   std::map<std::string, std::string> entries;
   std::map<std::string, uint64_t> generated;
   std::string lastModified = "Mon, 23 Jul 2012 10:20:30 GMT";
-  std::string lastPath;
+
+  std::string LastPath() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return lastPath_;
+  }
+  bool WasRequested(const std::string& path) {
+    std::lock_guard<std::mutex> hold(lock_);
+    return requested_.count(path) != 0;
+  }
 
   int32_t GetInfo(const std::string& path, HttpMessage& response) override {
-    lastPath = path;
-    uint64_t size;
-    if (entries.count(path)) {
-      size = entries[path].size();
-    } else if (generated.count(path)) {
-      size = generated[path];
-    } else {
-      return 404;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      lastPath_ = path;
+      requested_.insert(path);
     }
+    if (!entries.count(path) && !generated.count(path)) return 404;
+    uint64_t size = entries.count(path) ? entries[path].size() : generated[path];
     response.Set("Content-Length", std::to_string(size));
     response.Set("Last-Modified", lastModified);
     return 200;
@@ -76,6 +82,11 @@ class MapProvider : public HttpStreamProviderI {
     utils::SharedPtr<utils::ByteVector> data(new utils::ByteVector(text.begin(), text.end()));
     return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(data, u""));
   }
+
+ private:
+  std::mutex lock_;
+  std::string lastPath_;
+  std::set<std::string> requested_;
 };
 
 }  // namespace storage::test

@@ -9,21 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "testing/test_client.h"
+
 namespace storage::clients {
 namespace {
-
-int ConnectLoopback(uint16_t port) {
-  int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-    close(s);
-    return -1;
-  }
-  return s;
-}
 
 bool SendAll(int s, const char* data, size_t size) {
   while (size > 0) {
@@ -101,18 +90,17 @@ const std::string* RecordingProxy::EntryOf(const std::string& request) const {
 }
 
 void RecordingProxy::Relay(int client, size_t slot) {
-  int server = ConnectLoopback(upstream_);
+  int server = static_cast<int>(test::Connect(upstream_));
   std::string request, head;
   bool headDone = false;
   const std::string* entry = nullptr;
   uint64_t offset = 0;
   char buffer[65536];
-  auto update = [&](uint64_t bodyBytes, bool matches) {
+  auto update = [&](bool matches) {
     std::lock_guard<std::mutex> hold(lock_);
     Exchange& e = exchanges_[slot];
     e.request = request.substr(0, request.find("\r\n\r\n"));
     e.responseHead = head.substr(0, head.find("\r\n\r\n"));
-    e.bodyBytes += bodyBytes;
     e.bodyMatches = e.bodyMatches && matches;
   };
   while (server >= 0 && !stop_) {
@@ -122,7 +110,7 @@ void RecordingProxy::Relay(int client, size_t slot) {
       ssize_t n = recv(client, buffer, sizeof(buffer), 0);
       if (n <= 0) break;
       request.append(buffer, static_cast<size_t>(n));
-      update(0, true);
+      update(true);
       if (!SendAll(server, buffer, static_cast<size_t>(n))) break;
     }
     if (p[1].revents) {
@@ -145,13 +133,11 @@ void RecordingProxy::Relay(int client, size_t slot) {
           offset = RangeStart(head);
         }
       }
-      bool matches = true;
-      if (entry && bodySize > 0) {
-        matches = offset + bodySize <= entry->size() &&
-                  std::memcmp(entry->data() + offset, body, bodySize) == 0;
-      }
+      bool matches = !entry || bodySize == 0 ||
+                     (offset + bodySize <= entry->size() &&
+                      std::memcmp(entry->data() + offset, body, bodySize) == 0);
       offset += bodySize;
-      update(bodySize, matches);
+      update(matches);
       if (!SendAll(client, buffer, static_cast<size_t>(n))) break;
     }
   }

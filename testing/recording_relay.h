@@ -17,7 +17,6 @@ namespace storage::clients {
 struct Exchange {
   std::string request;       // request line and headers
   std::string responseHead;  // status line and headers ("" when none came)
-  uint64_t bodyBytes = 0;    // body bytes relayed to the browser
   bool bodyMatches = true;   // every relayed body byte equals the entry's byte
 };
 

@@ -1,6 +1,6 @@
-// A running server with a recording WebSocket handler, for the end-to-end tests: a page
-// provider, a handler that records what the network thread told it, and helpers to wait
-// for it from the test thread.
+// Client frames for the WebSocket tests, and a running server with a recording handler
+// for the end-to-end ones: the handler records what the network thread told it, and the
+// test thread waits for it.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,47 +9,35 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
-#include <set>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "httpserver/http_server.h"
-#include "testing/test_client.h"
 #include "httpserver/websocket.h"
-#include "utils/read_stream.h"
+#include "testing/memory_provider.h"
+#include "testing/test_client.h"
+
+namespace storage::test {
+
+// A frame the way a browser sends it: first byte (FIN and opcode), length, masking key and
+// the masked payload.
+inline std::string MaskedFrame(uint8_t first, std::string_view payload, uint32_t key = 0x37FA213D) {
+  std::string out(1, static_cast<char>(first));
+  const uint64_t n = payload.size();
+  const int lengthBytes = n < 126 ? 0 : n < 65536 ? 2 : 8;
+  out += static_cast<char>(0x80 | (n < 126 ? n : n < 65536 ? 126 : 127));
+  for (int i = lengthBytes - 1; i >= 0; --i) out += static_cast<char>(n >> (8 * i));
+  const char k[4] = {static_cast<char>(key >> 24), static_cast<char>(key >> 16),
+                     static_cast<char>(key >> 8), static_cast<char>(key)};
+  out.append(k, 4);
+  for (size_t i = 0; i < n; ++i) out += static_cast<char>(payload[i] ^ k[i % 4]);
+  return out;
+}
+
+}  // namespace storage::test
 
 namespace storage::e2e {
-
-// Entries in memory; remembers every path asked for.
-class PageProvider : public HttpStreamProviderI {
- public:
-  std::map<std::string, std::string> pages;
-
-  int32_t GetInfo(const std::string& path, HttpMessage& response) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    requested_.insert(path);
-    auto it = pages.find(path);
-    if (it == pages.end()) return 404;
-    response.Set("Content-Length", std::to_string(it->second.size()));
-    return 200;
-  }
-  utils::SharedPtr<utils::ReadStreamI> GetStream(const std::string& path, int32_t& status,
-                                                 HttpMessage&) override {
-    auto it = pages.find(path);
-    if (it == pages.end()) return {};
-    utils::SharedPtr<utils::ByteVector> bytes(
-        new utils::ByteVector(it->second.begin(), it->second.end()));
-    return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, u""));
-  }
-  bool WasRequested(const std::string& path) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return requested_.count(path) != 0;
-  }
-
- private:
-  std::mutex mutex_;
-  std::set<std::string> requested_;
-};
 
 // The server's own handler behaviour, plus a record of the events and an echo: a message
 // starting with "echo" is sent back as it came (through Send, on the network thread).
@@ -60,8 +48,8 @@ class RecordingHandler : public WebSockServerHandler {
     Note([&] { ++opens; });
     return 0;
   }
-  int OnMessage(const std::string& text, WebSockConnectionI* c, const std::string& m) override {
-    if (m.rfind("echo", 0) == 0) sendResults.push_back(c->Send(m));
+  int OnMessage(const std::string&, WebSockConnectionI* c, const std::string& m) override {
+    if (m.rfind("echo", 0) == 0) c->Send(m);
     Note([&] { messages.push_back(m); });
     return 0;
   }
@@ -85,7 +73,6 @@ class RecordingHandler : public WebSockServerHandler {
   int opens = 0;
   int closes = 0;
   std::vector<std::string> messages;
-  std::vector<bool> sendResults;  // network thread only
 
  private:
   void Note(const std::function<void()>& change) {
@@ -109,7 +96,7 @@ class WebSocketServerTest : public ::testing::Test {
   void TearDown() override { server_.Stop(); }
 
   RecordingHandler handler_;
-  PageProvider provider_;
+  test::MapProvider provider_;
   HttpServer server_{false};
   uint16_t port_ = 0;
 };
