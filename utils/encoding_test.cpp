@@ -19,31 +19,7 @@ namespace {
 using namespace std::string_literals;
 using testing::PrintToString;
 
-TEST(ByteOrderMark, TableOfMarks) {
-  struct Case {
-    std::string bytes;
-    TextEncoding encoding;
-    size_t length;
-  } cases[] = {
-      {"", TextEncoding::Utf8, 0},
-      {"\x00\x00\xFE\xFF"s, TextEncoding::Unsupported, 4},
-      {"\x00\x00\xFE"s, TextEncoding::Utf8, 0},
-      {"\x0E\xFE\xFF", TextEncoding::Unsupported, 3},
-      {"\xDD\x73\x66\x73", TextEncoding::Unsupported, 4},
-      {"\xEF\xBB\xBF", TextEncoding::Utf8, 3},
-      {"\xEF\xBB", TextEncoding::Utf8, 0},
-      {"\xFE\xFF", TextEncoding::Utf16BE, 2},
-      {"\xFF\xFE\x00\x00"s, TextEncoding::Unsupported, 4},
-      {"\xFF\xFE\x00\x01"s, TextEncoding::Utf16LE, 2},
-      {"\xFF\xFE\x00"s, TextEncoding::Utf16LE, 2},
-  };
-  for (const Case& c : cases) {
-    ByteOrderMark m = DetectByteOrderMark(c.bytes);
-    EXPECT_EQ(m.encoding, c.encoding) << PrintToString(c.bytes);
-    EXPECT_EQ(m.length, c.length) << PrintToString(c.bytes);
-  }
-}
-
+// DetectByteOrderMark is reached only through binary_to_text, so the marks are tested here.
 TEST(BinaryToText, MarksAreRemovedAndUnitsAssembled) {
   struct Case {
     std::string bytes;
@@ -53,7 +29,10 @@ TEST(BinaryToText, MarksAreRemovedAndUnitsAssembled) {
       {"\xEF\xBB\xBF" "abc", u"abc", "abc"},
       {"\xFF\xFE\x61\x00"s, u"a", "\x61\x00"s},
       {"\xFE\xFF\x00\x61"s, u"a", "\x61\x00"s},
+      {"", u"", ""},
       {"\xFF\xFE", u"", ""},
+      {"\xFF\xFE\x00"s, u"", "\x00"s},  // too short for the UTF-32 mark
+      {"\xFF\xFE\x00\x01"s, u"\x0100", "\x00\x01"s},
       // Odd little-endian: the last byte is dropped from the text only.
       {"\xFF\xFE\x61\x00\x62"s, u"a", "\x61\x00\x62"s},
       // Odd big-endian: a zero byte completes the pair; the last byte is a high byte.
@@ -67,7 +46,8 @@ TEST(BinaryToText, MarksAreRemovedAndUnitsAssembled) {
     EXPECT_EQ(text, c.text) << PrintToString(c.bytes);
     EXPECT_EQ(bytes, c.bytesAfter) << PrintToString(c.bytes);
   }
-  for (std::string input : {"\xFF\xFE\x00\x00xy"s, "\x0E\xFE\xFFq"s}) {
+  for (std::string input :
+       {"\xFF\xFE\x00\x00xy"s, "\x00\x00\xFE\xFF"s, "\x0E\xFE\xFFq"s, "\xDD\x73\x66\x73"s}) {
     std::string bytes = input;
     std::u16string text;
     try {

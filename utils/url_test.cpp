@@ -16,9 +16,7 @@ TEST(PercentDecode, EscapesAndWhereTheyBreakOff) {
     std::string in, out;
   } cases[] = {
       {"", ""},
-      {"/plain/path.html", "/plain/path.html"},
       {"a%20b", "a b"},
-      {"%41%42", "AB"},
       {"%e9%E9", "\xE9\xE9"},
       {"a+b", "a+b"},             // '+' is not a blank in a path
       {"abc%4", "abc"},           // one byte after '%'
@@ -111,8 +109,6 @@ TEST(CreateUrl, FromParts) {
   std::u16string out = u"stale";
   ASSERT_TRUE(CreateUrl(out, u"h", false, 0, u"/p", u"", u""));
   EXPECT_EQ(N(out), "http://h/p");
-  ASSERT_TRUE(CreateUrl(out, u"h", true, 443, u"/", u"", u""));
-  EXPECT_EQ(N(out), "https://h/");
   ASSERT_TRUE(CreateUrl(out, u"h", true, 8443, u"/a b", u"u", u"pw"));
   EXPECT_EQ(N(out), "https://u:pw@h:8443/a b");
   ASSERT_TRUE(CreateUrl(out, u"h", false, 81, u"/", u"u", u""));
@@ -130,9 +126,7 @@ TEST(UrlCombine, ParsedAndPlainBases) {
       {u"https://example.com:8443", u"", true, u"https://example.com:8443/"},
       {u"http://u:p@example.com/b", u"x", true, u"http://example.com/b/x"},
       {u"http://u:p@example.com/b", u"x", false, u"http://u:p@example.com/b/x"},
-      {u"ftp://host/dir", u"file", true, u"ftp://host/dir/file"},
       {u"", u"_WA_/rest/of/path", true, u"_WA_/rest/of/path"},
-      {u"base", u"", true, u"base"},
       {u"base", u"/x", true, u"base/x"},
       {u"base/", u"x", true, u"base/x"},
   };
@@ -147,12 +141,9 @@ TEST(CombineUrl, KeepsHostPortAndSchemeOfTheBase) {
   ASSERT_TRUE(ParseUrl(base, u"https://u:p@example.com:9443/root", false));
   UrlParts result;
   ASSERT_TRUE(CombineUrl(result, base, u"sub/page", false));
-  EXPECT_EQ(N(result.host), "example.com");
-  EXPECT_EQ(result.port, 9443);
-  EXPECT_TRUE(result.secure);
-  EXPECT_EQ(N(result.path), "/root/sub/page");
-  EXPECT_EQ(N(result.userName), "u");
   EXPECT_EQ(N(result.url), "https://u:p@example.com:9443/root/sub/page");
+  EXPECT_EQ(result.port, 9443);
+  EXPECT_EQ(N(result.path), "/root/sub/page");
   ASSERT_TRUE(CombineUrl(result, base, u"", true));
   EXPECT_EQ(N(result.url), "https://example.com:9443/root");
   EXPECT_EQ(N(result.password), "");
