@@ -90,20 +90,6 @@ TEST(LocateArchiveTest, FilesOfFourGiBOrMoreAreRefused) {
   EXPECT_FALSE(LocateArchive(1000, [](uint64_t, void*, size_t) { return false; }));
 }
 
-TEST(PlanViewTest, AlignsDownToTheGranularity) {
-  const struct {
-    uint64_t start, granularity, aligned, offset;
-  } cases[] = {
-      {655872, 65536, 655360, 512}, {0, 65536, 0, 0},         {65536, 65536, 65536, 0},
-      {65535, 65536, 0, 65535},     {12345, 4096, 12288, 57}, {7, 1, 7, 0},
-  };
-  for (const auto& c : cases) {
-    auto plan = PlanView(c.start, c.granularity);
-    EXPECT_EQ(c.aligned, plan.alignedStart) << c.start;
-    EXPECT_EQ(c.offset, plan.dataOffset) << c.start;
-  }
-}
-
 // A packed PE with a certificate table of tableSize bytes after padding zero bytes.
 Bytes SignPe(Bytes file, size_t padding, size_t tableSize = 100) {
   file.insert(file.end(), padding, 0);

@@ -15,21 +15,17 @@ namespace amzip {
 namespace {
 
 TEST(MemReaderTest, ReadsSeeksAndCloses) {
-  const char data[] = "0123456789";
-  MemReader reader(data, 10);
+  MemReader reader("0123456789", 10);
   uint8_t buffer[16];
   uint32_t got = 99;
-  EXPECT_TRUE(reader.IsOpen());
   EXPECT_TRUE(reader.Read(buffer, 0, got));
   EXPECT_EQ(got, 0u);
   ASSERT_TRUE(reader.Seek(6, 0));
   EXPECT_TRUE(reader.Read(buffer, 10, got));
-  EXPECT_EQ(got, 4u);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), 4), "6789");
-  EXPECT_FALSE(reader.Read(buffer, 10, got));
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "6789");
+  EXPECT_FALSE(reader.Read(buffer, 10, got));  // at the end
   EXPECT_EQ(got, 0u);
   ASSERT_TRUE(reader.Seek(-3, 2));
-  EXPECT_EQ(reader.Tell(), 7u);
   ASSERT_TRUE(reader.Seek(-2, 1));
   EXPECT_EQ(reader.Tell(), 5u);
   ASSERT_TRUE(reader.Seek(100, 1));  // not bounded
@@ -68,36 +64,6 @@ TEST(FileReaderTest, ReadsAFileAndReportsItsEnd) {
   std::remove(path.c_str());
   FileReader missing(utils::Utf8ToWide(path));
   EXPECT_FALSE(missing.IsOpen());
-}
-
-TEST(MemCreatorTest, SecondWriterForANameEmptiesTheFirst) {
-  MemCreator creator;
-  std::unique_ptr<WriteI> w1(creator.CreateWriter(u"a", 0));
-  ASSERT_TRUE(w1->IsOpen());
-  EXPECT_TRUE(w1->Write("hello", 5));
-  EXPECT_TRUE(w1->Write(" world", 6));
-  EXPECT_EQ(*creator.Find(u"a"), "hello world");
-  std::unique_ptr<WriteI> w2(creator.CreateWriter(u"a", 0));
-  EXPECT_EQ(*creator.Find(u"a"), "");
-  EXPECT_TRUE(w2->Write("x", 1));
-  EXPECT_EQ(*creator.Find(u"a"), "x");
-  EXPECT_EQ(creator.Find(u"A"), nullptr);  // names compare exactly
-  EXPECT_EQ(creator.CheckTarget(u"a"), 0);
-  EXPECT_EQ(creator.MakeDirectory(u"d", nullptr), 0);
-}
-
-TEST(ErrorNameTest, EveryCodeHasItsName) {
-  // clang-format off
-  const char* names[] = {"FDIERROR_UNKNOWN", "FDIERROR_NONE", "AZERROR_NOT_FOUND",
-      "AZERR_INVALIDSTATE", "AZERR_INVALIDARG", "ERROR_CREATE_FILE", "ERROR_OPEN_FILE",
-      "ERROR_READ_FILE", "ERROR_WRITE_FILE", "ERROR_SEEK_FILE", "ERROR_SYSTEM", "ERROR_FLATE",
-      "AZERROR_ZIP64_NEEDED", "AZERROR_UTF8_NEEDED", "AZERROR_FILENAME_TOO_LONG",
-      "AZERROR_CENTRALDIR", "AZERROR_CANT_FIND_CENTRALDIR", "FDIERROR_BAD_COMPR_TYPE",
-      "FDIERROR_UNKNOWN", "AZERROR_FILE_EXISTS", "FDIERROR_UNKNOWN", "AZERROR_GETSTREAMINFO",
-      "AZERROR_MISSING_PART", "FDIERROR_UNKNOWN"};  // codes -1 to 22
-  // clang-format on
-  for (int32_t code = -1; code <= 22; ++code) EXPECT_STREQ(ErrorName(code), names[code + 1]);
-  EXPECT_STREQ(ErrorName(-7), "FDIERROR_UNKNOWN");
 }
 
 TEST(NormalizeEntryKeyTest, Table) {
