@@ -191,9 +191,7 @@ TEST_F(ClientsTest, PythonReadsWholeEntriesAndRangesInOddPieces) {
       {"app.js", "", 0, js - 1},
       {"media/big.bin", "bytes=" + std::to_string(mid) + "-" + std::to_string(mid + (1u << 20) - 1),
        mid, mid + (1u << 20) - 1},
-      {"app.js", "bytes=450000-450000", 450000, 450000},
       {"app.js", "bytes=65530-131080", 65530, 131080},
-      {"app.js", "bytes=-" + std::to_string(js - 1), 1, js - 1},
   };
   std::ostringstream input;
   for (const Case& c : cases) {

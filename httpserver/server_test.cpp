@@ -38,9 +38,12 @@ class ServerTest : public ::testing::Test {
   uint16_t port = 0;
 };
 
-TEST_F(ServerTest, EntriesGoOutWithTheirHeadAndBody) {
+TEST_F(ServerTest, EntriesGoOutWithTheirHeadAndBodyFromTheDecodedPath) {
   EXPECT_EQ(Get("/1a2b/nothing.html", "Origin: http://o\r\n"), "HTTP/1.1 404 \r\n\r\n");
   EXPECT_EQ(provider.LastPath(), "nothing.html");
+  provider.entries["dir a/b.txt"] = "ok";
+  EXPECT_EQ(BodyOf(Get("/1a2b/_WA_/abc/dir%20a/b.txt?x")), "ok");
+  EXPECT_EQ(provider.LastPath(), "dir a/b.txt");
   std::string r = Get("/1a2b/page.html?x=1");
   EXPECT_EQ(HeadOf(r),
             "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 1234\r\n"
@@ -110,12 +113,6 @@ TEST_F(ServerTest, HeadPostAndMethods) {
   }
   EXPECT_EQ(Exchange(port, "GET\r\n\r\n"), "HTTP/1.1 400 \r\n\r\n");
   EXPECT_EQ(Exchange(port, "GET / HTTP/1.1\r\n\r\n"), "");  // shorter than the run prefix
-}
-
-TEST_F(ServerTest, WebAppRewriteAndDecoding) {
-  provider.entries["dir a/b.txt"] = "ok";
-  EXPECT_EQ(BodyOf(Get("/1a2b/_WA_/abc/dir%20a/b.txt?x")), "ok");
-  EXPECT_EQ(provider.LastPath(), "dir a/b.txt");
 }
 
 TEST_F(ServerTest, OnlyFirstOfPipelinedRequestsIsAnswered) {
