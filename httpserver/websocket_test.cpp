@@ -109,25 +109,5 @@ TEST(WsHandshakeHixie, EchoedValuesWithLineBreaksAreRefused) {
   }
 }
 
-struct FakeConnection : WebSockConnectionI {
-  bool Send(const std::string&) override { return true; }
-  bool IsOpen() override { return true; }
-};
-
-TEST(WebSockServerHandler, RemembersTheLastOpenedConnection) {
-  WebSockServerHandler handler;
-  FakeConnection a, b;
-  EXPECT_EQ(handler.currentWebSocket.load(), nullptr);
-  EXPECT_EQ(handler.OnOpen("", &a), 0);
-  EXPECT_EQ(handler.currentWebSocket.load(), &a);
-  EXPECT_EQ(handler.OnOpen("", &b), 0);
-  EXPECT_EQ(handler.currentWebSocket.load(), &b);
-  EXPECT_EQ(handler.OnMessage("", &a, "ignored"), 0);
-  EXPECT_EQ(handler.currentWebSocket.load(), &b);
-  // Whichever connection closes, the remembered one is forgotten.
-  EXPECT_EQ(handler.OnClose(&a), 0);
-  EXPECT_EQ(handler.currentWebSocket.load(), nullptr);
-}
-
 }  // namespace
 }  // namespace storage

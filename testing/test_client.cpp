@@ -23,18 +23,14 @@
 
 namespace storage::test {
 
-void InitSockets() {
+ClientSocket Connect(uint16_t port, int receiveBuffer) {
 #ifdef _WIN32
-  static bool done = [] {
+  static const bool started = [] {
     WSADATA data;
     return WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }();
-  (void)done;
+  (void)started;
 #endif
-}
-
-ClientSocket Connect(uint16_t port, int receiveBuffer) {
-  InitSockets();
   auto s = static_cast<ClientSocket>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (s < 0) return -1;
   int one = 1;
@@ -79,11 +75,8 @@ size_t ReceiveSome(ClientSocket s, char* buffer, size_t max) {
 std::string ReceiveAll(ClientSocket s) {
   std::string all;
   char buffer[65536];
-  for (;;) {
-    size_t n = ReceiveSome(s, buffer, sizeof(buffer));
-    if (n == 0) return all;
-    all.append(buffer, n);
-  }
+  while (size_t n = ReceiveSome(s, buffer, sizeof(buffer))) all.append(buffer, n);
+  return all;
 }
 
 void CloseSocket(ClientSocket s) {

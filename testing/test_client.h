@@ -8,7 +8,6 @@ namespace storage::test {
 
 using ClientSocket = intptr_t;
 
-void InitSockets();
 // A connected blocking socket, or -1. receiveBuffer > 0 shrinks SO_RCVBUF (slow readers).
 ClientSocket Connect(uint16_t port, int receiveBuffer = 0);
 bool SendText(ClientSocket s, const std::string& text);
