@@ -4,9 +4,6 @@
 
 #include <string>
 
-#include "content/http_zip_provider.h"
-#include "testing/zip_builder.h"
-
 namespace storage {
 namespace {
 
@@ -50,35 +47,6 @@ TEST(InflatedCache, EvictsLeastRecentlyUsedWithinItsBudget) {
   Fill(cache, u"5", "55555555", 8);
   EXPECT_FALSE(cache.Find(u"1"));
   EXPECT_EQ(Text(kept), "11111111");
-}
-
-std::string ReadAll(utils::ReadStreamI& stream) {
-  std::string out;
-  char buffer[1000];
-  for (uint32_t got = 0; stream.Read(buffer, sizeof(buffer), got) && got > 0;)
-    out.append(buffer, got);
-  return out;
-}
-
-TEST(InflatedCache, ProviderServesDeflatedEntriesFromOneInflation) {
-  std::string script;
-  for (int i = 0; i < 5000; ++i) script += "let v" + std::to_string(i) + " = 1;\n";
-  std::string bytes =
-      amzip::testing::BuildZip({{.name = "app.js", .data = script, .method = 8},
-                                {.name = "other/app.js", .data = "other", .method = 8}})
-          .bytes;
-  utils::SharedPtr<amzip::Archive> archive(new amzip::Archive());
-  ASSERT_EQ(archive->OpenMemory(bytes.data(), bytes.size(), u"t.zip"), 0);
-  HttpZipProvider provider(archive);
-  int32_t status = 200;
-  HttpMessage headers;
-  for (int round = 0; round < 3; ++round) {
-    auto stream = provider.GetStream("app.js", status, headers);
-    EXPECT_EQ(stream->GetSize(), script.size());
-    stream->Seek64(0, 100);  // a range starts anywhere in the kept bytes
-    EXPECT_EQ(ReadAll(*stream), script.substr(100)) << round;
-    EXPECT_EQ(ReadAll(*provider.GetStream("other/app.js", status, headers)), "other");
-  }
 }
 
 }  // namespace

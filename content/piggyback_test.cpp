@@ -49,26 +49,31 @@ Bytes TestArchive() {
       {{"index.html", "<html>hello</html>"}, {"media/big.bin", big}});
 }
 
+// Opens path, expects the archive mapped as found at start, and closes it.
+void ExpectMapped(const fs::path& path, uint64_t start, const Bytes& archive) {
+  PiggyBackArchive piggy;
+  ASSERT_TRUE(piggy.OpenFile(path.u16string()));
+  EXPECT_EQ(start, piggy.GetStart());
+  ASSERT_EQ(archive.size(), piggy.GetSize());
+  EXPECT_EQ(0, std::memcmp(piggy.GetData(), archive.data(), archive.size()));
+  // The view starts on a granularity boundary: data sits start % g bytes into it.
+  EXPECT_EQ(start % content::ProgramFile::Granularity(),
+            uintptr_t(piggy.GetData()) % content::ProgramFile::Granularity());
+  EXPECT_TRUE(piggy.Close());
+  EXPECT_EQ(nullptr, piggy.GetData());
+  EXPECT_EQ(0u, piggy.GetSize());
+}
+
 TEST(PiggyBackArchiveTest, FindsArchivesAtAlignedAndUnalignedStarts) {
   TempDir dir;
   const uint64_t g = content::ProgramFile::Granularity();
-  Bytes archive = TestArchive();
   for (uint64_t imageSize :
        {uint64_t(0), uint64_t(1), g - 1, g, g + 1, 10 * g + 512, 3 * g + g / 2 + 3}) {
     SCOPED_TRACE(imageSize);
     Bytes image(imageSize);  // any bytes: the locator does not look at them
     for (size_t i = 0; i < imageSize; ++i) image[i] = uint8_t(i * 13);
-    WriteFile(dir / "program.bin", AppendArchive(image, archive));
-    PiggyBackArchive piggy;
-    ASSERT_TRUE(piggy.OpenFile((dir / "program.bin").u16string()));
-    EXPECT_EQ(imageSize, piggy.GetStart());
-    ASSERT_EQ(archive.size(), piggy.GetSize());
-    EXPECT_EQ(0, std::memcmp(piggy.GetData(), archive.data(), archive.size()));
-    // The view starts on a granularity boundary: data sits start % g bytes into it.
-    EXPECT_EQ(imageSize % g, uintptr_t(piggy.GetData()) % g);
-    EXPECT_TRUE(piggy.Close());
-    EXPECT_EQ(nullptr, piggy.GetData());
-    EXPECT_EQ(0u, piggy.GetSize());
+    WriteFile(dir / "program.bin", AppendArchive(image, TestArchive()));
+    ExpectMapped(dir / "program.bin", imageSize, TestArchive());
   }
 }
 
@@ -159,12 +164,7 @@ TEST(SignedProgramFileTest, ArchiveIsFoundBeforeARealAuthenticodeSignature) {
     ASSERT_GT(signedBytes.size(), packed.size() + 100);
     // The plain rule alone cannot see the footer any more.
     EXPECT_FALSE(content::ParseFooter(signedBytes.data() + signedBytes.size() - 16));
-    PiggyBackArchive piggy;
-    ASSERT_TRUE(piggy.OpenFile(signedFile.u16string()));
-    EXPECT_EQ(image.size(), piggy.GetStart());
-    ASSERT_EQ(archive.size(), piggy.GetSize());
-    EXPECT_EQ(0, std::memcmp(piggy.GetData(), archive.data(), archive.size()));
-    EXPECT_TRUE(piggy.Close());
+    ExpectMapped(signedFile, image.size(), archive);
   }
 }
 

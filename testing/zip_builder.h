@@ -8,6 +8,7 @@
 #include <zlib.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,6 +21,13 @@ inline void PutLe(std::string& out, uint64_t v, int bytes) {
 inline void Put16(std::string& out, uint64_t v) { PutLe(out, v, 2); }
 inline void Put32(std::string& out, uint64_t v) { PutLe(out, v, 4); }
 inline void Put64(std::string& out, uint64_t v) { PutLe(out, v, 8); }
+// A run of fields of one width.
+inline void Put16(std::string& out, std::initializer_list<uint64_t> vs) {
+  for (uint64_t v : vs) Put16(out, v);
+}
+inline void Put32(std::string& out, std::initializer_list<uint64_t> vs) {
+  for (uint64_t v : vs) Put32(out, v);
+}
 // Overwrites bytes at `at` with a little-endian value.
 inline void Patch(std::string& bytes, size_t at, uint64_t v, int width) {
   for (int i = 0; i < width; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
@@ -79,39 +87,27 @@ inline BuiltZip BuildZip(const std::vector<TestEntry>& entries, const ZipOptions
   uint64_t shift = o.adjustOffsetsForPrefix ? 0 : o.prefix.size();
   std::vector<std::string> payloads;
   std::vector<uint32_t> crcs;
-  // The fields from "version needed" to "name length" the two headers share.
+  // The fields from "version needed" to "name length" the two headers share; the local
+  // header of an entry with a data descriptor has zero CRC and sizes.
   auto common = [&](const TestEntry& e, size_t i, bool local) {
     bool zeroed = local && e.descriptor;
-    Put16(out, e.versionNeeded);
-    Put16(out, e.flags | (e.descriptor ? 8 : 0));
-    Put16(out, e.method);
-    Put16(out, e.modTime);
-    Put16(out, e.modDate);
-    Put32(out, zeroed ? 0 : crcs[i]);
-    Put32(out, zeroed                              ? 0
-               : (!local && e.compressedSize >= 0) ? e.compressedSize
-                                                   : payloads[i].size());
-    Put32(out, zeroed                                ? 0
-               : (!local && e.uncompressedSize >= 0) ? e.uncompressedSize
-                                                     : e.data.size());
+    Put16(out,
+          {e.versionNeeded, e.flags | (e.descriptor ? 8u : 0u), e.method, e.modTime, e.modDate});
+    uint64_t compressed = !local && e.compressedSize >= 0 ? e.compressedSize : payloads[i].size();
+    uint64_t size = !local && e.uncompressedSize >= 0 ? e.uncompressedSize : e.data.size();
+    Put32(out, {zeroed ? 0 : crcs[i], zeroed ? 0 : compressed, zeroed ? 0 : size});
     Put16(out, e.name.size());
   };
   for (size_t i = 0; i < entries.size(); ++i) {
     const TestEntry& e = entries[i];
     payloads.push_back(e.payload ? *e.payload : e.method == 8 ? RawDeflate(e.data) : e.data);
-    crcs.push_back(static_cast<uint32_t>(
-        crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size()))));
+    crcs.push_back(crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), uInt(e.data.size())));
     z.localOffsets.push_back(out.size() - shift);
     Put32(out, 0x04034b50);
     common(e, i, true);
     Put16(out, e.localExtra.size());
     out += e.name + e.localExtra + payloads[i];
-    if (e.descriptor) {
-      Put32(out, 0x08074b50);
-      Put32(out, crcs[i]);
-      Put32(out, payloads[i].size());
-      Put32(out, e.data.size());
-    }
+    if (e.descriptor) Put32(out, {0x08074b50, crcs[i], payloads[i].size(), e.data.size()});
   }
   out += o.beforeCentral;
   z.centralOffset = out.size() - shift;
@@ -120,23 +116,16 @@ inline BuiltZip BuildZip(const std::vector<TestEntry>& entries, const ZipOptions
     Put32(out, 0x02014b50);
     Put16(out, 0x031E);
     common(e, i, false);
-    Put16(out, e.centralExtra.size());
-    Put16(out, 0);
-    Put16(out, e.diskStart >= 0 ? e.diskStart : 0);
-    Put16(out, 0);
-    Put32(out, e.externalAttributes);
-    Put32(out, e.localHeaderOffset >= 0 ? e.localHeaderOffset : z.localOffsets[i]);
+    Put16(out, {e.centralExtra.size(), 0, e.diskStart >= 0 ? uint64_t(e.diskStart) : 0, 0});
+    Put32(out, {e.externalAttributes,
+                e.localHeaderOffset >= 0 ? uint64_t(e.localHeaderOffset) : z.localOffsets[i]});
     out += e.name + e.centralExtra;
   }
   uint64_t cdSize = out.size() - shift - z.centralOffset;
   z.endOffset = out.size();
   Put32(out, 0x06054b50);
-  Put16(out, o.thisDisk);
-  Put16(out, o.cdDisk);
-  Put16(out, entries.size());
-  Put16(out, entries.size());
-  Put32(out, cdSize);
-  Put32(out, z.centralOffset);
+  Put16(out, {uint64_t(o.thisDisk), uint64_t(o.cdDisk), entries.size(), entries.size()});
+  Put32(out, {cdSize, z.centralOffset});
   Put16(out, o.comment.size());
   out += o.comment;
   return z;

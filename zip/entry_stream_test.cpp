@@ -147,26 +147,21 @@ TEST(EntryDataTest, StreamsByEntryReachEveryDuplicate) {
 }
 
 TEST(EntryStreamCorruptTest, CorruptDeflateDataEndsTheStream) {
-  auto make = [](const std::string& bytes, uint64_t size) {
-    return EntryStream(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), size, 8, u"s");
-  };
-  std::string text = Noise(200000);
-  std::string deflated = testing::RawDeflate(text);
-  std::string truncated = deflated.substr(0, deflated.size() / 2);
-  EntryStream cut = make(truncated, text.size());
+  std::string text = Noise(200000), deflated = testing::RawDeflate(text), junk(1000, '\xff');
+  std::string half = deflated.substr(0, deflated.size() / 2), small = testing::RawDeflate("short");
+  auto bytes = [](const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); };
+  EntryStream cut(bytes(half), half.size(), text.size(), 8, u"cut");
   std::string got = ReadAll(cut, 8192);
   EXPECT_LT(got.size(), text.size());
   EXPECT_EQ(text.compare(0, got.size(), got), 0);
   EXPECT_TRUE(cut.Failed());
-  std::string junk(1000, '\xff');
-  EntryStream bad = make(junk, 5000);
+  EntryStream bad(bytes(junk), junk.size(), 5000, 8, u"bad");
   char buffer[100];
   uint32_t n = 0;
   EXPECT_FALSE(bad.Read(buffer, sizeof(buffer), n));
   EXPECT_EQ(n, 0u);
   // A stream shorter than its declared size ends early without failing.
-  std::string small = testing::RawDeflate("short");
-  EntryStream shorter = make(small, 100);
+  EntryStream shorter(bytes(small), small.size(), 100, 8, u"s");
   EXPECT_EQ(ReadAll(shorter), "short");
   EXPECT_FALSE(shorter.Failed());
 }
