@@ -124,12 +124,10 @@ TEST_F(ClientsTest, CurlRangesOfStoredAndDeflatedEntries) {
       {"media/big.bin", std::to_string(mid) + "-" + std::to_string(mid + (1u << 20) - 1), mid,
        mid + (1u << 20) - 1},
       {"media/big.bin", "-100", big - 100, big - 1},
-      {"media/big.bin", std::to_string(big - 70000) + "-", big - 70000, big - 1},
       {"media/big.bin", "65535-65536", 65535, 65536},
       // Deflated: the range has to be inflated past everything before it.
       {"app.js", "700000-800123", 700000, 800123},
       {"app.js", "-70000", js - 70000, js - 1},
-      {"media/clip.webm", "1000-1999", 1000, 1999},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.name) + " " + c.range);
@@ -159,7 +157,7 @@ TEST_F(ClientsTest, CurlParallelTransfersAllArriveIntact) {
     command << (i ? " --next" : "") << " -s -S --http1.1 --max-time 120 -o " << Quote(file);
     uint64_t start = i % 4 == 1 ? (i * 1000003ull) % (kBig / 2) : i * 40000;
     uint64_t length = i % 4 == 1 ? 1u << 20 : 100000;
-    if (i % 2) {
+    if (i % 4 == 1 || i % 4 == 2) {
       command << " -r " << start << "-" << start + length - 1;
       expects.emplace_back(file, entry.substr(start, length));
     } else {

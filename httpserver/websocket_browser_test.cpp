@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 
 #include "testing/chromium.h"
 #include "testing/clients_fixture.h"
@@ -69,32 +70,44 @@ std::string Page(bool leave) {
          "</script>";
 }
 
-TEST_F(WebSocketServerTest, LeavingThePageOrClosingChromiumClearsCurrentWebSocket) {
-  if (!HaveCommand("chromium")) GTEST_SKIP() << "chromium not installed";
-  provider_.entries["gone.html"] = "<!doctype html>bye";
-  for (bool leave : {true, false}) {
-    SCOPED_TRACE(leave ? "leaving the page" : "closing the browser");
+class ChromiumWebSocketTest : public WebSocketServerTest {
+ protected:
+  void Open(bool leave) {
     provider_.entries["index.html"] = Page(leave);
-    test::HeadlessChromium browser("http://127.0.0.1:" + std::to_string(port_) + "/index.html",
-                                   BinaryDir() + "/chromium-profile-" + std::to_string(getpid()),
-                                   {"--disable-features=BackForwardCache"});
-    ASSERT_TRUE(browser.Started());
-    const int closes = handler_.closes;
-    if (leave) {
-      // The browser's echo came back: it navigates only on receiving it.
-      ASSERT_TRUE(handler_.WaitFor([&] { return handler_.closes == closes + 1; }));
-      EXPECT_TRUE(provider_.WasRequested("gone.html"));
-    } else {
-      ASSERT_TRUE(handler_.WaitFor([&] { return handler_.messages.size() == 2; }));
-      EXPECT_NE(handler_.currentWebSocket.load(), nullptr);
-      EXPECT_EQ(handler_.closes, closes);
-      browser.Kill();
-      ASSERT_TRUE(handler_.WaitFor([&] { return handler_.closes == closes + 1; }));
-    }
-    EXPECT_EQ(handler_.currentWebSocket.load(), nullptr);
+    provider_.entries["gone.html"] = "<!doctype html>bye";
+    browser_ = std::make_unique<test::HeadlessChromium>(
+        "http://127.0.0.1:" + std::to_string(port_) + "/index.html",
+        BinaryDir() + "/chromium-profile-" + std::to_string(getpid()),
+        std::vector<std::string>{"--disable-features=BackForwardCache"});
+    ASSERT_TRUE(browser_->Started());
   }
-  EXPECT_EQ(handler_.Messages(),
-            (std::vector<std::string>{"echo from chromium", "echo from chromium"}));
+  void TearDown() override {
+    browser_.reset();
+    WebSocketServerTest::TearDown();
+  }
+  std::unique_ptr<test::HeadlessChromium> browser_;
+};
+
+TEST_F(ChromiumWebSocketTest, LeavingThePageClearsCurrentWebSocket) {
+  if (!HaveCommand("chromium")) GTEST_SKIP() << "chromium not installed";
+  Open(true);
+  ASSERT_TRUE(handler_.WaitFor([&] { return handler_.opens == 1 && handler_.closes == 1; }));
+  // The browser's echo came back: it navigates only on receiving it.
+  EXPECT_TRUE(provider_.WasRequested("gone.html"));
+  ASSERT_FALSE(handler_.Messages().empty());  // then the close frame's payload
+  EXPECT_EQ(handler_.Messages().front(), "echo from chromium");
+  EXPECT_EQ(handler_.currentWebSocket.load(), nullptr);
+}
+
+TEST_F(ChromiumWebSocketTest, ClosingChromiumClearsCurrentWebSocket) {
+  if (!HaveCommand("chromium")) GTEST_SKIP() << "chromium not installed";
+  Open(false);
+  ASSERT_TRUE(handler_.WaitFor([&] { return handler_.messages.size() == 1; }));
+  EXPECT_NE(handler_.currentWebSocket.load(), nullptr);
+  EXPECT_EQ(handler_.closes, 0);
+  browser_->Kill();
+  ASSERT_TRUE(handler_.WaitFor([&] { return handler_.closes == 1; }));
+  EXPECT_EQ(handler_.currentWebSocket.load(), nullptr);
 }
 
 }  // namespace
