@@ -72,10 +72,8 @@ std::string Head(const std::string& request, HttpMessage response, uint64_t size
   return BuildResponseHead(response, plan.size, plan.contentLength, kLastModified);
 }
 
-TEST(PrepareServe, PlainPageGetsCachingOnlyUnlessItHasItsOwn) {
-  EXPECT_EQ(Head("GET /a.html HTTP/1.1\r\n\r\n", ProviderResponse("text/html", 1234), 1234),
-            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 1234\r\n"
-            "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\nCache-Control: max-age=5\r\n\r\n");
+// The plain page's whole head is checked over the wire (server_test).
+TEST(PrepareServe, PageWithItsOwnCacheControlKeepsIt) {
   HttpMessage r = ProviderResponse("text/css", 10);
   r.Set("Cache-Control", "no-store");
   r.Set("ETag", "x");
