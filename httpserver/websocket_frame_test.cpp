@@ -182,25 +182,18 @@ TEST(WsFrameDecoderHixie, OtherFrameTypesAreSkippedAndCloseEnds) {
 }
 
 TEST(WsFrameDecoderHixie, Limits) {
-  {
-    WsFrameDecoder decoder(kWsVersionHixie, 100);
-    std::vector<WsFrame> frames;
-    EXPECT_EQ(decoder.Feed(std::string("\0", 1) + std::string(100, 'a') + "\xFF", frames),
-              Status::kOpen);
-    EXPECT_EQ(decoder.Feed(std::string("\0", 1) + std::string(100, 'a'), frames), Status::kOpen);
-    EXPECT_EQ(decoder.Feed("a", frames), Status::kTooLarge);  // no terminator within limit
-    EXPECT_EQ(frames.size(), 1u);
-  }
-  {
-    WsFrameDecoder decoder(kWsVersionHixie, 100);
-    std::vector<WsFrame> frames;
-    EXPECT_EQ(decoder.Feed(std::string("\x80\x81\x00", 3), frames), Status::kTooLarge);
-  }
-  {  // an endless length prefix cannot overflow
-    WsFrameDecoder decoder(kWsVersionHixie);
-    std::vector<WsFrame> frames;
-    EXPECT_EQ(decoder.Feed(std::string("\x80") + std::string(20, '\xFF'), frames),
-              Status::kTooLarge);
+  WsFrameDecoder decoder(kWsVersionHixie, 100);
+  std::vector<WsFrame> frames;
+  EXPECT_EQ(decoder.Feed(std::string("\0", 1) + std::string(100, 'a') + "\xFF", frames),
+            Status::kOpen);
+  EXPECT_EQ(decoder.Feed(std::string("\0", 1) + std::string(100, 'a'), frames), Status::kOpen);
+  EXPECT_EQ(decoder.Feed("a", frames), Status::kTooLarge);  // no terminator within limit
+  EXPECT_EQ(frames.size(), 1u);
+  // A length prefix over the limit, and an endless one that must not overflow.
+  for (const std::string& prefix :
+       {std::string("\x80\x81\x00", 3), "\x80" + std::string(20, '\xFF')}) {
+    WsFrameDecoder limited(kWsVersionHixie, prefix.size() == 3 ? 100 : kWsMaxPayload);
+    EXPECT_EQ(limited.Feed(prefix, frames), Status::kTooLarge);
   }
 }
 
