@@ -14,22 +14,19 @@ TEST(SplitCommandLine, ShellRules) {
     std::u16string line;
     Elements expected;
   } cases[] = {
-      {u"prog", {u"prog"}},
-      {u"prog   ", {u"prog"}},
       {u"\"C:\\Program Files\\run.exe\" a b", {u"C:\\Program Files\\run.exe", u"a", u"b"}},
       // The program path takes no escapes and ends at the next quote.
       {u"\"C:\\a\\\" b", {u"C:\\a\\", u"b"}},
       {u"\"C:\\x y\"z w", {u"C:\\x y", u"z", u"w"}},
-      {u"prog \"abc\" d e", {u"prog", u"abc", u"d", u"e"}},
       {u"prog a\\\\\\b d\"e f\"g h", {u"prog", u"a\\\\\\b", u"de fg", u"h"}},
       {u"prog a\\\\\\\"b c d", {u"prog", u"a\\\"b", u"c", u"d"}},
       {u"prog a\\\\\\\\\"b c\" d e", {u"prog", u"a\\\\b c", u"d", u"e"}},
       // The shell's rule (older than the C run-time's): a doubled quote inside quotes
       // is a literal quote and ends the quoted part.
       {u"prog a\"b\"\" c d", {u"prog", u"ab\"", u"c", u"d"}},
+      {u"prog \"a\"\"\"b\"", {u"prog", u"a\"b"}},
       {u"prog \"\" x", {u"prog", u"", u"x"}},
       {u"prog \t a=1\t\tb=2 ", {u"prog", u"a=1", u"b=2"}},
-      {u"prog \"a\"\"\"b\"", {u"prog", u"a\"b"}},
       {u"prog trailing\\", {u"prog", u"trailing\\"}},
       {std::u16string(u"prog a\0b", 8), {u"prog", u"a"}},
   };
@@ -43,16 +40,13 @@ TEST(PathExtension, BackwardSearchStopsAtSeparators) {
     std::u16string element;
     std::u16string extension;
   } cases[] = {
-      {u"run.exe", u"exe"},
       {u"C:\\x\\RUN.EXE", u"exe"},
-      {u"run.Exe", u"exe"},
       {u"dir.exe\\run", u""},
       {u"dir.exe/run", u""},
       {u"run.", u""},
       {u"run", u""},
       {u"a.b.ZIP", u"zip"},
       {u".exe", u"exe"},
-      {u"run.exe.", u""},
       {u"", u""},
       {u"x/.y/z.exe", u"exe"},
   };
@@ -81,22 +75,14 @@ TEST(ParseCommandLineElements, ExeRuleArchiveCandidateAndQuery) {
       {{u"C:\\data\\other.bin"}, u"C:\\data\\other.bin", u""},
       {{u"runner", u"content.zip", u"a"}, u"", u"?content.zip&a"},
       {{u"run.exe", u"", u"a", u"", u"b&c"}, u"", u"?a&&b&c"},
+      // Parameters are copied verbatim.
+      {{u"x", u"q=a b", u"p=%20&z", u"\u00e9=\u4e2d"}, u"", u"?q=a b&p=%20&z&\u00e9=\u4e2d"},
   };
   for (const Case& c : cases) {
     StartArguments parsed = ParseCommandLineElements(c.elements, isFile);
     EXPECT_EQ(parsed.archivePath, c.archive);
     EXPECT_EQ(parsed.query, c.query);
   }
-}
-
-TEST(ParseArguments, ParametersAreCopiedVerbatim) {
-  auto noFiles = [](const std::u16string&) { return false; };
-  StartArguments parsed = ParseArguments({u"x", u"q=a b", u"p=%20&z", u"\u00e9=\u4e2d"}, noFiles);
-  EXPECT_EQ(parsed.query, u"?q=a b&p=%20&z&\u00e9=\u4e2d");
-  std::u16string query;
-  AppendQueryParameter(query, u"show=intro");
-  AppendQueryParameter(query, u"a=1");
-  EXPECT_EQ(query, u"?show=intro&a=1");
 }
 
 }  // namespace

@@ -17,18 +17,14 @@ TEST(DecodeControlText, Utf16LittleEndianUpToTheFirstZero) {
     std::u16string text;
   } cases[] = {
       {"", u""},
-      {Utf16Le(u"intro"), u"intro"},
       {Utf16Le(u"\u00e9t\u00e9 \u4e2d"), u"\u00e9t\u00e9 \u4e2d"},
       // An odd last byte fills the low half of one more unit.
       {Utf16Le(u"80") + "1", u"801"},
-      {std::string("\x41", 1), u"A"},
       // The text ends at the first zero unit; a zero byte inside a unit is no end.
       {Utf16Le(u"ab") + std::string("\0\0", 2) + Utf16Le(u"cd"), u"ab"},
       {std::string("\x00\x41", 2), u"\u4100"},
       // The byte-order mark is kept.
       {std::string("\xFF\xFE", 2) + Utf16Le(u"12"), u"\uFEFF12"},
-      // UTF-8 bytes read as UTF-16 give other characters, not an error.
-      {"ab", u"\u6261"},
   };
   for (const Case& c : cases) EXPECT_EQ(DecodeControlText(c.bytes), c.text);
 }
@@ -38,28 +34,23 @@ TEST(ReadDecimalInt32, ReadsLikeWcstol) {
     std::u16string text;
     int32_t value;
   } cases[] = {
-      {u"8080", 8080},
-      {u"-1", -1},
       {u"+42", 42},
-      {u"8080abc", 8080},
       {u"  \t\r\n 77", 77},
       {u"\u3000"
        u"5",
        5},
       {u"abc", 0},
-      {u"", 0},
       {u"-", 0},
       {u"+-3", 0},
       {u"- 3", 0},
       {u"\uFEFF"
        u"8080",
-       0},
+       0},  // a byte-order mark makes the number 0
       {u"2147483647", INT32_MAX},
       {u"2147483648", INT32_MAX},
       {u"99999999999999999999999", INT32_MAX},
       {u"-2147483648", INT32_MIN},
       {u"-2147483649", INT32_MIN},
-      {u"-99999999999999999999999", INT32_MIN},
       {u"0x10", 0},
       {u"007", 7},
       {u"\uFF11", 0},  // full-width digits are not decimal digits here
@@ -79,21 +70,11 @@ TEST(ApplyControlEntries, DefaultsAndEffects) {
   EXPECT_EQ(settings.caption, u"");
 
   query = u"?a=1&b=2";
-  ApplyControlEntries(u"chapter 2&x", u"-1", u"0", u"Atlas", query, settings);
+  ApplyControlEntries(u"chapter 2&x", u"-1", u"no", u"Atlas", query, settings);
   EXPECT_EQ(query, u"?a=1&b=2&show=chapter 2&x");
   EXPECT_EQ(settings.port, -1);
-  EXPECT_FALSE(settings.useIe);
+  EXPECT_FALSE(settings.useIe);  // text without digits reads as 0: the default browser
   EXPECT_EQ(settings.caption, u"Atlas");
-
-  query.clear();
-  ControlSettings other;
-  ApplyControlEntries(u"intro",
-                      u"\uFEFF"
-                      u"9000",
-                      u"no", u"", query, other);
-  EXPECT_EQ(query, u"?show=intro");
-  EXPECT_EQ(other.port, 0);   // a byte-order mark makes the number 0
-  EXPECT_FALSE(other.useIe);  // text without digits reads as 0: the default browser
 }
 
 }  // namespace

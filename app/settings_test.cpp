@@ -38,37 +38,27 @@ void SetText(const std::string& name, const std::string& text) {
 }
 void Remove(const std::string& name) { Reg("delete " + std::string(kKey) + " /v " + name + " /f"); }
 #else
-std::map<std::string, std::string>& Lines() {
-  static std::map<std::string, std::string> lines;
-  return lines;
-}
-std::string& ConfigHome() {
-  static std::string dir;
-  return dir;
-}
-void WriteFile() {
-  std::filesystem::path dir = std::filesystem::path(ConfigHome()) / "Trellium";
-  std::filesystem::create_directories(dir);
-  std::ofstream out(dir / "Expert", std::ios::trunc);
+std::map<std::string, std::string> lines;  // name -> the text after "="
+std::string configHome;
+
+void WriteLines() {
+  std::filesystem::create_directories(configHome + "/Trellium");
+  std::ofstream out(configHome + "/Trellium/Expert", std::ios::trunc);
   out << "# written by settings_test\n";
-  for (auto& [name, value] : Lines()) out << name << "=" << value << "\n";
+  for (auto& [name, value] : lines) out << name << "=" << value << "\n";
 }
 void SetDword(const std::string& name, uint32_t v) {
-  Lines()[name] = std::to_string(v);
-  WriteFile();
+  lines[name] = std::to_string(v);
+  WriteLines();
 }
 // The file has no types; a quoted text stands for a string value.
 void SetText(const std::string& name, const std::string& text) {
-  Lines()[name] = "\"" + text + "\"";
-  WriteFile();
-}
-void SetRaw(const std::string& name, const std::string& text) {
-  Lines()[name] = text;
-  WriteFile();
+  lines[name] = '"' + text + '"';
+  WriteLines();
 }
 void Remove(const std::string& name) {
-  Lines().erase(name);
-  WriteFile();
+  lines.erase(name);
+  WriteLines();
 }
 #endif
 
@@ -78,35 +68,42 @@ class SettingsStore : public ::testing::Test {
 #ifndef _WIN32
     char tmpl[] = "/tmp/cx-settings-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
-    ConfigHome() = tmpl;
+    configHome = tmpl;
     setenv("XDG_CONFIG_HOME", tmpl, 1);
 #endif
   }
   static void TearDownTestSuite() {
 #ifndef _WIN32
-    std::filesystem::remove_all(ConfigHome());
+    std::filesystem::remove_all(configHome);
 #endif
   }
 };
 
-TEST_F(SettingsStore, BranchAndKeyPath) {
+TEST_F(SettingsStore, NumbersFollowTheStoreAtEveryCallOtherTypesCountAsAbsent) {
   EXPECT_EQ(GetRegistryBranch(), u"Trellium");
   EXPECT_EQ(GetSettingsKeyPath(), u"SOFTWARE\\Trellium\\");
-  // The test program carries no version resource.
-  EXPECT_EQ(ReadVersionString(u"RegistryBranch", u""), u"");
-}
+  EXPECT_EQ(ReadVersionString(u"RegistryBranch", u""), u"");  // no version resource here
 
-TEST_F(SettingsStore, NumbersFollowTheStoreAtEveryCall) {
   Remove("CxTestPort");
   EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 77u);
   SetDword("CxTestPort", 5);
   EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 5u);
-  SetDword("CxTestPort", 4294967295u);
-  EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 4294967295u);
   SetDword("CxTestPort", 0);
   EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 0u);
   Remove("CxTestPort");
   EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 77u);
+
+  SetText("CxTestText", "5");
+  EXPECT_EQ(GetDwordSetting(u"CxTestText", 42), 42u);
+  EXPECT_FALSE(IsSwitchOn(u"CxTestText"));
+  Remove("CxTestText");
+#ifdef _WIN32
+  for (const char* type : {"REG_QWORD /d 5", "REG_BINARY /d 05000000"}) {
+    Reg("add " + std::string(kKey) + " /v CxTestOther /t " + type + " /f");
+    EXPECT_EQ(GetDwordSetting(u"CxTestOther", 42), 42u) << type;
+  }
+  Remove("CxTestOther");
+#endif
 }
 
 TEST_F(SettingsStore, SwitchesAreFixedAtTheirFirstQuery) {
@@ -122,28 +119,6 @@ TEST_F(SettingsStore, SwitchesAreFixedAtTheirFirstQuery) {
   EXPECT_EQ(GetDwordSetting(u"CxTestLate", 0), 9u);
   Remove("CxTestMaxAge");
   Remove("CxTestLate");
-}
-
-TEST_F(SettingsStore, ValuesOfAnotherTypeCountAsAbsent) {
-  SetText("CxTestText", "5");
-  EXPECT_EQ(GetDwordSetting(u"CxTestText", 42), 42u);
-  EXPECT_FALSE(IsSwitchOn(u"CxTestText"));
-#ifdef _WIN32
-  Reg("add " + std::string(kKey) + " /v CxTestQword /t REG_QWORD /d 5 /f");
-  EXPECT_EQ(GetDwordSetting(u"CxTestQword", 42), 42u);
-  Remove("CxTestQword");
-  Reg("add " + std::string(kKey) + " /v CxTestBinary /t REG_BINARY /d 05000000 /f");
-  EXPECT_EQ(GetDwordSetting(u"CxTestBinary", 42), 42u);
-  Remove("CxTestBinary");
-#else
-  for (const char* bad : {"-1", "0x100000000", "4294967296", "12abc", "", "0x", "1.5"}) {
-    SetRaw("CxTestText", bad);
-    EXPECT_EQ(GetDwordSetting(u"CxTestText", 42), 42u) << bad;
-  }
-  SetRaw("CxTestText", "0x1F");
-  EXPECT_EQ(GetDwordSetting(u"CxTestText", 42), 31u);
-#endif
-  Remove("CxTestText");
 }
 
 #ifdef _WIN32
@@ -166,7 +141,7 @@ TEST_F(SettingsStore, VersionStringsOfASystemLibrary) {
 }
 #else
 TEST_F(SettingsStore, FileFallsBackToTheHomeConfigFolder) {
-  std::string home = ConfigHome() + "/home";
+  std::string home = configHome + "/home";
   std::filesystem::create_directories(home + "/.config/Trellium");
   std::ofstream(home + "/.config/Trellium/Expert") << "CxTestHome = 0x10\n";
   std::string savedHome = std::getenv("HOME") ? std::getenv("HOME") : "";
@@ -175,7 +150,7 @@ TEST_F(SettingsStore, FileFallsBackToTheHomeConfigFolder) {
   EXPECT_EQ(GetDwordSetting(u"CxTestHome", 1), 16u);
   setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // ignored, as the XDG rules say
   EXPECT_EQ(GetDwordSetting(u"CxTestHome", 1), 16u);
-  setenv("XDG_CONFIG_HOME", ConfigHome().c_str(), 1);
+  setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
   EXPECT_EQ(GetDwordSetting(u"CxTestHome", 1), 1u);
   setenv("HOME", savedHome.c_str(), 1);
 }
@@ -186,9 +161,7 @@ TEST(SettingsFile, DwordValues) {
     const char* text;
     std::optional<uint32_t> value;
   } cases[] = {{"0", 0u},
-               {"5", 5u},
                {"4294967295", 4294967295u},
-               {"0x0", 0u},
                {"0XfF", 255u},
                {"0xFFFFFFFF", 4294967295u},
                {"007", 7u},
@@ -200,8 +173,7 @@ TEST(SettingsFile, DwordValues) {
                {"0x100000000", std::nullopt},
                {"99999999999999999999", std::nullopt},
                {"1 2", std::nullopt},
-               {"0x1g", std::nullopt},
-               {"1e3", std::nullopt}};
+               {"0x1g", std::nullopt}};
   for (const Case& c : cases) EXPECT_EQ(ParseDword(c.text), c.value) << c.text;
 }
 
