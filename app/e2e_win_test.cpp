@@ -1,11 +1,12 @@
 // End-to-end runs of the Windows runner (meant for Wine): the test appends a ZIP and its
 // footer to contentexe.exe, starts the result, and checks what other programs see of it:
-// its DeployedServers value, the single-instance mutex, its message window, the menu
-// command that stops it, and the start page it serves.
+// its DeployedServers value, the single-instance mutex, its message window and
+// notification icon, the menu command that stops it, and the start page it serves.
 //
-// The default browser is made harmless first: Wine hands http URLs to winebrowser,
-// which starts the first program of its "Browsers" list; /bin/true takes the URL and
-// ends at once.
+// Nothing here assumes how long a step takes: every state the runner reaches is polled
+// for with a deadline (a brand-new Wine prefix makes the first start slow). The default
+// browser is made harmless first: Wine hands http URLs to winebrowser, which starts the
+// first program of its "Browsers" list; /bin/true takes the URL and ends at once.
 #include <windows.h>
 #include <winhttp.h>
 // windows.h first: shellapi.h depends on it.
@@ -15,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <map>
@@ -22,89 +24,48 @@
 #include <string>
 #include <vector>
 
+#include "app/server_record.h"
+#include "testing/utf16_text.h"
+#include "testing/zip_builder.h"
+
 namespace {
 
+using app::test::Utf16Le;
+
 const wchar_t kServersKey[] = L"SOFTWARE\\Trellium\\DeployedServers";
+const wchar_t kDesktop[] = L"cx-e2e";
+const UINT kStopCommand = 2222, kIconMessage = 1579;
 
-void Put16(std::string& out, uint32_t v) {
-  out += static_cast<char>(v & 0xFF);
-  out += static_cast<char>((v >> 8) & 0xFF);
-}
-void Put32(std::string& out, uint32_t v) {
-  Put16(out, v & 0xFFFF);
-  Put16(out, v >> 16);
-}
-
-// A stored (uncompressed) ZIP of entries, written here so the test depends on no
-// archive code of the program.
-std::string MakeStoredZip(const std::map<std::string, std::string>& entries) {
-  std::string zip, directory;
-  for (const auto& [name, data] : entries) {
-    uint32_t crc =
-        crc32(0, reinterpret_cast<const Bytef*>(data.data()), static_cast<uInt>(data.size()));
-    uint32_t offset = static_cast<uint32_t>(zip.size());
-    Put32(zip, 0x04034b50);
-    Put16(zip, 10), Put16(zip, 0), Put16(zip, 0), Put16(zip, 0), Put16(zip, 0x21);
-    Put32(zip, crc), Put32(zip, data.size()), Put32(zip, data.size());
-    Put16(zip, name.size()), Put16(zip, 0);
-    zip += name + data;
-    Put32(directory, 0x02014b50);
-    Put16(directory, 20), Put16(directory, 10), Put16(directory, 0), Put16(directory, 0);
-    Put16(directory, 0), Put16(directory, 0x21);
-    Put32(directory, crc), Put32(directory, data.size()), Put32(directory, data.size());
-    Put16(directory, name.size()), Put16(directory, 0), Put16(directory, 0);
-    Put16(directory, 0), Put16(directory, 0), Put32(directory, 0), Put32(directory, offset);
-    directory += name;
+// Polls done every 100 ms until it holds or seconds pass; whether it held.
+template <class Done>
+bool WaitFor(Done done, DWORD seconds = 20) {
+  for (DWORD start = GetTickCount();; Sleep(100)) {
+    if (done()) return true;
+    if (GetTickCount() - start > seconds * 1000) return false;
   }
-  uint32_t directoryOffset = static_cast<uint32_t>(zip.size());
-  zip += directory;
-  Put32(zip, 0x06054b50);
-  Put16(zip, 0), Put16(zip, 0), Put16(zip, entries.size()), Put16(zip, entries.size());
-  Put32(zip, directory.size()), Put32(zip, directoryOffset), Put16(zip, 0);
-  return zip;
 }
-
-std::string Utf16Le(const std::u16string& text) {
-  std::string out;
-  for (char16_t c : text) Put16(out, c);
-  return out;
-}
-
-std::wstring Widen(const std::string& s) { return std::wstring(s.begin(), s.end()); }
 
 std::string ReadAll(const std::wstring& path) {
-  std::ifstream in(path.c_str(), std::ios::binary);
   std::ostringstream out;
-  out << in.rdbuf();
+  out << std::ifstream(path.c_str(), std::ios::binary).rdbuf();
   return out.str();
-}
-
-// Unix paths from the test environment name the same files through drive Z:.
-std::wstring WinePath(const char* unixPath) {
-  std::wstring path = Widen(unixPath);
-  if (!path.empty() && path[0] == L'/') path = L"Z:" + path;
-  for (wchar_t& c : path) {
-    if (c == L'/') c = L'\\';
-  }
-  return path;
 }
 
 struct Process {
   PROCESS_INFORMATION info{};
   bool Running() const { return WaitForSingleObject(info.hProcess, 0) == WAIT_TIMEOUT; }
   DWORD WaitExit(DWORD milliseconds) {
-    if (WaitForSingleObject(info.hProcess, milliseconds) != WAIT_OBJECT_0) return 0xDEAD;
     DWORD code = 0xDEAD;
-    GetExitCodeProcess(info.hProcess, &code);
+    if (WaitForSingleObject(info.hProcess, milliseconds) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(info.hProcess, &code);
+    }
     return code;
   }
   void Close() {
-    if (info.hProcess) {
-      if (Running()) TerminateProcess(info.hProcess, 1), WaitExit(5000);
-      CloseHandle(info.hProcess);
-      CloseHandle(info.hThread);
-    }
-    info = {};
+    if (!info.hProcess) return;
+    if (Running()) TerminateProcess(info.hProcess, 1), WaitExit(5000);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
   }
 };
 
@@ -146,6 +107,7 @@ int HttpGet(const std::wstring& url, std::string& body) {
   parts.lpszUrlPath = path, parts.dwUrlPathLength = 512;
   if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return 0;
   int status = 0;
+  body.clear();
   HINTERNET session = WinHttpOpen(L"e2e", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
   HINTERNET connection = WinHttpConnect(session, host, parts.nPort, 0);
   HINTERNET request = WinHttpOpenRequest(connection, L"GET", path, nullptr, nullptr, nullptr, 0);
@@ -162,17 +124,28 @@ int HttpGet(const std::wstring& url, std::string& body) {
     DWORD got = 0;
     while (WinHttpReadData(request, buffer, sizeof buffer, &got) && got) body.append(buffer, got);
   }
-  if (request) WinHttpCloseHandle(request);
-  if (connection) WinHttpCloseHandle(connection);
-  if (session) WinHttpCloseHandle(session);
+  for (HINTERNET h : {request, connection, session}) {
+    if (h) WinHttpCloseHandle(h);
+  }
   return status;
+}
+
+// Whether the shell holds a notification icon of window with id.
+bool HasIcon(HWND window, UINT id = 0) {
+  NOTIFYICONDATAW icon{};
+  icon.cbSize = sizeof icon;
+  icon.hWnd = window;
+  icon.uID = id;
+  return Shell_NotifyIconW(NIM_MODIFY, &icon);
 }
 
 class WindowsRunner : public ::testing::Test {
  protected:
   void SetUp() override {
     const char* binary = std::getenv("CX_BINARY_DIR");
-    stub_ = ReadAll(WinePath(binary ? binary : ".") + L"\\bin\\contentexe.exe");
+    std::wstring dir = binary ? std::wstring(binary, binary + strlen(binary)) : L".";
+    if (!dir.empty() && dir[0] == L'/') dir = L"Z:" + dir;  // Unix paths through drive Z:
+    stub_ = ReadAll(dir + L"/bin/contentexe.exe");
     if (stub_.empty()) GTEST_SKIP() << "contentexe.exe not built";
     HKEY key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", 0, nullptr, 0,
@@ -183,6 +156,16 @@ class WindowsRunner : public ::testing::Test {
       RegCloseKey(key);
     }
     RegDeleteKeyW(HKEY_CURRENT_USER, kServersKey);
+    // The runner adds its icon once at start, and again only when a shell announces
+    // "TaskbarCreated", which Wine's does not do when it comes up; and a shell that an
+    // earlier program of the prefix started without a display (wineboot in a new one)
+    // has no tray at all. So the runners run on a desktop of the test's own, whose shell
+    // Wine starts for it with the test's display, and start once that shell's tray is up.
+    static HDESK desktop = CreateDesktopW(kDesktop, nullptr, nullptr, 0, GENERIC_ALL, nullptr);
+    ASSERT_TRUE(desktop && SetThreadDesktop(desktop));
+    GetDesktopWindow();
+    ASSERT_TRUE(WaitFor([] { return FindWindowW(L"Shell_TrayWnd", nullptr) != nullptr; }, 120))
+        << "the shell's tray never came up";
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     dir_ = temp;
@@ -196,10 +179,12 @@ class WindowsRunner : public ::testing::Test {
   // The runner with a ZIP of entries appended; its archive's CRC-32 goes to contentId.
   std::wstring Make(const std::wstring& name, const std::map<std::string, std::string>& entries,
                     uint32_t& contentId) {
-    std::string zip = MakeStoredZip(entries);
+    std::vector<amzip::testing::TestEntry> list;
+    for (const auto& [entry, data] : entries) list.push_back({.name = entry, .data = data});
+    std::string zip = amzip::testing::BuildZip(list).bytes;
     contentId = crc32(0, reinterpret_cast<const Bytef*>(zip.data()), static_cast<uInt>(zip.size()));
     std::string footer("KVLEXEFTR\0\0\0", 12);
-    Put32(footer, static_cast<uint32_t>(zip.size()));
+    amzip::testing::Put32(footer, zip.size());
     std::wstring path = dir_ + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L".exe";
     std::ofstream(path.c_str(), std::ios::binary) << stub_ << zip << footer;
     files_.push_back(path);
@@ -210,20 +195,35 @@ class WindowsRunner : public ::testing::Test {
     std::wstring commandLine = L"\"" + exe + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
+    startup.lpDesktop = const_cast<wchar_t*>(kDesktop);
     processes_.emplace_back();
     EXPECT_TRUE(CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
                                nullptr, &startup, &processes_.back().info));
     return processes_.back();
   }
 
-  // The value recorded under name, waited for at most seconds.
-  std::string WaitForValue(const std::wstring& name, int seconds) {
-    for (int i = 0; i < seconds * 10; ++i) {
+  // The value recorded for contentId, waited for; "" when none came.
+  std::string WaitForRecord(uint32_t contentId) {
+    std::string data;
+    WaitFor([&] {
       auto values = ServerValues();
-      if (values.count(name)) return values[name];
-      Sleep(100);
-    }
-    return {};
+      auto found = values.find(std::to_wstring(contentId));
+      if (found != values.end()) data = found->second;
+      return !data.empty();
+    });
+    return data;
+  }
+
+  // The runner's message window, waited for.
+  HWND WaitForWindow(const Process& runner) {
+    HWND window = nullptr;
+    WaitFor([&] { return (window = FindServerWindow(runner.info.dwProcessId)) != nullptr; });
+    return window;
+  }
+
+  void StopFromTheMenu(Process& runner) {
+    PostMessageW(WaitForWindow(runner), WM_COMMAND, kStopCommand, 0);
+    EXPECT_EQ(runner.WaitExit(20000), 0u);
   }
 
   std::string stub_;
@@ -238,33 +238,16 @@ const std::map<std::string, std::string> kDefaultBrowserContent = {
     {".caption", Utf16Le(u"Windows e2e")},
 };
 
-// "<pid>\0http://localhost:<port>/<hex>/\0\0" as UTF-16LE: the URL, or "" when the bytes
-// are not of that form.
-std::wstring UrlOfRecord(const std::string& data, DWORD processId) {
-  std::wstring text(data.size() / 2, L'\0');
-  for (size_t i = 0; i < text.size(); ++i) {
-    text[i] = static_cast<unsigned char>(data[2 * i]) |
-              (static_cast<unsigned char>(data[2 * i + 1]) << 8);
-  }
-  std::wstring pid = std::to_wstring(processId);
-  if (text.size() < 3 || text.compare(0, pid.size() + 1, pid + L'\0') != 0) return {};
-  if (text.substr(text.size() - 2) != std::wstring(2, L'\0')) return {};
-  std::wstring url = text.substr(pid.size() + 1, text.size() - pid.size() - 3);
-  if (url.find(L'\0') != std::wstring::npos || url.rfind(L"http://localhost:", 0) != 0 ||
-      url.back() != L'/') {
-    return {};
-  }
-  return url;
-}
-
 TEST_F(WindowsRunner, RecordsServesAndStopsFromTheMenuCommand) {
   uint32_t contentId = 0;
   Process& runner = Start(Make(L"cx-menu", kDefaultBrowserContent, contentId));
-  std::wstring name = std::to_wstring(contentId);
-  std::string data = WaitForValue(name, 30);
+  std::string data = WaitForRecord(contentId);
   ASSERT_FALSE(data.empty()) << "no DeployedServers value " << contentId;
-  std::wstring url = UrlOfRecord(data, runner.info.dwProcessId);
-  ASSERT_FALSE(url.empty());
+  app::ServerRecord record;
+  ASSERT_TRUE(app::ParseServerRecord(app::RecordName(contentId), app::kRegMultiSz, data, record));
+  EXPECT_EQ(record.processId, runner.info.dwProcessId);
+  std::wstring url(record.url.begin(), record.url.end());
+  ASSERT_EQ(url.rfind(L"http://localhost:", 0), 0u) << data;
   EXPECT_TRUE(runner.Running());
 
   HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"Trellium-Exedeploy-Mutex");
@@ -272,44 +255,41 @@ TEST_F(WindowsRunner, RecordsServesAndStopsFromTheMenuCommand) {
   if (mutex) CloseHandle(mutex);
 
   std::string body;
-  EXPECT_EQ(HttpGet(url + L"index.html", body), 200);
+  EXPECT_TRUE(WaitFor([&] { return HttpGet(url + L"index.html", body) == 200; }));
   EXPECT_EQ(body, "<html>WINDOWS-E2E</html>");
 
-  HWND window = FindServerWindow(runner.info.dwProcessId);
+  HWND window = WaitForWindow(runner);
   ASSERT_NE(window, nullptr);
   // The shell knows the icon of the window: changing it succeeds only for an icon that
   // was added.
+  EXPECT_TRUE(WaitFor([&] { return HasIcon(window); })) << "the runner added no icon";
+  EXPECT_FALSE(HasIcon(window, 1));
+  // When Explorer restarts, every icon is gone and "TaskbarCreated" is broadcast: the
+  // runner adds its icon again.
   NOTIFYICONDATAW icon{};
   icon.cbSize = sizeof icon;
   icon.hWnd = window;
-  EXPECT_TRUE(Shell_NotifyIconW(NIM_MODIFY, &icon));
-  icon.uID = 1;
-  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &icon));
-  // When Explorer restarts, every icon is gone and "TaskbarCreated" is broadcast: the
-  // runner adds its icon again.
-  icon.uID = 0;
   ASSERT_TRUE(Shell_NotifyIconW(NIM_DELETE, &icon));
-  EXPECT_FALSE(Shell_NotifyIconW(NIM_MODIFY, &icon));
+  EXPECT_FALSE(HasIcon(window));
   DWORD_PTR ignored = 0;
   SendMessageTimeoutW(HWND_BROADCAST, RegisterWindowMessageW(L"TaskbarCreated"), 0, 0,
                       SMTO_ABORTIFHUNG, 5000, &ignored);
-  bool back = false;
-  for (int i = 0; i < 50 && !back; ++i) {
-    back = Shell_NotifyIconW(NIM_MODIFY, &icon);
-    if (!back) Sleep(100);
+  EXPECT_TRUE(WaitFor([&] { return HasIcon(window); }))
+      << "the icon did not come back after TaskbarCreated";
+  // Left clicks on the icon and any other command leave it running (each is handled
+  // once the send returns); "Stop content server" ends it.
+  const struct {
+    UINT message;
+    WPARAM wparam;
+    LPARAM lparam;
+  } harmless[] = {{kIconMessage, 0, WM_LBUTTONUP}, {WM_COMMAND, kStopCommand - 1, 0}};
+  for (const auto& m : harmless) {
+    EXPECT_TRUE(SendMessageTimeoutW(window, m.message, m.wparam, m.lparam, SMTO_ABORTIFHUNG, 20000,
+                                    &ignored));
+    EXPECT_EQ(runner.WaitExit(500), 0xDEADu) << "ended by message " << m.message;
   }
-  EXPECT_TRUE(back) << "the icon did not come back after TaskbarCreated";
-  // Left clicks on the icon do nothing.
-  PostMessageW(window, 1579, 0, WM_LBUTTONUP);
-  Sleep(300);
-  EXPECT_TRUE(runner.Running());
-  // Any other command leaves it running; "Stop content server" ends it.
-  PostMessageW(window, WM_COMMAND, 2221, 0);
-  Sleep(300);
-  EXPECT_TRUE(runner.Running());
-  PostMessageW(window, WM_COMMAND, 2222, 0);
-  EXPECT_EQ(runner.WaitExit(20000), 0u);
-  EXPECT_EQ(ServerValues().count(name), 0u);
+  StopFromTheMenu(runner);
+  EXPECT_EQ(ServerValues().count(std::to_wstring(contentId)), 0u);
   EXPECT_EQ(FindServerWindow(runner.info.dwProcessId), nullptr);
 }
 
@@ -317,17 +297,15 @@ TEST_F(WindowsRunner, SecondStartUsesTheRunningServerAndEndsWithZero) {
   uint32_t contentId = 0;
   std::wstring exe = Make(L"cx-twice", kDefaultBrowserContent, contentId);
   Process& first = Start(exe);
-  std::wstring name = std::to_wstring(contentId);
-  std::string data = WaitForValue(name, 30);
+  std::string data = WaitForRecord(contentId);
   ASSERT_FALSE(data.empty());
   Process& second = Start(exe);
   EXPECT_EQ(second.WaitExit(20000), 0u);
   EXPECT_TRUE(first.Running());
   auto values = ServerValues();
   EXPECT_EQ(values.size(), 1u);
-  EXPECT_EQ(values[name], data);  // still the first process's record
-  PostMessageW(FindServerWindow(first.info.dwProcessId), WM_COMMAND, 2222, 0);
-  EXPECT_EQ(first.WaitExit(20000), 0u);
+  EXPECT_EQ(values[std::to_wstring(contentId)], data);  // still the first process's record
+  StopFromTheMenu(first);
 }
 
 // Without .use_ie the start page goes to Internet Explorer; where its launcher cannot
@@ -338,11 +316,10 @@ TEST_F(WindowsRunner, MissingInternetExplorerFallsBackToTheDefaultBrowser) {
   SetEnvironmentVariableW(L"WINEDLLOVERRIDES", L"ieframe=d;mscoree,mshtml=");
   Process& runner = Start(exe);
   SetEnvironmentVariableW(L"WINEDLLOVERRIDES", nullptr);
-  ASSERT_FALSE(WaitForValue(std::to_wstring(contentId), 30).empty());
-  Sleep(1000);
-  EXPECT_TRUE(runner.Running());
-  PostMessageW(FindServerWindow(runner.info.dwProcessId), WM_COMMAND, 2222, 0);
-  EXPECT_EQ(runner.WaitExit(20000), 0u);
+  ASSERT_FALSE(WaitForRecord(contentId).empty());
+  // The browser start follows the record; a runner that ended over it would do so now.
+  EXPECT_EQ(runner.WaitExit(2000), 0xDEADu);
+  StopFromTheMenu(runner);
 }
 
 }  // namespace
