@@ -278,16 +278,7 @@ printf '%s\n' "$@" > "$out.args"
 printf '%s\n' "$CX_PROBE_ENV" > "$out.env"
 grep -E '^Sig(Blk|Ign)' /proc/self/status > "$out.sig"
 cut -d' ' -f6 /proc/$$/stat > "$out.sid"
-/usr/bin/python3 -c '
-import os
-fds = []
-for n in os.listdir("/proc/self/fd"):
-    try:
-        os.fstat(int(n))
-        fds.append(int(n))
-    except OSError:
-        pass
-print(" ".join(str(n) for n in sorted(fds)))' > "$out.fds"
+ls /proc/self/fd > "$out.fds"  # ls's own listing is 3
 i=0
 while [ ! -e "$out.go" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i+1)); done
 if [ -e "$out.go" ]; then echo ok > "$out.tmp"; else echo blocked > "$out.tmp"; fi
@@ -365,7 +356,7 @@ TEST_F(BrowserStart, DetachedCleanAndNotWaitedFor) {
   EXPECT_EQ(seen[".done"], "ok\n") << "the runner waited for its browser";
   EXPECT_EQ(seen[".args"], "http://127.0.0.1:8080/run/index.html?page=2&x=%41\n");
   EXPECT_EQ(seen[".env"], "passed-on\n");
-  EXPECT_EQ(seen[".fds"], "0 1 2\n");
+  EXPECT_EQ(seen[".fds"], "0\n1\n2\n3\n");
   EXPECT_NE(seen[".sig"].find("SigBlk:\t0000000000000000"), std::string::npos) << seen[".sig"];
   size_t ign = seen[".sig"].find("SigIgn:\t");
   ASSERT_NE(ign, std::string::npos);
