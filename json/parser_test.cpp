@@ -7,7 +7,6 @@
 
 #include "testing/json_util.h"
 #include "utils/exception.h"
-#include "utils/file/streams.h"
 
 namespace json {
 namespace {
@@ -40,26 +39,19 @@ TEST(JsonParse, ErrorCodesAndPositions) {
       {u"42", kNotAContainer, 0, u"<none>"},
       {u"{} x", kTrailingCharacters, 3, u"{}"},
       {u"[-]", kBadNumber, 3, u"[]"},
-      {u"[-", kBadNumber, 2, u"<none>"},
-      {u"[1e]", kBadNumber, 4, u"[]"},
       {u"[1e+", kBadNumber, 4, u"<none>"},
-      {u"[\"", kBadString, 2, u"<none>"},
       {u"[\"\\u12G4\"]", kBadString, 6, u"<none>"},
       {u"[\"\\u12", kBadString, 6, u"<none>"},
       {u"[\"\\x\"]", kBadEscape, 4, u"<none>"},
       {u"[1,]", kBadArray, 4, u"[1]"},
       {u"[1 2]", kBadArray, 3, u"<none>"},
-      {u"[1", kBadArray, 2, u"<none>"},
       {u"[", kBadArray, 1, u"<none>"},
       {u"[nul]", kBadArray, 1, u"<none>"},
       {u"{\"a\":1,}", kNoError, 8, u"{\"a\":1}"},
-      {u"{", kBadObject, 1, u"<none>"},
       {u"{1:2}", kBadObject, 1, u"<none>"},
       {u"{\"a\" 1}", kBadObject, 5, u"<none>"},
       {u"{\"a\":}", kBadObject, 6, u"{}"},
       {u"{\"a\":1", kBadObject, 6, u"<none>"},
-      {u"{\"a\":1 \"b\":2}", kBadObject, 7, u"<none>"},
-      {u"{\"a\":\"x", kBadObject, 7, u"<none>"},
       {u"{\"a\":1,\"a\":2}", kDuplicateKey, 13, u"{\"a\":1}"},
       {u"{\"a\":1,\"a\":2,\"b\":[1,]}", kDuplicateKey, 22, u"{\"a\":1,\"b\":[1]}"},
   };
@@ -169,16 +161,13 @@ TEST(ParseStream, ReadFailuresGiveCodeTwo) {
 // The marked encodings are read in round_trip_test.cpp; here the empty ones and UTF-32.
 TEST(ParseStream, EmptyTextsAndUnreadableEncodings) {
   using namespace std::string_literals;
-  auto stream = [](const std::string& bytes) {
-    return utils::SharedPtr<utils::ReadStreamI>(new utils::StreamReader(bytes, u"doc.json"));
-  };
+  using Stream = utils::SharedPtr<utils::ReadStreamI>;
+  ParseError error;
   for (std::string empty : {""s, "\xEF\xBB\xBF"s, "\xFE\xFF"s}) {
-    ParseError error;
-    std::unique_ptr<Value> root(ParseStream(stream(empty), error));
+    std::unique_ptr<Value> root(ParseStream(Stream(new ScriptedStream(empty)), error));
     EXPECT_EQ(error.code, kEmptyText) << empty;
   }
-  ParseError error;
-  EXPECT_THROW(ParseStream(stream("\xFF\xFE\0\0"s), error), utils::Exception);
+  EXPECT_THROW(ParseStream(Stream(new ScriptedStream("\xFF\xFE\0\0"s)), error), utils::Exception);
 }
 
 }  // namespace

@@ -13,34 +13,30 @@ namespace utils::testing {
 class ScratchDir : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::random_device rd;
     dir_ = std::filesystem::temp_directory_path() /
-           ("cx_file_test_" + std::to_string(rd()) + "_" + std::to_string(rd()));
+           ("cx_file_test_" + std::to_string(std::random_device()()));
     std::filesystem::create_directories(dir_);
   }
   void TearDown() override {
-    std::error_code ec;
+    std::error_code ec;  // a file still open on Windows must not fail the test
     std::filesystem::remove_all(dir_, ec);
   }
   std::filesystem::path PathOf(const std::string& name) const { return dir_ / name; }
   std::u16string WidePath(const std::string& name) const { return PathOf(name).u16string(); }
   std::u16string WriteBytes(const std::string& name, const std::string& bytes) const {
-    std::ofstream out(PathOf(name), std::ios::binary);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(PathOf(name), std::ios::binary) << bytes;
     return WidePath(name);
   }
   std::string ReadBytes(const std::string& name) const {
     std::ifstream in(PathOf(name), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
   // Bytes whose value depends on the position, so a byte read from the wrong place shows.
   static std::string Pattern(size_t size) {
     std::string bytes(size, '\0');
-    for (size_t i = 0; i < size; ++i)
-      bytes[i] = static_cast<char>((i + (i >> 8) * 31 + (i >> 16) * 17) & 0xFF);
+    for (size_t i = 0; i < size; ++i) bytes[i] = char((i + (i >> 8) * 31 + (i >> 16) * 17) & 0xFF);
     return bytes;
   }
-
   std::filesystem::path dir_;
 };
 
