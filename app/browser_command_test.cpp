@@ -14,15 +14,12 @@ TEST(SplitShellWords, PosixQuoting) {
     Words words;
   } cases[] = {
       {"  a   b\tc ", true, {"a", "b", "c"}},
-      {"'my browser' --new-tab", true, {"my browser", "--new-tab"}},
-      {"\"a \\\"b\\\" \\x\" c", true, {"a \"b\" \\x", "c"}},
-      {"a\\ b", true, {"a b"}},
-      {"x''y", true, {"xy"}},
+      {"'my browser' x''y", true, {"my browser", "xy"}},
+      {"\"a \\\"b\\\" \\x\" c\\ d", true, {"a \"b\" \\x", "c d"}},
       {"''", true, {""}},
       {"'unterminated", false, {}},
       {"\"unterminated", false, {}},
       {"trailing\\", false, {}},
-      {"", true, {}},
   };
   for (const Case& c : cases) {
     Words words = {"left over"};
@@ -38,12 +35,9 @@ TEST(BrowserCommands, ReadLikePythonsWebbrowser) {
     std::vector<Words> commands;
   } cases[] = {
       {"", {}},
-      {"firefox", {{"firefox", url}}},
       {"::firefox:chromium", {{"firefox", url}, {"chromium", url}}},
-      {"sh -c 'echo %s >> /tmp/x'", {{"sh", "-c", "echo " + url + " >> /tmp/x"}}},
       {"x --url=%s --again=%s", {{"x", "--url=" + url, "--again=" + url}}},
       {"lynx %s &", {{"lynx", url}}},
-      {"'/opt/my browser/run'", {{"/opt/my browser/run", url}}},
       {"'broken:ok", {{"ok", url}}},
   };
   for (const Case& c : cases) EXPECT_EQ(BrowserCommands(c.variable, url), c.commands) << c.variable;

@@ -17,14 +17,12 @@ TEST(DecodeControlText, Utf16LittleEndianUpToTheFirstZero) {
     std::u16string text;
   } cases[] = {
       {"", u""},
-      {Utf16Le(u"\u00e9t\u00e9 \u4e2d"), u"\u00e9t\u00e9 \u4e2d"},
       // An odd last byte fills the low half of one more unit.
       {Utf16Le(u"80") + "1", u"801"},
       // The text ends at the first zero unit; a zero byte inside a unit is no end.
       {Utf16Le(u"ab") + std::string("\0\0", 2) + Utf16Le(u"cd"), u"ab"},
-      {std::string("\x00\x41", 2), u"\u4100"},
       // The byte-order mark is kept.
-      {std::string("\xFF\xFE", 2) + Utf16Le(u"12"), u"\uFEFF12"},
+      {std::string("\xFF\xFE\x00\x41", 4) + Utf16Le(u"\u4e2d"), u"\uFEFF\u4100\u4e2d"},
   };
   for (const Case& c : cases) EXPECT_EQ(DecodeControlText(c.bytes), c.text);
 }
@@ -34,26 +32,15 @@ TEST(ReadDecimalInt32, ReadsLikeWcstol) {
     std::u16string text;
     int32_t value;
   } cases[] = {
-      {u"+42", 42},
-      {u"  \t\r\n 77", 77},
-      {u"\u3000"
-       u"5",
-       5},
-      {u"abc", 0},
-      {u"-", 0},
+      {u"  \t\r\n +42x", 42},
+      {u"\u3000-5", -5},
       {u"+-3", 0},
-      {u"- 3", 0},
-      {u"\uFEFF"
-       u"8080",
-       0},  // a byte-order mark makes the number 0
+      {u"\uFEFF8080", 0},  // a byte-order mark makes the number 0
+      {u"\uFF11", 0},      // full-width digits are not decimal digits here
       {u"2147483647", INT32_MAX},
-      {u"2147483648", INT32_MAX},
       {u"99999999999999999999999", INT32_MAX},
       {u"-2147483648", INT32_MIN},
       {u"-2147483649", INT32_MIN},
-      {u"0x10", 0},
-      {u"007", 7},
-      {u"\uFF11", 0},  // full-width digits are not decimal digits here
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ReadDecimalInt32(c.text), c.value) << std::string(c.text.begin(), c.text.end());

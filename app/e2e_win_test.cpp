@@ -8,7 +8,6 @@
 // browser is made harmless first: Wine hands http URLs to winebrowser, which starts the
 // first program of its "Browsers" list; /bin/true takes the URL and ends at once.
 #include <windows.h>
-#include <winhttp.h>
 // windows.h first: shellapi.h depends on it.
 #include <shellapi.h>
 #include <zlib.h>
@@ -25,6 +24,7 @@
 #include <vector>
 
 #include "app/server_record.h"
+#include "testing/test_client.h"
 #include "testing/utf16_text.h"
 #include "testing/zip_builder.h"
 
@@ -69,24 +69,16 @@ struct Process {
   }
 };
 
-std::map<std::wstring, std::string> ServerValues() {
-  std::map<std::wstring, std::string> values;
+// The DeployedServers value of contentId; "" when there is none.
+std::string ServerValue(uint32_t contentId) {
   HKEY key;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kServersKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return values;
-  }
-  for (DWORD i = 0;; ++i) {
-    wchar_t name[256];
-    DWORD nameLength = 256, type = 0, size = 4096;
-    std::string data(size, '\0');
-    if (RegEnumValueW(key, i, name, &nameLength, nullptr, &type, reinterpret_cast<BYTE*>(&data[0]),
-                      &size) != ERROR_SUCCESS) {
-      break;
-    }
-    if (type == REG_MULTI_SZ) values[name] = data.substr(0, size);
-  }
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kServersKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return "";
+  DWORD type = 0, size = 4096;
+  std::string data(size, '\0');
+  LONG status = RegQueryValueExW(key, std::to_wstring(contentId).c_str(), nullptr, &type,
+                                 reinterpret_cast<BYTE*>(&data[0]), &size);
   RegCloseKey(key);
-  return values;
+  return status == ERROR_SUCCESS && type == REG_MULTI_SZ ? data.substr(0, size) : "";
 }
 
 HWND FindServerWindow(DWORD processId) {
@@ -100,34 +92,14 @@ HWND FindServerWindow(DWORD processId) {
 
 // GET of an http://localhost:port/path URL; the status, or 0.
 int HttpGet(const std::wstring& url, std::string& body) {
-  URL_COMPONENTS parts{};
-  parts.dwStructSize = sizeof parts;
-  wchar_t host[64], path[512];
-  parts.lpszHostName = host, parts.dwHostNameLength = 64;
-  parts.lpszUrlPath = path, parts.dwUrlPathLength = 512;
-  if (!WinHttpCrackUrl(url.c_str(), 0, 0, &parts)) return 0;
-  int status = 0;
-  body.clear();
-  HINTERNET session = WinHttpOpen(L"e2e", WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
-  HINTERNET connection = WinHttpConnect(session, host, parts.nPort, 0);
-  HINTERNET request = WinHttpOpenRequest(connection, L"GET", path, nullptr, nullptr, nullptr, 0);
-  // The server answers one request per connection; without this Wine's WinHTTP would
-  // send the next request over the pooled socket that the server already closed.
-  const wchar_t close[] = L"Connection: close\r\n";
-  if (request && WinHttpSendRequest(request, close, static_cast<DWORD>(-1), nullptr, 0, 0, 0) &&
-      WinHttpReceiveResponse(request, nullptr)) {
-    DWORD code = 0, size = sizeof code;
-    WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, nullptr,
-                        &code, &size, nullptr);
-    status = static_cast<int>(code);
-    char buffer[4096];
-    DWORD got = 0;
-    while (WinHttpReadData(request, buffer, sizeof buffer, &got) && got) body.append(buffer, got);
-  }
-  for (HINTERNET h : {request, connection, session}) {
-    if (h) WinHttpCloseHandle(h);
-  }
-  return status;
+  std::string text(url.begin(), url.end());
+  size_t path = text.find('/', 7);
+  std::string answer =
+      storage::test::Exchange(storage::test::PortOf(text.substr(0, path)),
+                              "GET " + text.substr(path) + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
+  size_t end = answer.find("\r\n\r\n");
+  body = end == std::string::npos ? "" : answer.substr(end + 4);
+  return answer.rfind("HTTP/1.1 ", 0) == 0 ? std::atoi(answer.c_str() + 9) : 0;
 }
 
 // Whether the shell holds a notification icon of window with id.
@@ -205,12 +177,7 @@ class WindowsRunner : public ::testing::Test {
   // The value recorded for contentId, waited for; "" when none came.
   std::string WaitForRecord(uint32_t contentId) {
     std::string data;
-    WaitFor([&] {
-      auto values = ServerValues();
-      auto found = values.find(std::to_wstring(contentId));
-      if (found != values.end()) data = found->second;
-      return !data.empty();
-    });
+    WaitFor([&] { return !(data = ServerValue(contentId)).empty(); });
     return data;
   }
 
@@ -289,7 +256,7 @@ TEST_F(WindowsRunner, RecordsServesAndStopsFromTheMenuCommand) {
     EXPECT_EQ(runner.WaitExit(500), 0xDEADu) << "ended by message " << m.message;
   }
   StopFromTheMenu(runner);
-  EXPECT_EQ(ServerValues().count(std::to_wstring(contentId)), 0u);
+  EXPECT_EQ(ServerValue(contentId), "");
   EXPECT_EQ(FindServerWindow(runner.info.dwProcessId), nullptr);
 }
 
@@ -302,9 +269,7 @@ TEST_F(WindowsRunner, SecondStartUsesTheRunningServerAndEndsWithZero) {
   Process& second = Start(exe);
   EXPECT_EQ(second.WaitExit(20000), 0u);
   EXPECT_TRUE(first.Running());
-  auto values = ServerValues();
-  EXPECT_EQ(values.size(), 1u);
-  EXPECT_EQ(values[std::to_wstring(contentId)], data);  // still the first process's record
+  EXPECT_EQ(ServerValue(contentId), data);  // still the first process's record
   StopFromTheMenu(first);
 }
 

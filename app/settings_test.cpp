@@ -41,59 +41,53 @@ void Remove(const std::string& name) { Reg("delete " + std::string(kKey) + " /v 
 std::map<std::string, std::string> lines;  // name -> the text after "="
 std::string configHome;
 
-void WriteLines() {
+// The file has no types; a quoted text stands for a string value. No text: removed.
+void Set(const std::string& name, const std::string& text) {
+  text.empty() ? void(lines.erase(name)) : void(lines[name] = text);
   std::filesystem::create_directories(configHome + "/Trellium");
   std::ofstream out(configHome + "/Trellium/Expert", std::ios::trunc);
-  out << "# written by settings_test\n";
-  for (auto& [name, value] : lines) out << name << "=" << value << "\n";
+  for (auto& [line, value] : lines) out << line << "=" << value << "\n";
 }
-void SetDword(const std::string& name, uint32_t v) {
-  lines[name] = std::to_string(v);
-  WriteLines();
-}
-// The file has no types; a quoted text stands for a string value.
-void SetText(const std::string& name, const std::string& text) {
-  lines[name] = '"' + text + '"';
-  WriteLines();
-}
-void Remove(const std::string& name) {
-  lines.erase(name);
-  WriteLines();
-}
+void SetDword(const std::string& name, uint32_t v) { Set(name, std::to_string(v)); }
+void SetText(const std::string& name, const std::string& text) { Set(name, '"' + text + '"'); }
+void Remove(const std::string& name) { Set(name, ""); }
 #endif
 
 class SettingsStore : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
 #ifndef _WIN32
+  static void SetUpTestSuite() {
     char tmpl[] = "/tmp/cx-settings-XXXXXX";
     ASSERT_NE(mkdtemp(tmpl), nullptr);
     configHome = tmpl;
     setenv("XDG_CONFIG_HOME", tmpl, 1);
-#endif
   }
-  static void TearDownTestSuite() {
-#ifndef _WIN32
-    std::filesystem::remove_all(configHome);
+  static void TearDownTestSuite() { std::filesystem::remove_all(configHome); }
 #endif
-  }
 };
 
-TEST_F(SettingsStore, NumbersFollowTheStoreAtEveryCallOtherTypesCountAsAbsent) {
+// Numbers follow the store at every call; switches are fixed at their first query.
+TEST_F(SettingsStore, NumbersFollowTheStoreSwitchesTheFirstQuery) {
   EXPECT_EQ(GetRegistryBranch(), u"Trellium");
   EXPECT_EQ(GetSettingsKeyPath(), u"SOFTWARE\\Trellium\\");
   EXPECT_EQ(ReadVersionString(u"RegistryBranch", u""), u"");  // no version resource here
 
   Remove("CxTestPort");
   EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 77u);
-  SetDword("CxTestPort", 5);
-  EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 5u);
   SetDword("CxTestPort", 0);
   EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 0u);
+  EXPECT_FALSE(IsSwitchOn(u"CxTestPort"));
+  SetDword("CxTestPort", 5);
+  EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 5u);
+  EXPECT_FALSE(IsSwitchOn(u"CxTestPort"));  // set too late
   Remove("CxTestPort");
-  EXPECT_EQ(GetDwordSetting(u"CxTestPort", 77), 77u);
+  SetDword("CxTestMaxAge", 300);
+  EXPECT_TRUE(IsSwitchOn(u"CxTestMaxAge"));
+  Remove("CxTestMaxAge");
+  EXPECT_TRUE(IsSwitchOn(u"CxTestMaxAge"));  // still on for this run
+  EXPECT_EQ(GetDwordSetting(u"CxTestMaxAge", 77), 77u);
 
-  SetText("CxTestText", "5");
+  SetText("CxTestText", "5");  // other types count as absent
   EXPECT_EQ(GetDwordSetting(u"CxTestText", 42), 42u);
   EXPECT_FALSE(IsSwitchOn(u"CxTestText"));
   Remove("CxTestText");
@@ -104,21 +98,6 @@ TEST_F(SettingsStore, NumbersFollowTheStoreAtEveryCallOtherTypesCountAsAbsent) {
   }
   Remove("CxTestOther");
 #endif
-}
-
-TEST_F(SettingsStore, SwitchesAreFixedAtTheirFirstQuery) {
-  SetDword("CxTestMaxAge", 300);
-  Remove("CxTestLate");
-  EXPECT_TRUE(IsSwitchOn(u"CxTestMaxAge"));
-  EXPECT_FALSE(IsSwitchOn(u"CxTestLate"));
-  SetDword("CxTestMaxAge", 0);
-  SetDword("CxTestLate", 9);
-  EXPECT_TRUE(IsSwitchOn(u"CxTestMaxAge"));  // still on for this run
-  EXPECT_EQ(GetDwordSetting(u"CxTestMaxAge", 600), 0u);
-  EXPECT_FALSE(IsSwitchOn(u"CxTestLate"));  // set too late
-  EXPECT_EQ(GetDwordSetting(u"CxTestLate", 0), 9u);
-  Remove("CxTestMaxAge");
-  Remove("CxTestLate");
 }
 
 #ifdef _WIN32
@@ -163,43 +142,27 @@ TEST(SettingsFile, DwordValues) {
   } cases[] = {{"0", 0u},
                {"4294967295", 4294967295u},
                {"0XfF", 255u},
-               {"0xFFFFFFFF", 4294967295u},
                {"007", 7u},
                {"", std::nullopt},
                {"0x", std::nullopt},
                {"-1", std::nullopt},
-               {"+1", std::nullopt},
                {"4294967296", std::nullopt},
                {"0x100000000", std::nullopt},
-               {"99999999999999999999", std::nullopt},
-               {"1 2", std::nullopt},
-               {"0x1g", std::nullopt}};
+               {"1 2", std::nullopt}};
   for (const Case& c : cases) EXPECT_EQ(ParseDword(c.text), c.value) << c.text;
 }
 
 TEST(SettingsFile, LinesCommentsAndNames) {
   const char text[] =
-      "# HttpPort=1\n"
-      "  HttpPort = 8080 \r\n"
-      "HttpListenAny=1\n"
-      "\tdict_debug\t=\t0x1\n"
-      "noequals\n"
-      "HttpMaxAge=soon\n"
-      "Dup=1\n"
-      "Dup=2\n"
-      "Bad=3\n"
-      "Bad=x\n"
-      "Last=7";
+      "# HttpPort=1\n  HttpPort = 8080 \r\n\tdict_debug\t=\t0x1\nnoequals\n"
+      "Dup=1\nDup=2\nBad=3\nBad=x\nLast=7";
   EXPECT_EQ(FindDword(text, "HttpPort"), 8080u);
-  EXPECT_EQ(FindDword(text, "HttpListenAny"), 1u);
   EXPECT_EQ(FindDword(text, "dict_debug"), 1u);
   EXPECT_EQ(FindDword(text, "httpport"), std::nullopt);  // names are exact
-  EXPECT_EQ(FindDword(text, "HttpMaxAge"), std::nullopt);
   EXPECT_EQ(FindDword(text, "noequals"), std::nullopt);
-  EXPECT_EQ(FindDword(text, "Dup"), 2u);
+  EXPECT_EQ(FindDword(text, "Dup"), 2u);  // the last line counts, even when it is no number
   EXPECT_EQ(FindDword(text, "Bad"), std::nullopt);
   EXPECT_EQ(FindDword(text, "Last"), 7u);
-  EXPECT_EQ(FindDword("", "x"), std::nullopt);
 }
 
 }  // namespace

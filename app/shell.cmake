@@ -15,7 +15,7 @@ cx_library(cx_app
 )
 if(NOT WIN32)
   cx_sources(cx_app runtime_folder_posix.cpp)
-  cx_add_test(app_posix_tests LIBS cx_app SOURCES platform_posix_test.cpp)
+  cx_add_test(app_posix_tests LIBS cx_app cx_testing SOURCES platform_posix_test.cpp)
 endif()
 
 cx_add_test(app_tests LIBS cx_app SOURCES
@@ -50,8 +50,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/content/http_zip_provider.h)
     add_dependencies(app_e2e contentexe contentexe-pack)
   endif()
   if(WIN32 AND CONTENTEXE_TESTS AND NOT CONTENTEXE_FUZZ)
-    cx_add_test(app_e2e_win LIBS cx_app SOURCES e2e_win_test.cpp)
-    target_link_libraries(app_e2e_win PRIVATE winhttp)
+    cx_add_test(app_e2e_win LIBS cx_app cx_testing SOURCES e2e_win_test.cpp)
     add_dependencies(app_e2e_win contentexe)
   endif()
 endif()

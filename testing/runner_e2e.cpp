@@ -1,10 +1,7 @@
 #include "testing/runner_e2e.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -46,15 +43,6 @@ std::string ReadFile(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) { return fs::exists(path); }
-
-std::vector<std::string> ListDir(const std::string& path) {
-  std::vector<std::string> names;
-  std::error_code ec;
-  for (const auto& entry : fs::directory_iterator(path, ec)) {
-    names.push_back(entry.path().filename());
-  }
-  return names;
-}
 
 Child Spawn(const std::vector<std::string>& argv, const Env& env, const std::string& stderrPath) {
   pid_t pid = fork();
@@ -107,52 +95,6 @@ std::string WaitForFile(const std::string& path, double seconds) {
     if (!text.empty() || std::chrono::steady_clock::now() > deadline) return text;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-}
-
-bool HttpGet(const std::string& url, HttpReply& reply) {
-  size_t colon = url.find(':', 7), slash = url.find('/', 7);
-  if (url.compare(0, 7, "http://") != 0 || slash == std::string::npos || colon > slash) {
-    return false;
-  }
-  int fd = socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return false;
-  timeval timeout = {10, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-  sockaddr_in address = {};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(std::atoi(url.c_str() + colon + 1)));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  std::string response;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    std::string request = "GET " + url.substr(slash) +
-                          " HTTP/1.1\r\nHost: " + url.substr(7, slash - 7) +
-                          "\r\nConnection: close\r\n\r\n";
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    char buffer[65536];
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, 0)) > 0;) response.append(buffer, n);
-  }
-  close(fd);
-  size_t headerEnd = response.find("\r\n\r\n");
-  if (headerEnd == std::string::npos || response.compare(0, 9, "HTTP/1.1 ") != 0) return false;
-  reply.status = std::atoi(response.c_str() + 9);
-  reply.body = response.substr(headerEnd + 4);
-  return true;
-}
-
-void MakeZip(const std::string& path, const Env& entries) {
-  // Each entry's bytes go through a file, so any byte survives the trip to Python.
-  std::string dir = MakeTempDir();
-  std::string script =
-      "import sys, zipfile\nz = zipfile.ZipFile(sys.argv[1], 'w', zipfile.ZIP_DEFLATED)\n";
-  int i = 0;
-  for (const auto& [name, data] : entries) {
-    std::string file = dir + "/" + std::to_string(i++);
-    WriteFile(file, data);
-    script += "z.write('" + file + "', '" + name + "')\n";
-  }
-  WriteFile(dir + "/make.py", script + "z.close()\n");
-  Run({"/usr/bin/env", "python3", dir + "/make.py", path}, {}, 60);
-  fs::remove_all(dir);
 }
 
 }  // namespace e2e
