@@ -12,10 +12,8 @@ TEST(GetContentType, Lookups) {
       {"dir.old/readme", "DEFAULT"}, {"archive.tar.gz", "DEFAULT"}, {"file.", "DEFAULT"},
       {"x/.htaccess", "DEFAULT"}, {"folder\\page.HTM", "text/html"}, {"a\\b.c/d", "DEFAULT"},
       {"", "DEFAULT"}, {"?x.js", "DEFAULT"}, {"a.mp4?x.js", "video/mp4"},
-      {"docs/a.docx", "application/msword"}, {"f.ttf", "application/octet-stream"},
-      {"nav.mnv", "application/x-morvane-navigation"}, {"m.mjs", "application/javascript"},
-      {"w.wasm", "application/wasm"}, {"c.vtt", "text/vtt"}, {"v.WEBM", "video/webm"},
-      {"i.webp", "image/webp"}, {"s.m4a", "audio/mp4"}, {"d.csv", "text/csv"}, {"e.\xC9XE", "DEFAULT"},
+      {"nav.mnv", "application/x-morvane-navigation"}, {"v.WEBM", "video/webm"},
+      {"e.\xC9XE", "DEFAULT"},
   };
   // clang-format on
   for (const auto& [path, type] : cases) EXPECT_EQ(GetContentType(path, "DEFAULT"), type) << path;

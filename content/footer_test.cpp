@@ -17,22 +17,14 @@ std::optional<ArchiveLocation> Locate(const Bytes& file) {
 }
 
 TEST(FooterTest, MakeAndParse) {
-  for (uint32_t length : {1u, 0x1234u, 0x80000000u, 0xFFFFFFFFu}) {
-    auto footer = MakeFooter(length);
-    EXPECT_EQ(0, std::memcmp(footer.data(), "KVLEXEFTR\0\0\0", 12));
-    EXPECT_EQ(uint8_t(length), footer[12]);
-    EXPECT_EQ(uint8_t(length >> 24), footer[15]);
-    EXPECT_EQ(length, ParseFooter(footer.data()).value_or(0));
-  }
-  for (int i = 0; i < 9; ++i) {
-    auto footer = MakeFooter(10);
-    footer[i] ^= 0x20;  // e.g. lower case
-    EXPECT_FALSE(ParseFooter(footer.data())) << "byte " << i;
-  }
+  auto footer = MakeFooter(0x80000001u);
+  EXPECT_EQ(0, std::memcmp(footer.data(), "KVLEXEFTR\0\0\0\x01\0\0\x80", 16));
+  EXPECT_EQ(0x80000001u, ParseFooter(footer.data()).value_or(0));
   EXPECT_FALSE(ParseFooter(MakeFooter(0).data()));
+  footer[8] ^= 0x20;  // lower case
+  EXPECT_FALSE(ParseFooter(footer.data()));
   auto reserved = MakeFooter(77);  // the reserved bytes are not examined
   reserved[9] = 0xFF;
-  reserved[11] = 'x';
   EXPECT_EQ(77u, ParseFooter(reserved.data()).value_or(0));
 }
 
@@ -44,7 +36,6 @@ TEST(LocateArchiveTest, BoundsOfTheArchiveLength) {
     uint64_t start;
   } cases[] = {
       {100, 50, true, 100},  // archive after an image
-      {100, 20, true, 130},  // shorter length: archive starts later
       {0, 50, true, 0},      // archive starts at offset 0
       {100, 151, false, 0},  // length reaches one byte before the file
       {100, 0, false, 0},   {100, 0xFFFFFFFF, false, 0},
@@ -64,9 +55,6 @@ TEST(LocateArchiveTest, BoundsOfTheArchiveLength) {
   trailing.push_back(0);  // one byte after the footer hides it
   EXPECT_FALSE(Locate(trailing));
   for (size_t n = 0; n < kFooterSize; ++n) EXPECT_FALSE(Locate(Bytes(n, 0))) << n;
-  // Exactly a footer with nothing before it: length 1 does not fit.
-  auto footer = MakeFooter(1);
-  EXPECT_FALSE(Locate(Bytes(footer.begin(), footer.end())));
 }
 
 TEST(LocateArchiveTest, FilesOfFourGiBOrMoreAreRefused) {
@@ -86,7 +74,6 @@ TEST(LocateArchiveTest, FilesOfFourGiBOrMoreAreRefused) {
   const uint64_t fourGiB = 1ull << 32;
   EXPECT_TRUE(LocateArchive(fourGiB - 1, virtualFile(fourGiB - 1)));
   EXPECT_FALSE(LocateArchive(fourGiB, virtualFile(fourGiB)));
-  EXPECT_FALSE(LocateArchive(fourGiB + 20, virtualFile(fourGiB + 20)));
   EXPECT_FALSE(LocateArchive(1000, [](uint64_t, void*, size_t) { return false; }));
 }
 
@@ -112,12 +99,6 @@ TEST(SignedPeTest, FooterBeforeTheCertificateTable) {
       EXPECT_EQ(MakePe(plus).size(), location->start);
       EXPECT_EQ(archive.size(), location->size);
       EXPECT_EQ(packed.size(), location->footerEnd);
-      EXPECT_EQ(packed.size() + padding,
-                FindCertificateTable(signedFile.size(), [&](uint64_t o, void* b, size_t n) {
-                  if (o + n > signedFile.size()) return false;
-                  std::memcpy(b, signedFile.data() + o, n);
-                  return true;
-                }).value_or(0));
     }
   }
   // Signed first, packed afterwards: the plain footer at the end is the one to use.

@@ -10,7 +10,8 @@ cx_library(cx_content
     cx_utils
 )
 
-# Opens the archive appended to itself and prints what it found; the tests run copies.
+# Opens the archive appended to itself and prints what it found; the packer's tests and
+# the signed-probe script run packed copies.
 add_executable(locator_probe ${CMAKE_CURRENT_SOURCE_DIR}/locator_probe.cpp)
 target_link_libraries(locator_probe PRIVATE cx_content)
 
@@ -18,9 +19,6 @@ cx_add_test(content_tests LIBS cx_content SOURCES
   footer_test.cpp
   piggyback_test.cpp
 )
-if(TARGET content_tests)
-  add_dependencies(content_tests locator_probe)
-endif()
 
 # The Windows probe, packed and then code-signed, run under Wine by a host-side script.
 # bash is not a target, so CTest runs the script directly rather than through Wine.

@@ -1,6 +1,6 @@
 // locator_probe: opens the archive appended to its own program file and prints what it
-// found, one "key=value" a line. The locator tests append archives to copies of it and
-// run them; it also embeds the runner marker, so the packer accepts it as a stub.
+// found, one "key=value" a line. The packer's tests and the signed-probe script pack
+// copies of it and run them; it embeds the runner marker, so the packer accepts it as a stub.
 #include <zlib.h>
 
 #include <cstdio>

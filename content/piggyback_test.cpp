@@ -1,11 +1,6 @@
 #include "content/piggyback.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
-
-#include <cstdio>
-#include <map>
-#include <sstream>
 
 #include "testing/pack_util.h"
 #include "testing/program_builder.h"
@@ -30,23 +25,9 @@ void WriteFile(const fs::path& path, const Bytes& bytes) {
   fs::permissions(path, fs::perms::owner_all, fs::perm_options::add);
 }
 
-// The probe's "key=value" lines.
-std::map<std::string, std::string> RunProbe(const fs::path& program) {
-  std::map<std::string, std::string> values;
-  std::istringstream lines(RunShell(Quoted(program), false).output);
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    size_t eq = line.find('=');
-    if (eq != std::string::npos) values[line.substr(0, eq)] = line.substr(eq + 1);
-  }
-  return values;
-}
-
 Bytes TestArchive() {
-  std::string big(70000, '\0');
-  for (size_t i = 0; i < big.size(); ++i) big[i] = char(i * 7 + i / 251);
-  return content::testing::MakeStoredZip(
-      {{"index.html", "<html>hello</html>"}, {"media/big.bin", big}});
+  return content::testing::MakeStoredZip({{"index.html", "<html>hello</html>"},
+                                          {"media/big.bin", pack::testing::RandomBytes(70000, 5)}});
 }
 
 // Opens path, expects the archive mapped as found at start, and closes it.
@@ -67,12 +48,9 @@ void ExpectMapped(const fs::path& path, uint64_t start, const Bytes& archive) {
 TEST(PiggyBackArchiveTest, FindsArchivesAtAlignedAndUnalignedStarts) {
   TempDir dir;
   const uint64_t g = content::ProgramFile::Granularity();
-  for (uint64_t imageSize :
-       {uint64_t(0), uint64_t(1), g - 1, g, g + 1, 10 * g + 512, 3 * g + g / 2 + 3}) {
+  for (uint64_t imageSize : {uint64_t(0), g - 1, g, 3 * g + g / 2 + 3}) {
     SCOPED_TRACE(imageSize);
-    Bytes image(imageSize);  // any bytes: the locator does not look at them
-    for (size_t i = 0; i < imageSize; ++i) image[i] = uint8_t(i * 13);
-    WriteFile(dir / "program.bin", AppendArchive(image, TestArchive()));
+    WriteFile(dir / "program.bin", AppendArchive(Bytes(imageSize, 0xE9), TestArchive()));
     ExpectMapped(dir / "program.bin", imageSize, TestArchive());
   }
 }
@@ -97,43 +75,6 @@ TEST(PiggyBackArchiveTest, FailuresLeaveNothingMappedAndCloseSucceeds) {
   EXPECT_TRUE(self.Close());
 }
 
-// Copies the probe, appends padding bytes, an archive and the footer, and runs it.
-TEST(LocatorProbeTest, ProgramFindsTheArchiveAppendedToItself) {
-  fs::path probe = pack::testing::BuiltProgram("locator_probe");
-  ASSERT_TRUE(fs::exists(probe)) << probe;
-  Bytes image = ReadFile(probe);
-  TempDir dir;
-  // Without an archive the probe says so and still releases cleanly.
-  fs::path plain = dir / ("plain" + probe.extension().string());
-  WriteFile(plain, image);
-  auto none = RunProbe(plain);
-  EXPECT_EQ("0", none["found"]);
-  EXPECT_EQ("1", none["closed"]);
-
-  const uint64_t g = content::ProgramFile::Granularity();
-  Bytes archive = TestArchive();
-  char crc[16];
-  std::snprintf(crc, sizeof crc, "%08lx", crc32(0, archive.data(), uInt(archive.size())));
-  uint64_t alignedPadding = (g - image.size() % g) % g;
-  for (uint64_t padding : {alignedPadding, alignedPadding + 1, alignedPadding + g / 2 + 7}) {
-    SCOPED_TRACE(padding);
-    Bytes packed = image;
-    packed.insert(packed.end(), padding, 0);
-    uint64_t start = packed.size();
-    fs::path copy = dir / ("probe" + std::to_string(padding) + probe.extension().string());
-    WriteFile(copy, AppendArchive(packed, archive));
-    auto found = RunProbe(copy);
-    EXPECT_EQ("1", found["found"]);
-    EXPECT_EQ(std::to_string(start), found["start"]);
-    EXPECT_EQ(std::to_string(archive.size()), found["size"]);
-    EXPECT_EQ(crc, found["crc"]);
-    // The ZIP reader opens the mapped bytes in place and sees both entries.
-    EXPECT_EQ("0", found["open"]);
-    EXPECT_EQ("2", found["entries"]);
-    EXPECT_EQ("1", found["closed"]);
-  }
-}
-
 // Packs a PE, signs it with osslsigncode and a throwaway certificate, and opens it.
 TEST(SignedProgramFileTest, ArchiveIsFoundBeforeARealAuthenticodeSignature) {
 #ifdef _WIN32
@@ -154,9 +95,8 @@ TEST(SignedProgramFileTest, ArchiveIsFoundBeforeARealAuthenticodeSignature) {
     Bytes image = content::testing::MakePe(plus);
     image.insert(image.end(), 5, 0x90);
     Bytes packed = AppendArchive(image, archive);
-    fs::path unsignedFile = dir / "packed.exe", signedFile = dir / "signed.exe";
+    fs::path unsignedFile = dir / "packed.exe", signedFile = dir / (plus ? "s64.exe" : "s32.exe");
     WriteFile(unsignedFile, packed);
-    fs::remove(signedFile);
     auto sign = RunShell("osslsigncode sign -certs " + Quoted(cert) + " -key " + Quoted(key) +
                          " -in " + Quoted(unsignedFile) + " -out " + Quoted(signedFile));
     ASSERT_EQ(0, sign.status) << sign.output;

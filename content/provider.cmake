@@ -6,7 +6,7 @@ cx_library(cx_provider
     inflated_cache.cpp
   DEPS cx_http cx_zip cx_utils
 )
-cx_add_test(provider_tests LIBS cx_provider cx_testing SOURCES
+cx_add_test(provider_tests LIBS cx_provider SOURCES
   content_type_test.cpp
   http_zip_provider_test.cpp
   inflated_cache_test.cpp

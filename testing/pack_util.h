@@ -9,17 +9,17 @@
 #include <string>
 
 #include "content/program_file.h"
+#include "testing/zip_builder.h"
 
 namespace pack::testing {
 
 namespace fs = std::filesystem;
+using amzip::testing::RandomBytes;
 
+// A fresh folder, removed with its contents at the end.
 class TempDir {
  public:
-  TempDir()
-      : path_(fs::temp_directory_path() / ("cx-test-" + std::to_string(std::random_device()()))) {
-    fs::create_directories(path_);
-  }
+  TempDir() { fs::create_directories(path_); }
   ~TempDir() {
     std::error_code ignored;
     fs::remove_all(path_, ignored);
@@ -28,7 +28,8 @@ class TempDir {
   fs::path operator/(const std::string& name) const { return path_ / name; }
 
  private:
-  fs::path path_;
+  fs::path path_ =
+      fs::temp_directory_path() / ("cx-test-" + std::to_string(std::random_device()()));
 };
 
 inline std::string ReadText(const fs::path& path) {
@@ -54,14 +55,13 @@ inline Outcome RunShell(const std::string& command, bool withStderr = true) {
 #else
   FILE* pipe = popen((command + (withStderr ? " 2>&1" : " 2>/dev/null")).c_str(), "r");
 #endif
-  if (!pipe) return outcome;
   char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) outcome.output.append(buffer, n);
+  for (size_t n; pipe && (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    outcome.output.append(buffer, n);
 #ifdef _WIN32
-  outcome.status = _pclose(pipe);
+  outcome.status = pipe ? _pclose(pipe) : -1;
 #else
-  int status = pclose(pipe);
+  int status = pipe ? pclose(pipe) : -1;
   outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 #endif
   return outcome;
@@ -80,14 +80,6 @@ inline fs::path BuiltProgram(std::string name) {
 // An entry's bytes as `unzip -p` extracts them.
 inline std::string Unzip(const fs::path& zip, const std::string& name) {
   return RunShell("unzip -p " + Quoted(zip) + " '" + name + "'", false).output;
-}
-
-// Bytes that deflate cannot shrink.
-inline std::string RandomBytes(size_t n, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string bytes(n, '\0');
-  for (char& c : bytes) c = char(random());
-  return bytes;
 }
 
 }  // namespace pack::testing

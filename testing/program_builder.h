@@ -14,51 +14,44 @@ namespace content::testing {
 
 using Bytes = std::vector<uint8_t>;
 
-inline void Put16(Bytes& b, size_t at, uint16_t v) {
-  b[at] = uint8_t(v);
-  b[at + 1] = uint8_t(v >> 8);
+inline void PutLe(Bytes& b, size_t at, uint32_t v, int width) {
+  for (int i = 0; i < width; ++i) b[at + i] = uint8_t(v >> (8 * i));
 }
-inline void Put32(Bytes& b, size_t at, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
-}
+inline void Put32(Bytes& b, size_t at, uint32_t v) { PutLe(b, at, v, 4); }
 
 // A minimal but well-formed PE image: DOS header, PE32 (or PE32+) headers with 16 data
 // directories, one section of 512 bytes. Large enough for signing tools to accept.
 inline Bytes MakePe(bool pe32plus) {
-  const uint32_t peOffset = 0x80;
-  const uint16_t optionalSize = pe32plus ? 0xF0 : 0xE0;
+  const size_t coff = 0x84, opt = coff + 20, section = opt + (pe32plus ? 0xF0 : 0xE0);
   Bytes b(0x400, 0);
-  b[0] = 'M';
-  b[1] = 'Z';
-  Put32(b, 0x3C, peOffset);
-  std::memcpy(&b[peOffset], "PE\0\0", 4);
-  size_t coff = peOffset + 4;
-  Put16(b, coff + 0, pe32plus ? 0x8664 : 0x14C);  // machine
-  Put16(b, coff + 2, 1);                          // sections
-  Put16(b, coff + 16, optionalSize);
-  Put16(b, coff + 18, pe32plus ? 0x22 : 0x102);  // executable image
-  size_t opt = coff + 20;
-  Put16(b, opt, pe32plus ? 0x20B : 0x10B);
-  Put32(b, opt + 4, 0x200);                                                // size of code
-  Put32(b, opt + 16, 0x1000);                                              // entry point
-  Put32(b, opt + 20, 0x1000);                                              // base of code
-  Put32(b, opt + (pe32plus ? 24 : 28), pe32plus ? 0x40000000 : 0x400000);  // image base
-  Put32(b, opt + 32, 0x1000);                                              // section alignment
-  Put32(b, opt + 36, 0x200);                                               // file alignment
-  Put16(b, opt + 40, 6);                                                   // OS version
-  Put16(b, opt + 48, 6);                                                   // subsystem version
-  Put32(b, opt + 56, 0x2000);                                              // size of image
-  Put32(b, opt + 60, 0x200);                                               // size of headers
-  Put16(b, opt + 68, 3);                                                   // console subsystem
-  Put32(b, opt + (pe32plus ? 108 : 92), 16);                               // data directories
-  size_t section = opt + optionalSize;
+  std::memcpy(&b[0], "MZ", 2);
+  std::memcpy(&b[0x80], "PE\0\0", 4);
+  b[0x200] = 0xC3;  // ret
   std::memcpy(&b[section], ".text", 5);
-  Put32(b, section + 8, 0x200);        // virtual size
-  Put32(b, section + 12, 0x1000);      // virtual address
-  Put32(b, section + 16, 0x200);       // raw size
-  Put32(b, section + 20, 0x200);       // raw pointer
-  Put32(b, section + 36, 0x60000020);  // code, execute, read
-  b[0x200] = 0xC3;                     // ret
+  const struct {
+    size_t at;
+    int width;
+    uint32_t value;
+  } fields[] = {
+      // clang-format off
+      {0x3C, 4, 0x80},                                              // e_lfanew
+      {coff, 2, pe32plus ? 0x8664u : 0x14Cu},                       // machine
+      {coff + 2, 2, 1}, {coff + 16, 2, uint32_t(section - opt)},    // sections, optional size
+      {coff + 18, 2, pe32plus ? 0x22u : 0x102u},                    // executable image
+      {opt, 2, pe32plus ? 0x20Bu : 0x10Bu},                         // magic
+      {opt + 4, 4, 0x200}, {opt + 16, 4, 0x1000}, {opt + 20, 4, 0x1000},  // code size, entry, base
+      {opt + (pe32plus ? 24u : 28u), 4, pe32plus ? 0x40000000u : 0x400000u},  // image base
+      {opt + 32, 4, 0x1000}, {opt + 36, 4, 0x200},                  // section, file alignment
+      {opt + 40, 2, 6}, {opt + 48, 2, 6},                           // OS, subsystem versions
+      {opt + 56, 4, 0x2000}, {opt + 60, 4, 0x200},                  // image, headers size
+      {opt + 68, 2, 3},                                             // console subsystem
+      {opt + (pe32plus ? 108u : 92u), 4, 16},                       // data directories
+      {section + 8, 4, 0x200}, {section + 12, 4, 0x1000},           // virtual size, address
+      {section + 16, 4, 0x200}, {section + 20, 4, 0x200},           // raw size, pointer
+      {section + 36, 4, 0x60000020},                                // code, execute, read
+      // clang-format on
+  };
+  for (const auto& f : fields) PutLe(b, f.at, f.value, f.width);
   return b;
 }
 

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <optional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,14 @@ inline void Put32(std::string& out, std::initializer_list<uint64_t> vs) {
 // Overwrites bytes at `at` with a little-endian value.
 inline void Patch(std::string& bytes, size_t at, uint64_t v, int width) {
   for (int i = 0; i < width; ++i) bytes[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// Bytes that deflate cannot shrink.
+inline std::string RandomBytes(size_t n, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string bytes(n, '\0');
+  for (char& c : bytes) c = char(random());
+  return bytes;
 }
 
 inline std::string RawDeflate(const std::string& data) {

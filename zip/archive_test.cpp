@@ -29,15 +29,8 @@ struct Opened {
   }
 };
 
-std::string Pattern(size_t size) {
-  std::string s(size, '\0');
-  uint32_t x = 12345;
-  for (char& c : s) c = "abcdefgh \n"[((x = x * 1103515245 + 12345) >> 16) % 10];
-  return s;
-}
-
 TEST(ArchiveTest, StoredAndDeflatedEntriesAndKeys) {
-  std::string big = Pattern(300000);
+  std::string big = testing::RandomBytes(300000, 1);
   Opened z(BuildZip({{.name = "a.txt", .data = "hello"},
                      {.name = "dir/b.bin", .data = big, .method = 8},
                      {.name = "empty", .data = ""},
@@ -48,7 +41,6 @@ TEST(ArchiveTest, StoredAndDeflatedEntriesAndKeys) {
                      {.name = std::string(2049, 'n'), .data = "too long"}})
                .bytes);
   ASSERT_EQ(z.openCode, 0);
-  EXPECT_TRUE(z.archive.DirectoryLoaded());
   EXPECT_EQ(z.archive.Entries().size(), 8u);
   EXPECT_EQ(z.Get(u"a.txt"), "hello");
   EXPECT_EQ(z.Get(u"DIR\\B.BIN"), big);
@@ -61,14 +53,12 @@ TEST(ArchiveTest, StoredAndDeflatedEntriesAndKeys) {
   EXPECT_NE(z.archive.FindEntry(u".\\.\\x.txt"), nullptr);
   EXPECT_EQ(z.Get(std::u16string(2048, u'o')), "longest");
   EXPECT_EQ(z.Get(std::u16string(2049, u'n')), "<code 1>");
-  uint32_t size = 0;
-  EXPECT_FALSE(z.archive.GetEntryInfo(std::u16string(2049, u'n'), size, nullptr));
   EXPECT_EQ(z.Get(u"missing"), "<code 1>");
   EXPECT_EQ(z.archive.LastError().file, u"missing");
 }
 
 TEST(ArchiveTest, RefusedMethodsAndBrokenDeflateData) {
-  std::string good = Pattern(200000), deflated = testing::RawDeflate(good);
+  std::string good = testing::RandomBytes(200000, 2), deflated = testing::RawDeflate(good);
   std::string half = deflated.substr(0, deflated.size() / 2);
   std::string trailing = testing::RawDeflate("payload") + "GARBAGE-AFTER-END";
   Opened z(BuildZip({{.name = "m12", .data = "abc", .method = 12},
@@ -80,7 +70,6 @@ TEST(ArchiveTest, RefusedMethodsAndBrokenDeflateData) {
   MemCreator creator;
   z.archive.Extract(creator, u"m12", u"m12");
   EXPECT_EQ(z.archive.LastError().code, FDIERROR_BAD_COMPR_TYPE);
-  EXPECT_EQ(z.archive.LastError().file, u"m12");
   EXPECT_EQ(creator.Find(u"m12"), nullptr);  // no sink was made
   EXPECT_EQ(z.Get(u"zero8"), "<code 10>");
   z.archive.Extract(creator, u"cut", u"cut");
@@ -116,7 +105,7 @@ TEST(ArchiveTest, Zip64ExtendedInformation) {
 }
 
 TEST(ArchiveTest, EndRecordSearchAndComments) {
-  for (size_t length : {0u, 1u, 32000u, 32764u, 32770u, 65535u}) {
+  for (size_t length : {0u, 32764u, 65535u}) {
     std::string comment(length, 'c');
     if (length > 30) comment.replace(10, 4, "PK\x01\x02");
     Opened z(BuildZip({{.name = "f", .data = "data"}}, {.comment = comment}).bytes);
@@ -137,12 +126,10 @@ TEST(ArchiveTest, DiskNumbers) {
   EXPECT_EQ(differ.openCode, FDIERROR_UNKNOWN);
   EXPECT_FALSE(differ.archive.DirectoryLoaded());
   EXPECT_EQ(differ.Get(u"f"), "<code -1>");
-  EXPECT_EQ(differ.Get(u"f"), "<code -1>");
   // An entry on a disk beyond the last part; the archive stays usable.
-  Opened z(BuildZip({{.name = "far", .data = "x", .diskStart = 7}, {.name = "near", .data = "y"}})
-               .bytes);
-  EXPECT_EQ(z.Get(u"far"), "<code 21>");
-  EXPECT_EQ(z.Get(u"near"), "y");
+  Opened z(
+      BuildZip({{.name = "far", .data = "x", .diskStart = 7}, {.name = "y", .data = "y"}}).bytes);
+  EXPECT_EQ(z.Get(u"far") + z.Get(u"y"), "<code 21>y");
   // A memory archive starting like a split part.
   Opened part("PK\x07\x08" + BuildZip({{.name = "f", .data = "d"}}).bytes, u"RT_ZIP");
   EXPECT_EQ(part.openCode, AZERROR_CANT_FIND_CENTRALDIR);
@@ -164,7 +151,7 @@ TEST(ArchiveTest, ArchiveExtraDataRecordIsPassedOver) {
 }
 
 TEST(ArchiveTest, LocalHeadersAreScannedWithoutEndRecord) {
-  std::string big = Pattern(100000);
+  std::string big = testing::RandomBytes(100000, 3);
   testing::BuiltZip built =
       BuildZip({{.name = "one.txt", .data = "first entry"},
                 {.name = "two.bin", .data = big, .method = 8, .descriptor = true},
@@ -192,8 +179,7 @@ TEST(ArchiveTest, ShiftedArchivesAreFound) {
   for (const std::string& bytes : {BuildZip(entries, {.prefix = prefix}).bytes, adjusted}) {
     Opened z(bytes);
     EXPECT_EQ(z.openCode, 0);
-    EXPECT_EQ(z.Get(u"a"), "alpha");
-    EXPECT_EQ(z.Get(u"b"), "beta");
+    EXPECT_EQ(z.Get(u"a") + z.Get(u"b"), "alphabeta");
     auto stream = z.archive.OpenEntryStream(u"b");
     char buffer[16] = {};
     EXPECT_EQ(stream ? stream->Read(buffer, sizeof(buffer)) : 0, 4u);
@@ -213,57 +199,29 @@ TEST(ArchiveTest, EntryInfoTimesAndChecksum) {
   uint64_t noonUtc = (1577880000ull + 11644473600ull) * 10000000ull;
   EXPECT_LT(ticks > noonUtc ? ticks - noonUtc : noonUtc - ticks, 86400ull * 10000000ull);
   ASSERT_TRUE(z.archive.GetEntryInfo(u"notime", size, &untouched));
-  EXPECT_EQ(untouched.dwLowDateTime, 7u);
-  EXPECT_EQ(untouched.dwHighDateTime, 8u);
+  EXPECT_EQ(untouched.dwLowDateTime + untouched.dwHighDateTime, 15u);  // left as it was
   EXPECT_FALSE(z.archive.GetEntryInfo(u"absent", size, nullptr));
-  // The checksum covers the whole archive (and is kept).
-  uint32_t crc = crc32(0, reinterpret_cast<const Bytef*>(z.bytes.data()), uInt(z.bytes.size()));
-  EXPECT_EQ(z.archive.GetChecksum(), crc);
-  EXPECT_EQ(z.archive.GetChecksum(), crc);
+  // The checksum covers the whole archive.
+  EXPECT_EQ(z.archive.GetChecksum(),
+            crc32(0, reinterpret_cast<const Bytef*>(z.bytes.data()), uInt(z.bytes.size())));
 }
 
 TEST(ArchiveTest, StateTransitions) {
   Opened z("");  // nothing to open
   EXPECT_FALSE(z.archive.IsOpen());
   EXPECT_EQ(z.Get(u"x"), "<code 2>");  // AZERR_INVALIDSTATE
-  EXPECT_EQ(z.archive.OpenMemory(nullptr, 10, u"ZIP"), 0);
-  EXPECT_FALSE(z.archive.IsOpen());
   std::string bytes = BuildZip({{.name = "f", .data = "d"}}).bytes;
   EXPECT_EQ(z.archive.OpenMemory(bytes.data(), bytes.size(), u"ZIP"), 0);
-  EXPECT_TRUE(z.archive.IsOpen());
   z.archive.Close();
   EXPECT_FALSE(z.archive.IsOpen());
-  EXPECT_TRUE(z.archive.Entries().empty());
   EXPECT_EQ(z.archive.FindEntry(u"f"), nullptr);
   EXPECT_EQ(z.archive.OpenFile(u"/nonexistent/dir/none.zip"), ERROR_OPEN_FILE);
   EXPECT_EQ(z.archive.LastError().file, u"/nonexistent/dir/none.zip");
-  EXPECT_FALSE(z.archive.IsOpen());
-  EXPECT_EQ(z.archive.OpenResource(u"RT_ZIP", 777), 0);  // tests carry no such resource
-  EXPECT_FALSE(z.archive.IsOpen());
   // Gzip data opens as "not a ZIP archive".
   Opened gzip(std::string("\x1f\x8b\x08\x00rest of a gzip stream", 25));
   EXPECT_EQ(gzip.openCode, 0);
   EXPECT_TRUE(gzip.archive.NotZip());
-  EXPECT_TRUE(gzip.archive.Entries().empty());
   EXPECT_EQ(gzip.Get(u"anything"), "<code 2>");
-}
-
-TEST(ArchiveTest, DirectoryEntriesGoToMakeDirectory) {
-  struct Recorder : MemCreator {
-    std::u16string made;
-    uint32_t attributes = 0;
-    int32_t MakeDirectory(const std::u16string& name, const FileTime*) override {
-      made = name;
-      return 0;
-    }
-    void Finish(const std::u16string&, uint32_t a) override { attributes = a; }
-  } recorder;
-  Opened z(BuildZip({{.name = "sub/", .data = "", .externalAttributes = 0x10}}).bytes);
-  z.archive.Extract(recorder, u"sub", u"sub");
-  EXPECT_EQ(z.archive.LastError().code, 0);
-  EXPECT_EQ(recorder.made, u"sub");
-  EXPECT_EQ(recorder.attributes, 0x10u);
-  EXPECT_EQ(recorder.Find(u"sub"), nullptr);
 }
 
 }  // namespace

@@ -79,27 +79,25 @@ TEST(CorruptArchiveTest, TruncatedOrWithEveryHeaderByteChanged) {
   }
 }
 
+// Values that single-byte damage does not make: offsets that point at other records, entry
+// counts past the directory, foreign signatures in place of the first central header.
 TEST(CorruptArchiveTest, HostileCountsOffsetsAndSizes) {
   testing::BuiltZip z = Sample();
   const size_t end = z.endOffset, cd = z.centralOffset;
-  // {offset, width, value}: end record counts, sizes and offsets; central header sizes,
-  // lengths, disk and offsets; local header lengths; foreign signatures for the first
-  // central header.
   const struct {
     size_t at;
     int width;
     uint64_t value;
   } cases[] = {
-      // clang-format off
-      {end + 10, 2, 0xFFFF}, {end + 10, 2, 0}, {end + 12, 4, 0xFFFFFFFF}, {end + 16, 4, 0x7FFFFFF0},
-      {end + 16, 4, 0xFFFFFFF0}, {end + 16, 4, 30}, {end + 16, 4, end}, {end + 20, 2, 0xFFFF},
-      {end + 4, 2, 3}, {cd + 20, 4, 0x7FFFFFFF}, {cd + 24, 4, 0xFFFFFFFE}, {cd + 28, 2, 0xFFFF},
-      {cd + 30, 2, 0xFFFF}, {cd + 32, 2, 0xFFFF}, {cd + 34, 2, 0xFFFE}, {cd + 42, 4, 0x7FFFFFFF},
-      {cd + 42, 4, cd}, {cd + 42, 4, z.localOffsets[1] + 10},
-      {cd + 46 + 5 + 42, 4, 0},  // two entries share one local header
-      {cd + 10, 2, 99}, {26, 2, 0xFFFF}, {28, 2, 0xFFFF}, {cd, 4, 0x12345678}, {cd, 4, 0x06064b50},
-      {cd, 4, 0x07064b50}, {cd, 4, 0x05054b50}, {cd, 4, 0x08064b50}, {cd, 4, 0x30304b50},
-      // clang-format on
+      {end + 10, 2, 0xFFFF},
+      {end + 16, 4, 30},
+      {end + 16, 4, end},
+      {cd + 42, 4, cd},
+      {cd + 42, 4, z.localOffsets[1] + 10},
+      {cd + 46 + 5 + 42, 4, 0},  // two share a header
+      {cd, 4, 0x06064b50},
+      {cd, 4, 0x07064b50},
+      {cd, 4, 0x08064b50},
   };
   for (const auto& c : cases) {
     std::string bytes = z.bytes;
@@ -121,10 +119,6 @@ TEST(CorruptArchiveTest, HostileRecordsEndInCodes) {
   std::string streamed =
       testing::BuildZip({{.name = "s", .data = "stored", .descriptor = true}}).bytes;
   EXPECT_NE(Exercise(streamed.substr(0, 40)), 0);
-  // Nothing but signatures.
-  std::string signatures;
-  for (int i = 0; i < 1000; ++i) testing::Put32(signatures, 0x08074b50 + (i % 3) * 0x1000000);
-  Exercise(signatures);
   EXPECT_EQ(Exercise(std::string(3, 'P')), ERROR_READ_FILE);
   // A ZIP64 end record whose directory offset lies past INT64_MAX: no shift may be
   // computed from it (that subtraction overflowed).

@@ -8,12 +8,7 @@
 namespace amzip {
 namespace {
 
-std::string Noise(size_t size) {
-  std::string s(size, '\0');
-  uint32_t x = 7;
-  for (char& c : s) c = static_cast<char>((x = x * 1664525 + 1013904223) >> 24);
-  return s;
-}
+std::string Noise(size_t size) { return testing::RandomBytes(size, 7); }
 
 std::string ReadAll(utils::ReadStreamI& stream, uint32_t chunk = 64) {
   std::string out, buffer(chunk, '\0');
@@ -21,80 +16,51 @@ std::string ReadAll(utils::ReadStreamI& stream, uint32_t chunk = 64) {
   return out;
 }
 
-class EntryStreamTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    text_ = Noise(100000) + std::string(300000, 'z') + Noise(50000);
-    bytes_ = testing::BuildZip({{.name = "stored.bin", .data = text_},
-                                {.name = "deflated.bin", .data = text_, .method = 8},
-                                {.name = "odd", .data = "x", .method = 12}})
-                 .bytes;
-    ASSERT_EQ(archive_.OpenMemory(bytes_.data(), bytes_.size(), u"ZIP"), 0);
-  }
-  std::string text_, bytes_;
-  Archive archive_;
-};
-
-TEST_F(EntryStreamTest, WholeReadsMatchInEveryChunkSize) {
+TEST(EntryStreamTest, ReadsSeeksAndPeeks) {
+  const std::string text = Noise(100000) + std::string(300000, 'z') + Noise(50000);
+  const testing::BuiltZip z =
+      testing::BuildZip({{.name = "stored.bin", .data = text},
+                         {.name = "deflated.bin", .data = text, .method = 8},
+                         {.name = "odd", .data = "x", .method = 12}});
+  const std::string& bytes = z.bytes;
+  Archive archive;
+  ASSERT_EQ(archive.OpenMemory(bytes.data(), bytes.size(), u"ZIP"), 0);
   for (const char16_t* name : {u"stored.bin", u"DEFLATED.BIN"}) {
-    for (uint32_t chunk : {1u, 7u, 4096u, 65536u, 1000000u}) {
-      if (chunk == 1 && name[0] == u'D') continue;  // slow and adds nothing
-      auto stream = archive_.OpenEntryStream(name);
+    for (uint32_t chunk : {7u, 65536u, 1000000u}) {
+      auto stream = archive.OpenEntryStream(name);
       ASSERT_TRUE(stream);
-      EXPECT_EQ(stream->GetSize(), text_.size());
-      EXPECT_EQ(ReadAll(*stream, chunk), text_) << chunk;
+      EXPECT_EQ(stream->GetSize(), text.size());
+      EXPECT_EQ(ReadAll(*stream, chunk), text) << chunk;
     }
-  }
-  EXPECT_FALSE(archive_.OpenEntryStream(u"missing"));
-  EXPECT_FALSE(archive_.OpenEntryStream(u"odd"));
-  EXPECT_FALSE(Archive().OpenEntryStream(u"stored.bin"));
-}
-
-TEST_F(EntryStreamTest, StoredEntriesShowTheirBytesInMemory) {
-  auto stored = archive_.OpenEntryStream(u"stored.bin");
-  EXPECT_EQ(stored->GetName(), u"stored.bin");
-  const uint8_t* data = nullptr;
-  uint64_t size = 0;
-  ASSERT_TRUE(stored->PeekMemory(data, size));
-  // The archive's own bytes, not a copy.
-  EXPECT_GE(data, reinterpret_cast<const uint8_t*>(bytes_.data()));
-  EXPECT_LE(data + size, reinterpret_cast<const uint8_t*>(bytes_.data() + bytes_.size()));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size), text_);
-  stored->Seek64(0, 123456);
-  ASSERT_TRUE(stored->PeekMemory(data, size));
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size), text_.substr(123456));
-  stored->Seek64(2, 5);
-  ASSERT_TRUE(stored->PeekMemory(data, size));
-  EXPECT_EQ(size, 0u);
-  // Inflated bytes exist only as they are read.
-  EXPECT_FALSE(archive_.OpenEntryStream(u"deflated.bin")->PeekMemory(data, size));
-}
-
-TEST_F(EntryStreamTest, SeeksForwardAndBackward) {
-  for (const char16_t* name : {u"stored.bin", u"deflated.bin"}) {
-    auto stream = archive_.OpenEntryStream(name);
-    ASSERT_TRUE(stream);
+    auto stream = archive.OpenEntryStream(name);
     for (uint64_t position : {399990, 5, 100000, 99999, 449999, 0, 250000, 250001}) {
       ASSERT_EQ(stream->Seek64(0, static_cast<int64_t>(position)), static_cast<int64_t>(position));
       char buffer[20] = {};
       uint32_t got = 0;
       EXPECT_TRUE(stream->Read(buffer, sizeof(buffer), got));
-      ASSERT_EQ(got, std::min<size_t>(20, text_.size() - position)) << position;
-      EXPECT_EQ(std::string(buffer, got), text_.substr(position, got)) << position;
+      EXPECT_EQ(std::string(buffer, got), text.substr(position, 20)) << position;
     }
     EXPECT_EQ(stream->Seek64(1, -30), 250001 + 20 - 30);
     EXPECT_EQ(stream->Seek64(0, -1), -1);  // before the start: refused
-    EXPECT_EQ(stream->Seek64(2, 5), static_cast<int64_t>(text_.size() + 5));
+    EXPECT_EQ(stream->Seek64(2, 5), static_cast<int64_t>(text.size() + 5));
     uint8_t byte = 0;
     EXPECT_FALSE(stream->ReadByte(byte));  // past the end
-    EXPECT_EQ(stream->Seek(2, -10), text_.size() - 10);
-    EXPECT_EQ(ReadAll(*stream), text_.substr(text_.size() - 10));
-    EXPECT_EQ(stream->Seek64(0, 1), 1);
-    EXPECT_TRUE(stream->ReadByte(byte));
-    EXPECT_EQ(byte, static_cast<uint8_t>(text_[1]));
-    stream->Close();
-    EXPECT_FALSE(stream->IsOpen());
+    EXPECT_EQ(stream->Seek(2, -10), text.size() - 10);
+    EXPECT_EQ(ReadAll(*stream), text.substr(text.size() - 10));
   }
+  EXPECT_FALSE(archive.OpenEntryStream(u"missing"));
+  EXPECT_FALSE(archive.OpenEntryStream(u"odd"));
+  EXPECT_FALSE(Archive().OpenEntryStream(u"stored.bin"));
+  // Stored entries show the archive's own bytes, not a copy; inflated bytes exist only as
+  // they are read.
+  auto stored = archive.OpenEntryStream(u"stored.bin");
+  const uint8_t* data = nullptr;
+  uint64_t size = 0;
+  stored->Seek64(0, 123456);
+  ASSERT_TRUE(stored->PeekMemory(data, size));
+  EXPECT_EQ(data + size, reinterpret_cast<const uint8_t*>(bytes.data()) + z.localOffsets[1]);
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), size), text.substr(123456));
+  EXPECT_FALSE(archive.OpenEntryStream(u"deflated.bin")->PeekMemory(data, size));
 }
 
 // The raw bytes of each entry, as a writer copying entries unchanged would take them, and

@@ -2,34 +2,21 @@
 // entry and compared with what Info-ZIP unzip extracts from the same archive.
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <sstream>
-#include <string>
 
+#include "testing/pack_util.h"
 #include "utils/encoding.h"
 #include "zip/archive.h"
 
 namespace amzip {
 namespace {
 
-// Runs a POSIX shell command; its output, and its status when asked.
-std::string Shell(const std::string& command, int* status = nullptr) {
-  std::string out;
-  FILE* pipe = popen(command.c_str(), "r");
-  char buffer[65536];
-  for (size_t n; pipe && (n = fread(buffer, 1, sizeof(buffer), pipe)) > 0;) out.append(buffer, n);
-  int rc = pipe ? pclose(pipe) : -1;
-  if (status) *status = rc;
-  return out;
-}
+using pack::testing::Quoted;
+using pack::testing::ReadText;
 
-std::string Quote(const std::string& s) { return "'" + s + "'"; }  // no quotes in our paths
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+std::string Shell(const std::string& command) {
+  return pack::testing::RunShell(command, false).output;
 }
 
 // One extracted entry, or "<code N>".
@@ -43,43 +30,35 @@ std::string Get(Archive& archive, const std::u16string& name) {
 class InteropTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-#ifndef _WIN32
-    dir_ = ::testing::TempDir() + "amzip_interop_" + std::to_string(getpid());
-    std::string src = dir_ + "/src";
-    Shell("mkdir -p " + Quote(src + "/sub/deeper"));
-    std::ofstream(src + "/hello.txt") << "Hello, world\n";
-    std::ofstream(src + "/empty.txt");
-    std::ofstream(src + "/caf\xc3\xa9 \xe2\x82\xac.txt") << "non-ASCII name\n";
+    dir_ = new pack::testing::TempDir();
+    src_ = *dir_ / "src";
+    pack::testing::WriteText(src_ / "hello.txt", "Hello, world\n");
+    pack::testing::WriteText(src_ / "empty.txt", "");
+    pack::testing::WriteText(src_ / "caf\xc3\xa9 \xe2\x82\xac.txt", "non-ASCII name\n");
     std::string text;
     for (int i = 0; i < 40000; ++i) text += "line " + std::to_string(i * 7919 % 10007) + "\n";
-    std::ofstream(src + "/sub/text.txt") << text;
-    Shell("head -c 300000 /dev/urandom > " + Quote(src + "/sub/deeper/random.bin"));
-#endif
+    pack::testing::WriteText(src_ / "sub/text.txt", text);
+    pack::testing::WriteText(src_ / "sub/deeper/random.bin", pack::testing::RandomBytes(300000, 1));
   }
-  static void TearDownTestSuite() {
-    if (!dir_.empty()) Shell("rm -rf " + Quote(dir_));
-  }
+  static void TearDownTestSuite() { delete dir_; }
 
   void SetUp() override {
 #ifdef _WIN32
     GTEST_SKIP() << "needs the Linux archivers";
-#else
-    int status = 0;
-    Shell("command -v zip unzip 7z bsdtar python3 >/dev/null 2>&1", &status);
-    if (status != 0) GTEST_SKIP() << "zip, unzip, 7z, bsdtar and python3 are needed";
 #endif
+    if (pack::testing::RunShell("command -v zip unzip 7z bsdtar python3").status != 0)
+      GTEST_SKIP() << "zip, unzip, 7z, bsdtar and python3 are needed";
   }
 
   // Runs a shell command in the source folder; the archive goes to dir_/name.
   std::string Make(const std::string& name, const std::string& command) {
-    std::string archive = dir_ + "/" + name;
-    int status = 0;
-    Shell("cd " + Quote(dir_ + "/src") + " && rm -f " + Quote(archive) + " && ( " + command +
-              " ) >/dev/null 2>&1",
-          &status);
-    EXPECT_EQ(status, 0) << command;
+    std::string archive = (*dir_ / name).string();
+    auto made = pack::testing::RunShell("cd " + Quoted(src_) + " && rm -f " + Quoted(archive) +
+                                        " && ( " + command + " ) >/dev/null");
+    EXPECT_EQ(made.status, 0) << command << made.output;
     return archive;
   }
+  static std::string Random() { return ReadText(src_ / "sub/deeper/random.bin"); }
 
   // Every file entry, extracted from the file and streamed from memory, equals unzip -p's
   // output (from `reference`, when path is the first part of a split archive). Returns
@@ -88,18 +67,18 @@ class InteropTest : public ::testing::Test {
     const std::string& unzipped = reference.empty() ? path : reference;
     Archive file, memory;
     EXPECT_EQ(file.OpenFile(utils::Utf8ToWide(path)), 0) << path;
-    std::string bytes = ReadFile(unzipped);
+    std::string bytes = ReadText(unzipped);
     if (reference.empty()) {
       EXPECT_EQ(memory.OpenMemory(bytes.data(), bytes.size(), u"ZIP"), 0);
     }
-    std::istringstream list(Shell("unzip -Z1 " + Quote(unzipped)));
+    std::istringstream list(Shell("unzip -Z1 " + Quoted(unzipped)));
     int compared = 0;
     for (std::string name; std::getline(list, name);) {
       if (name.empty() || name.back() == '/') continue;
       std::string pattern;  // unzip -p takes wildcards: escape them
       for (char c : name)
         pattern += std::strchr("[*?", c) ? std::string{'[', c, ']'} : std::string(1, c);
-      std::string expected = Shell("unzip -p " + Quote(unzipped) + " " + Quote(pattern));
+      std::string expected = Shell("unzip -p " + Quoted(unzipped) + " '" + pattern + "'");
       std::u16string wide = utils::Utf8ToWide(name);
       EXPECT_TRUE(Get(file, wide) == expected) << path << ": " << name;
       if (memory.IsOpen()) {
@@ -114,15 +93,16 @@ class InteropTest : public ::testing::Test {
     return compared;
   }
 
-  static std::string dir_;
+  static inline pack::testing::TempDir* dir_ = nullptr;
+  static inline std::filesystem::path src_;
 };
 
-std::string InteropTest::dir_;
-
-TEST_F(InteropTest, InfoZipDeflateStoreZip64AndComments) {
+TEST_F(InteropTest, InfoZipDeflateStoreZip64StreamedAndComments) {
   EXPECT_EQ(CompareWithUnzip(Make("deflate.zip", "zip -r -q ../deflate.zip .")), 5);
   EXPECT_EQ(CompareWithUnzip(Make("store.zip", "zip -0 -r -q ../store.zip .")), 5);
   EXPECT_EQ(CompareWithUnzip(Make("zip64.zip", "zip -fz -r -q ../zip64.zip .")), 5);
+  // Piped: data descriptors after every entry.
+  EXPECT_EQ(CompareWithUnzip(Make("streamed.zip", "zip -q -r - . | cat > ../streamed.zip")), 5);
   std::string commented =
       Make("comment.zip",
            "zip -r -q ../comment.zip . && printf 'archive note\\n' | zip -z ../comment.zip && "
@@ -138,46 +118,28 @@ TEST_F(InteropTest, InfoZipDeflateStoreZip64AndComments) {
   EXPECT_NE(archive.FindEntry(u"caf\u00e9 \u20ac.txt"), nullptr);
 }
 
-TEST_F(InteropTest, InfoZipStreamedWithDataDescriptors) {
-  std::string streamed =
-      Make("streamed.zip",
-           "zip -q - hello.txt sub/text.txt sub/deeper/random.bin | cat > ../streamed.zip");
-  EXPECT_EQ(CompareWithUnzip(streamed), 3);
-  Archive archive;
-  ASSERT_EQ(archive.OpenFile(utils::Utf8ToWide(streamed)), 0);
-  EXPECT_TRUE(archive.FindEntry(u"sub/text.txt")->flags & 0x0008);
-  // Without its directory the archive is still readable by scanning local headers.
-  std::string bytes = ReadFile(streamed);
-  std::string cut = bytes.substr(0, bytes.find(std::string("PK\x01\x02", 4)));
-  Archive scanned;
-  scanned.OpenMemory(cut.data(), cut.size(), u"ZIP");
-  EXPECT_EQ(scanned.Entries().size(), 3u);
-  EXPECT_EQ(Get(scanned, u"sub/deeper/random.bin"), ReadFile(dir_ + "/src/sub/deeper/random.bin"));
-}
-
 TEST_F(InteropTest, InfoZipSplitArchives) {
   std::string split = Make("split.zip", "zip -s 100k -r -q ../split.zip .");
   std::string joined = Make("joined.zip", "zip -q -s 0 ../split.zip --out ../joined.zip");
-  ASSERT_EQ(Shell("ls " + Quote(dir_) + " | grep -c 'split.z0'"), "3\n");
+  ASSERT_EQ(Shell("ls " + Quoted(dir_->path()) + " | grep -c 'split.z0'"), "3\n");
   EXPECT_EQ(CompareWithUnzip(split, joined), 5);
   // Opening the first part finds the last one.
   Archive archive;
-  std::string first = dir_ + "/split.z01";
+  std::string first = (*dir_ / "split.z01").string();
   EXPECT_EQ(archive.OpenFile(utils::Utf8ToWide(first)), 0);
   EXPECT_EQ(archive.Name(), utils::Utf8ToWide(split));
-  EXPECT_EQ(Get(archive, u"sub/deeper/random.bin"), ReadFile(dir_ + "/src/sub/deeper/random.bin"));
+  EXPECT_EQ(Get(archive, u"sub/deeper/random.bin"), Random());
   // A missing middle part.
-  Shell("mv " + Quote(dir_ + "/split.z02") + " " + Quote(dir_ + "/moved.z02"));
+  std::filesystem::rename(*dir_ / "split.z02", *dir_ / "moved.z02");
   Archive broken;
   broken.OpenFile(utils::Utf8ToWide(split));
   EXPECT_EQ(Get(broken, u"sub/deeper/random.bin"),
             "<code " + std::to_string(AZERROR_MISSING_PART) + ">");
-  Shell("mv " + Quote(dir_ + "/moved.z02") + " " + Quote(dir_ + "/split.z02"));
+  std::filesystem::rename(*dir_ / "moved.z02", *dir_ / "split.z02");
   // A first part already named .zip cannot lead anywhere.
-  Shell("cp " + Quote(first) + " " + Quote(dir_ + "/firstpart.zip"));
+  std::filesystem::copy_file(first, *dir_ / "firstpart.zip");
   Archive misnamed;
-  EXPECT_EQ(misnamed.OpenFile(utils::Utf8ToWide(dir_ + "/firstpart.zip")),
-            AZERROR_CANT_FIND_CENTRALDIR);
+  EXPECT_EQ(misnamed.OpenFile((*dir_ / "firstpart.zip").u16string()), AZERROR_CANT_FIND_CENTRALDIR);
 }
 
 TEST_F(InteropTest, SevenZipAndBsdtar) {
@@ -187,16 +149,17 @@ TEST_F(InteropTest, SevenZipAndBsdtar) {
 }
 
 TEST_F(InteropTest, PythonZip64LongCommentAndDuplicates) {
-  std::ofstream(dir_ + "/make.py")
-      << "import zipfile, warnings\n"
-         "warnings.simplefilter('ignore')\n"
-         "with zipfile.ZipFile('../py.zip', 'w', zipfile.ZIP_DEFLATED) as z:\n"
-         "    z.comment = b'C' * 65535\n"
-         "    with z.open('forced.txt', 'w', force_zip64=True) as f: f.write(b'forced' * 1000)\n"
-         "    z.writestr('dup.txt', b'first copy')\n"
-         "    z.writestr('DUP.txt', b'second copy')\n"
-         "    z.writestr('dup.txt', b'third copy')\n"
-         "    z.write('sub/text.txt', 'sub/text.txt', zipfile.ZIP_STORED)\n";
+  pack::testing::WriteText(
+      *dir_ / "make.py",
+      "import zipfile, warnings\n"
+      "warnings.simplefilter('ignore')\n"
+      "with zipfile.ZipFile('../py.zip', 'w', zipfile.ZIP_DEFLATED) as z:\n"
+      "    z.comment = b'C' * 65535\n"
+      "    with z.open('forced.txt', 'w', force_zip64=True) as f: f.write(b'forced' * 1000)\n"
+      "    z.writestr('dup.txt', b'first copy')\n"
+      "    z.writestr('DUP.txt', b'second copy')\n"
+      "    z.writestr('dup.txt', b'third copy')\n"
+      "    z.write('sub/text.txt', 'sub/text.txt', zipfile.ZIP_STORED)\n");
   Archive archive;
   ASSERT_EQ(archive.OpenFile(utils::Utf8ToWide(Make("py.zip", "python3 ../make.py"))), 0);
   EXPECT_EQ(archive.Comment(), std::string(65535, 'C'));
@@ -205,7 +168,7 @@ TEST_F(InteropTest, PythonZip64LongCommentAndDuplicates) {
   for (int i = 0; i < 1000; ++i) forced += "forced";
   EXPECT_EQ(Get(archive, u"forced.txt"), forced);
   EXPECT_EQ(Get(archive, u"dup.TXT"), "first copy");  // the first of the duplicates
-  EXPECT_EQ(Get(archive, u"sub\\text.txt"), ReadFile(dir_ + "/src/sub/text.txt"));
+  EXPECT_EQ(Get(archive, u"sub\\text.txt"), ReadText(src_ / "sub/text.txt"));
 }
 
 }  // namespace

@@ -14,68 +14,55 @@
 namespace amzip {
 namespace {
 
-TEST(MemReaderTest, ReadsSeeksAndCloses) {
+TEST(SourceTest, MemoryAndFileReaders) {
   MemReader reader("0123456789", 10);
   uint8_t buffer[16];
   uint32_t got = 99;
   EXPECT_TRUE(reader.Read(buffer, 0, got));
   EXPECT_EQ(got, 0u);
-  ASSERT_TRUE(reader.Seek(6, 0));
+  ASSERT_TRUE(reader.Seek(-3, 2));
+  ASSERT_TRUE(reader.Seek(-1, 1));
+  EXPECT_EQ(reader.Tell(), 6u);
   EXPECT_TRUE(reader.Read(buffer, 10, got));
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "6789");
   EXPECT_FALSE(reader.Read(buffer, 10, got));  // at the end
-  EXPECT_EQ(got, 0u);
-  ASSERT_TRUE(reader.Seek(-3, 2));
-  ASSERT_TRUE(reader.Seek(-2, 1));
-  EXPECT_EQ(reader.Tell(), 5u);
-  ASSERT_TRUE(reader.Seek(100, 1));  // not bounded
-  EXPECT_EQ(reader.Tell(), 105u);
+  ASSERT_TRUE(reader.Seek(100, 1));            // not bounded
   EXPECT_FALSE(reader.Read(buffer, 1, got));
   ASSERT_TRUE(reader.Seek(-1, 0));  // before the start reads nothing
   EXPECT_FALSE(reader.Read(buffer, 1, got));
   EXPECT_FALSE(reader.Seek(0, 3));
   reader.Close();
-  EXPECT_FALSE(reader.IsOpen());
   EXPECT_FALSE(reader.Seek(0, 0));
   EXPECT_FALSE(reader.Read(buffer, 1, got));
-  EXPECT_TRUE(reader.Read(buffer, 0, got));
-}
 
-TEST(FileReaderTest, ReadsAFileAndReportsItsEnd) {
   std::string path = ::testing::TempDir() + "amzip_file_reader.bin";
   FILE* f = std::fopen(path.c_str(), "wb");
   ASSERT_NE(f, nullptr);
   std::fputs("abcdef", f);
   std::fclose(f);
-  FileReader reader(utils::Utf8ToWide(path));
-  ASSERT_TRUE(reader.IsOpen());
-  uint8_t buffer[8];
-  uint32_t got = 0;
-  ASSERT_TRUE(reader.Seek(-2, 2));
-  EXPECT_EQ(reader.Tell(), 4u);
-  EXPECT_TRUE(reader.Read(buffer, 8, got));
+  FileReader file(utils::Utf8ToWide(path));
+  ASSERT_TRUE(file.Seek(-2, 2));
+  EXPECT_EQ(file.Tell(), 4u);
+  EXPECT_TRUE(file.Read(buffer, 8, got));
   EXPECT_EQ(got, 2u);
-  EXPECT_TRUE(reader.Read(buffer, 8, got));  // at the end: success with 0 bytes
+  EXPECT_TRUE(file.Read(buffer, 8, got));  // at the end: success with 0 bytes
   EXPECT_EQ(got, 0u);
-  EXPECT_FALSE(reader.Seek(0, 7));
-  reader.Close();
-  EXPECT_FALSE(reader.IsOpen());
-  EXPECT_FALSE(reader.Read(buffer, 1, got));
+  EXPECT_FALSE(file.Seek(0, 7));
+  file.Close();
+  EXPECT_FALSE(file.Read(buffer, 1, got));
   std::remove(path.c_str());
-  FileReader missing(utils::Utf8ToWide(path));
-  EXPECT_FALSE(missing.IsOpen());
+  EXPECT_FALSE(FileReader(utils::Utf8ToWide(path)).IsOpen());
 }
 
 TEST(NormalizeEntryKeyTest, Table) {
   // clang-format off
   const std::pair<const char16_t*, const char16_t*> cases[] = {
-      {u"Book/Index.HTML", u"book\\index.html"}, {u"BOOK\\Index.html", u"book\\index.html"},
-      {u"book//index.html/", u"book\\index.html"}, {u"/book/x", u"\\book\\x"},
+      {u"Book/Index.HTML", u"book\\index.html"}, {u"book//index.html/", u"book\\index.html"},
+      {u"/book/x", u"\\book\\x"},
       {u"\\\\server\\share", u"\\\\server\\share"}, {u"///a", u"\\\\a"}, {u"file://A/B", u"a\\b"},
       {u"File://A", u"file:\\a"},  // the prefix compares with case
       {u"file://", u""}, {u"\\\\?\\C:\\X", u"c:\\x"}, {u".\\Y", u"y"}, {u"./Y", u".\\y"},
-      {u".\\", u""}, {u"", u""}, {u"/", u""}, {u"//", u""}, {u"a\\\\/b//", u"a\\b"},
-      {u"MiXeD", u"mixed"},
+      {u".\\", u""}, {u"/", u""}, {u"//", u""}, {u"a\\\\/b//", u"a\\b"},
   };
   // clang-format on
   for (const auto& [in, out] : cases)
@@ -91,7 +78,6 @@ TEST(DecodeEntryNameTest, FlagsCodePagesAndUnicodePathField) {
   EXPECT_EQ(decode("caf\x82.txt", 0), u"caf\u00e9.txt");
   EXPECT_EQ(decode("caf\xc3\xa9", 0x0800), u"caf\u00e9");
   EXPECT_EQ(decode("bad\xff", 0x0800), u"");
-  EXPECT_EQ(decode("cut\0hidden", 0), u"cut");
   EXPECT_EQ(decode(std::string("cut\0hidden", 10), 0), u"cut");
   // A Unicode Path field after a foreign block: used while its CRC matches the raw name.
   std::string raw = "m\x81nchen", utf8 = "M\xc3\xbcnchen-unicode";
