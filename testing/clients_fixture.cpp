@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 
-#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -53,18 +53,17 @@ std::string Quote(const std::string& text) {
 std::string NoiseBytes(size_t size, uint32_t seed) {
   std::string out(size, '\0');
   uint64_t x = 0x9E3779B97F4A7C15ull ^ seed;
-  for (size_t i = 0; i < size; ++i) {
+  for (char& c : out) {
     x ^= x << 13;
     x ^= x >> 7;
     x ^= x << 17;
-    out[i] = static_cast<char>(x >> 24);
+    c = static_cast<char>(x >> 24);
   }
   return out;
 }
 
 std::string ScriptText(size_t size) {
   std::string out;
-  out.reserve(size + 128);
   for (unsigned i = 0; out.size() < size; ++i) {
     out += "function step" + std::to_string(i) + "(state) { return state.value * " +
            std::to_string(i % 97) + " + '" + std::to_string(i * 2654435761u) + "'; }\n";
@@ -74,12 +73,8 @@ std::string ScriptText(size_t size) {
 }
 
 std::string Reply::Value(const std::string& name) const {
-  auto lower = [](std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-  };
   for (const auto& [key, value] : headers) {
-    if (lower(key) == lower(name)) return value;
+    if (strcasecmp(key.c_str(), name.c_str()) == 0) return value;
   }
   return "<absent>";
 }
@@ -90,20 +85,17 @@ Reply ParseHead(const std::string& text) {
   std::string line;
   while (std::getline(lines, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("HTTP/", 0) == 0) {
-      reply = Reply();
-      size_t space = line.find(' ');
-      if (space == std::string::npos) continue;
+    const size_t colon = line.find(':'), space = line.find(' ');
+    if (line.rfind("HTTP/", 0) == 0 && space != std::string::npos) {
+      reply = Reply();  // a later header block (redirect, 100-continue) counts
       reply.status = std::atoi(line.c_str() + space + 1);
-      size_t second = line.find(' ', space + 1);
+      const size_t second = line.find(' ', space + 1);
       if (second != std::string::npos) reply.reason = line.substr(second + 1);
-      continue;
+    } else if (colon != std::string::npos) {
+      const size_t start = line.find_first_not_of(' ', colon + 1);
+      reply.headers.emplace_back(line.substr(0, colon),
+                                 start == std::string::npos ? "" : line.substr(start));
     }
-    size_t colon = line.find(':');
-    if (colon == std::string::npos) continue;
-    size_t start = line.find_first_not_of(' ', colon + 1);
-    reply.headers.emplace_back(line.substr(0, colon),
-                               start == std::string::npos ? "" : line.substr(start));
   }
   return reply;
 }

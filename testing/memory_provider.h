@@ -20,9 +20,9 @@ class PatternStream : public utils::ReadStreamI {
   bool IsOpen() override { return true; }
   uint64_t GetSize() override { return size_; }
   uint32_t Read(void* buffer, uint32_t count) override {
-    auto* out = static_cast<uint8_t*>(buffer);
     uint32_t got = 0;
-    while (got < count && position_ < size_) out[got++] = PatternByte(position_++);
+    while (got < count && position_ < size_)
+      static_cast<uint8_t*>(buffer)[got++] = PatternByte(position_++);
     return got;
   }
   bool Read(void* buffer, uint32_t count, uint32_t& got) override {
@@ -52,21 +52,14 @@ class MapProvider : public HttpStreamProviderI {
   std::map<std::string, uint64_t> generated;
   std::string lastModified = "Mon, 23 Jul 2012 10:20:30 GMT";
 
-  std::string LastPath() {
-    std::lock_guard<std::mutex> hold(lock_);
-    return lastPath_;
-  }
   bool WasRequested(const std::string& path) {
     std::lock_guard<std::mutex> hold(lock_);
     return requested_.count(path) != 0;
   }
 
   int32_t GetInfo(const std::string& path, HttpMessage& response) override {
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      lastPath_ = path;
-      requested_.insert(path);
-    }
+    std::lock_guard<std::mutex> hold(lock_);
+    requested_.insert(path);
     if (!entries.count(path) && !generated.count(path)) return 404;
     uint64_t size = entries.count(path) ? entries[path].size() : generated[path];
     response.Set("Content-Length", std::to_string(size));
@@ -85,7 +78,6 @@ class MapProvider : public HttpStreamProviderI {
 
  private:
   std::mutex lock_;
-  std::string lastPath_;
   std::set<std::string> requested_;
 };
 

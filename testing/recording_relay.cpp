@@ -6,36 +6,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cstdlib>
-#include <cstring>
-
 #include "testing/test_client.h"
 
 namespace storage::clients {
-namespace {
 
-bool SendAll(int s, const char* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = send(s, data, size, MSG_NOSIGNAL);
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// The start of "Content-Range: bytes S-E/N" in a response head, 0 without one.
-uint64_t RangeStart(const std::string& head) {
-  size_t at = head.find("\r\nContent-Range: bytes ");
-  if (at == std::string::npos) return 0;
-  return std::strtoull(head.c_str() + at + 23, nullptr, 10);
-}
-
-}  // namespace
-
-RecordingProxy::RecordingProxy(uint16_t upstreamPort, std::string prefix,
-                               std::map<std::string, std::string> entries)
-    : upstream_(upstreamPort), prefix_(std::move(prefix)), entries_(std::move(entries)) {
+RecordingProxy::RecordingProxy(uint16_t upstreamPort) : upstream_(upstreamPort) {
   listener_ = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in address = {};
   address.sin_family = AF_INET;
@@ -68,78 +43,36 @@ void RecordingProxy::AcceptLoop() {
     if (poll(&p, 1, 100) <= 0) continue;
     int client = accept(listener_, nullptr, nullptr);
     if (client < 0) continue;
-    size_t slot;
-    {
-      std::lock_guard<std::mutex> hold(lock_);
-      slot = exchanges_.size();
-      exchanges_.emplace_back();
-    }
-    threads_.emplace_back([this, client, slot] { Relay(client, slot); });
+    std::lock_guard<std::mutex> hold(lock_);
+    exchanges_.emplace_back();
+    threads_.emplace_back([this, client, slot = exchanges_.size() - 1] { Relay(client, slot); });
   }
 }
 
-const std::string* RecordingProxy::EntryOf(const std::string& request) const {
-  size_t space = request.find(' ');
-  if (space == std::string::npos) return nullptr;
-  size_t end = request.find_first_of(" ?", space + 1);
-  std::string path = request.substr(space + 1, end - space - 1);
-  std::string lead = "/" + prefix_;
-  if (path.rfind(lead, 0) != 0) return nullptr;
-  auto found = entries_.find(path.substr(lead.size()));
-  return found == entries_.end() ? nullptr : &found->second;
-}
-
 void RecordingProxy::Relay(int client, size_t slot) {
-  int server = static_cast<int>(test::Connect(upstream_));
-  std::string request, head;
-  bool headDone = false;
-  const std::string* entry = nullptr;
-  uint64_t offset = 0;
+  const int server = static_cast<int>(test::Connect(upstream_));
+  std::string seen[2];  // the first bytes from the client and from the server
   char buffer[65536];
-  auto update = [&](bool matches) {
-    std::lock_guard<std::mutex> hold(lock_);
-    Exchange& e = exchanges_[slot];
-    e.request = request.substr(0, request.find("\r\n\r\n"));
-    e.responseHead = head.substr(0, head.find("\r\n\r\n"));
-    e.bodyMatches = e.bodyMatches && matches;
-  };
   while (server >= 0 && !stop_) {
     pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
     if (poll(p, 2, 100) <= 0) continue;
-    if (p[0].revents) {
-      ssize_t n = recv(client, buffer, sizeof(buffer), 0);
-      if (n <= 0) break;
-      request.append(buffer, static_cast<size_t>(n));
-      update(true);
-      if (!SendAll(server, buffer, static_cast<size_t>(n))) break;
-    }
-    if (p[1].revents) {
-      ssize_t n = recv(server, buffer, sizeof(buffer), 0);
-      if (n <= 0) break;
-      const char* body = buffer;
-      size_t bodySize = static_cast<size_t>(n);
-      if (!headDone) {
-        size_t before = head.size();
-        head.append(buffer, bodySize);
-        size_t end = head.find("\r\n\r\n");
-        if (end == std::string::npos) {
-          bodySize = 0;
-        } else {
-          headDone = true;
-          body = buffer + (end + 4 - before);
-          bodySize = head.size() - end - 4;
-          head.resize(end + 4);
-          entry = EntryOf(request);
-          offset = RangeStart(head);
-        }
+    bool open = true;
+    for (int from = 0; from < 2 && open; ++from) {
+      if (!p[from].revents) continue;
+      ssize_t n = recv(p[from].fd, buffer, sizeof(buffer), 0);
+      for (ssize_t sent = 0, m = 0; open && sent < n; sent += m) {
+        m = send(p[1 - from].fd, buffer + sent, static_cast<size_t>(n - sent), MSG_NOSIGNAL);
+        open = m > 0;
       }
-      bool matches = !entry || bodySize == 0 ||
-                     (offset + bodySize <= entry->size() &&
-                      std::memcmp(entry->data() + offset, body, bodySize) == 0);
-      offset += bodySize;
-      update(matches);
-      if (!SendAll(client, buffer, static_cast<size_t>(n))) break;
+      open = open && n > 0;
+      if (n > 0 && seen[from].find("\r\n\r\n") == std::string::npos) {
+        seen[from].append(buffer, static_cast<size_t>(n));
+        std::lock_guard<std::mutex> hold(lock_);
+        exchanges_[slot] = {seen[0].substr(0, seen[0].find("\r\n\r\n")),
+                            seen[1].substr(0, seen[1].find("\r\n\r\n"))};
+      }
     }
+    if (!open) break;
   }
   if (server >= 0) close(server);
   close(client);

@@ -25,11 +25,12 @@ namespace storage::test {
 
 ClientSocket Connect(uint16_t port, int receiveBuffer) {
 #ifdef _WIN32
-  static const bool started = [] {
-    WSADATA data;
-    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
-  }();
+  static WSADATA data;
+  static const int started = WSAStartup(MAKEWORD(2, 2), &data);
   (void)started;
+  DWORD timeout = 10000;
+#else
+  timeval timeout{10, 0};
 #endif
   auto s = static_cast<ClientSocket>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (s < 0) return -1;
@@ -39,11 +40,6 @@ ClientSocket Connect(uint16_t port, int receiveBuffer) {
     ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
                  sizeof(receiveBuffer));
   }
-#ifdef _WIN32
-  DWORD timeout = 10000;
-#else
-  timeval timeout{10, 0};
-#endif
   ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
                sizeof(timeout));
   sockaddr_in address{};
@@ -119,10 +115,9 @@ size_t OpenHandleCount() {
 size_t ResidentBytes() {
 #ifdef _WIN32
   PROCESS_MEMORY_COUNTERS counters{};
-  if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters))) {
-    return counters.WorkingSetSize;
-  }
-  return 0;
+  return GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters))
+             ? counters.WorkingSetSize
+             : 0;
 #else
   std::ifstream statm("/proc/self/statm");
   size_t pages = 0, resident = 0;
@@ -132,5 +127,13 @@ size_t ResidentBytes() {
 }
 
 void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+bool WaitUntil(const std::function<bool()>& done, int ms) {
+  for (int waited = 0; !done(); waited += 10) {
+    if (waited >= ms) return false;
+    SleepMs(10);
+  }
+  return true;
+}
 
 }  // namespace storage::test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 namespace storage::test {
@@ -25,5 +26,7 @@ size_t OpenHandleCount();
 // Resident memory of this process in bytes (0 when unknown).
 size_t ResidentBytes();
 void SleepMs(int ms);
+// Polls done every 10 ms until it holds or ms pass; whether it held.
+bool WaitUntil(const std::function<bool()>& done, int ms = 10000);
 
 }  // namespace storage::test

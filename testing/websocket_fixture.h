@@ -45,18 +45,15 @@ class RecordingHandler : public WebSockServerHandler {
  public:
   int OnOpen(const std::string& text, WebSockConnectionI* c) override {
     WebSockServerHandler::OnOpen(text, c);
-    Note([&] { ++opens; });
-    return 0;
+    return Note([&] { ++opens; });
   }
   int OnMessage(const std::string&, WebSockConnectionI* c, const std::string& m) override {
     if (m.rfind("echo", 0) == 0) c->Send(m);
-    Note([&] { messages.push_back(m); });
-    return 0;
+    return Note([&] { messages.push_back(m); });
   }
   int OnClose(WebSockConnectionI* c) override {
     WebSockServerHandler::OnClose(c);
-    Note([&] { ++closes; });
-    return 0;
+    return Note([&] { ++closes; });
   }
 
   // Waits up to 10 seconds for pred (evaluated under the lock).
@@ -70,17 +67,15 @@ class RecordingHandler : public WebSockServerHandler {
   }
 
   // Guarded by the lock (WaitFor's predicate runs under it).
-  int opens = 0;
-  int closes = 0;
+  int opens = 0, closes = 0;
   std::vector<std::string> messages;
 
  private:
-  void Note(const std::function<void()>& change) {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      change();
-    }
+  int Note(const std::function<void()>& change) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    change();
     changed_.notify_all();
+    return 0;
   }
   std::mutex mutex_;
   std::condition_variable changed_;
