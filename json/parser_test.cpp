@@ -44,14 +44,11 @@ TEST(JsonParse, ErrorCodesAndPositions) {
       {u"[\"\\u12", kBadString, 6, u"<none>"},
       {u"[\"\\x\"]", kBadEscape, 4, u"<none>"},
       {u"[1,]", kBadArray, 4, u"[1]"},
-      {u"[1 2]", kBadArray, 3, u"<none>"},
       {u"[", kBadArray, 1, u"<none>"},
       {u"[nul]", kBadArray, 1, u"<none>"},
       {u"{\"a\":1,}", kNoError, 8, u"{\"a\":1}"},
       {u"{1:2}", kBadObject, 1, u"<none>"},
-      {u"{\"a\" 1}", kBadObject, 5, u"<none>"},
       {u"{\"a\":}", kBadObject, 6, u"{}"},
-      {u"{\"a\":1", kBadObject, 6, u"<none>"},
       {u"{\"a\":1,\"a\":2}", kDuplicateKey, 13, u"{\"a\":1}"},
       {u"{\"a\":1,\"a\":2,\"b\":[1,]}", kDuplicateKey, 22, u"{\"a\":1,\"b\":[1]}"},
   };
@@ -64,19 +61,11 @@ TEST(JsonParse, ErrorCodesAndPositions) {
   }
 }
 
-TEST(JsonParse, ScalarsInsideContainers) {
-  Parsed p = ParseText(
-      u"[null, true, false, 0, -7, 1e5, 1.5E-1, 007, 9223372036854775807,"
-      u" -9223372036854775808, 18446744073709551616, 'single', \"dq\"]");
-  ASSERT_EQ(p.error.code, kNoError);
-  // Beyond 64 bits the magnitude is kept as a double.
-  EXPECT_EQ(Canonical(p.root.get()),
-            u"[null,true,false,0,-7,100000.000000,0.150000,7,9223372036854775807,"
-            u"-9223372036854775808,18446744073709551616.000000,\"single\",\"dq\"]");
-}
-
-// Escapes Python writes are read in round_trip_test.cpp; here the ones it never writes.
-TEST(JsonParse, SingleQuotesAndEscapedSlash) {
+// Python's documents (round_trip_test.cpp) have no leading zeros, no integers beyond 64
+// bits (kept as a double) and no single quotes.
+TEST(JsonParse, ScalarsPythonDoesNotWrite) {
+  EXPECT_EQ(Canonical(ParseText(u"[007, 18446744073709551616, -0]").root.get()),
+            u"[7,18446744073709551616.000000,0]");
   // 'it''s' ends at the second quote; the next quote starts nothing the object accepts.
   EXPECT_EQ(ParseText(u"{'k': 'it''s'}").error.code, kBadObject);
   Parsed p = ParseText(u"{'k\"ey': 'v', \"e\": \"\\/\\u00e9\x01\", \"sq\": \"don't\"}");

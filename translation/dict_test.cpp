@@ -155,34 +155,27 @@ TEST_F(DictTest, ExpandReferencesHereAndInTheGlobalDictionary) {
 // "dict_debug" is read once per process, so it is tested in a child process of its own.
 TEST(DictDebugDeathTest, MissingTextsAnswerTheirKeysWhenTheSwitchIsOn) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
-#ifndef _WIN32
-  char tmpl[] = "/tmp/cx-dict-XXXXXX";
-  ASSERT_NE(mkdtemp(tmpl), nullptr);
-  std::string dir = tmpl;
-#endif
-  EXPECT_EXIT(
-      {
+  auto child = [] {
 #ifdef _WIN32
-        std::system(
-            "reg add HKCU\\SOFTWARE\\Trellium\\Expert /v dict_debug /t REG_DWORD /d 1 /f "
-            ">NUL 2>&1");
+    std::system(
+        "reg add HKCU\\SOFTWARE\\Trellium\\Expert /v dict_debug /t REG_DWORD /d 1 /f >NUL 2>&1");
 #else
-        std::filesystem::create_directories(dir + "/Trellium");
-        std::ofstream(dir + "/Trellium/Expert") << "dict_debug=1\n";
-        setenv("XDG_CONFIG_HOME", dir.c_str(), 1);
+    char dir[] = "/tmp/cx-dict-XXXXXX";
+    if (!mkdtemp(dir)) std::exit(2);
+    std::filesystem::create_directories(std::string(dir) + "/Trellium");
+    std::ofstream(std::string(dir) + "/Trellium/Expert") << "dict_debug=1\n";
+    setenv("XDG_CONFIG_HOME", dir, 1);
 #endif
-        PooledString text = GetGlobalDict().LookupOrEmpty(u"IDS_ERROR");
-        bool keyed = std::u16string(text) == u"IDS_ERROR";
-        Dict dict(0);
-        bool empty = dict.LookupOrEmpty(u"") == StringPool::Empty();
-        std::exit(keyed && empty ? 0 : 1);
-      },
-      ::testing::ExitedWithCode(0), "");
+    bool keyed = std::u16string(GetGlobalDict().LookupOrEmpty(u"IDS_ERROR")) == u"IDS_ERROR";
+    bool empty = Dict(0).LookupOrEmpty(u"") == StringPool::Empty();
 #ifdef _WIN32
-  std::system("reg delete HKCU\\SOFTWARE\\Trellium\\Expert /v dict_debug /f >NUL 2>&1");
+    std::system("reg delete HKCU\\SOFTWARE\\Trellium\\Expert /v dict_debug /f >NUL 2>&1");
 #else
-  std::filesystem::remove_all(dir);
+    std::filesystem::remove_all(dir);
 #endif
+    std::exit(keyed && empty ? 0 : 1);
+  };
+  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace

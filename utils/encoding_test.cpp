@@ -26,9 +26,7 @@ TEST(BinaryToText, MarksAreRemovedAndUnitsAssembled) {
     std::u16string text;
     std::string bytesAfter;
   } cases[] = {
-      {"\xEF\xBB\xBF"
-       "abc",
-       u"abc", "abc"},
+      {"\xEF\xBB\xBFxyz", u"xyz", "xyz"},
       {"\xFF\xFE\x61\x00"s, u"a", "\x61\x00"s},
       {"\xFE\xFF\x00\x61"s, u"a", "\x61\x00"s},
       {"", u"", ""},
@@ -86,10 +84,7 @@ TEST(Utf8, ReplacesEachMaximalIllFormedSequence) {
     std::string bytes;
     std::u16string text;
   } cases[] = {
-      {"a\x80"
-       "b",
-       u"a\xFFFD"
-       u"b"},
+      {"a\x80z", u"a\xFFFDz"},
       {"\xC0\x80", u"\xFFFD\xFFFD"},                      // overlong NUL
       {"\xE2\x82", u"\xFFFD"},                            // truncated at the end
       {"\xE2\x82x", u"\xFFFDx"},                          // truncated in the middle
@@ -120,12 +115,8 @@ TEST(Utf8, PlatformConversionRoundTripsEveryScalarValue) {
   EXPECT_TRUE(IsValidUtf8(bytes));
   EXPECT_EQ(bytes, EncodeUtf8(all.data(), all.size()));
   EXPECT_EQ(Utf8ToWide(bytes), all);
-  EXPECT_EQ(Utf8ToWide(""), u"");
   // Unpaired surrogates are written as U+FFFD by both our encoder and Windows.
-  EXPECT_EQ(WideToUtf8(u"a\xD800"
-                       u"b\xDC00"),
-            "a\xEF\xBF\xBD"
-            "b\xEF\xBF\xBD");
+  EXPECT_EQ(WideToUtf8(u"x\xD800y\xDC00"), "x\xEF\xBF\xBDy\xEF\xBF\xBD");
 }
 
 TEST(CodePages, Cp437RoundTripsAllBytesAndMatchesThePlatform) {
@@ -137,24 +128,19 @@ TEST(CodePages, Cp437RoundTripsAllBytesAndMatchesThePlatform) {
   EXPECT_EQ(BytesToWide(all, 437), wide);
   EXPECT_EQ(BytesToWide(all.substr(1), kCodePageOem).size(), 255u);
   EXPECT_EQ(WideToBytes(wide, 437), all);
-  EXPECT_EQ(WideToCp437(u"a\x20AC"
-                        u"b"),
-            "a?b");
+  EXPECT_EQ(WideToCp437(u"x\x20ACz"), "x?z");
 #ifndef _WIN32
   // glibc's IBM437 converter as an independent source.
-  iconv_t cv = iconv_open("UTF-16LE", "IBM437");
+  iconv_t cv = iconv_open("UTF-8", "IBM437");
   ASSERT_NE(cv, reinterpret_cast<iconv_t>(-1));
-  std::string in = all.substr(1), out(2 * 255, '\0');
+  std::string in = all.substr(1), out(4 * 255, '\0');
   char* src = in.data();
   char* dst = out.data();
   size_t inLeft = in.size(), outLeft = out.size();
   ASSERT_NE(iconv(cv, &src, &inLeft, &dst, &outLeft), static_cast<size_t>(-1));
   iconv_close(cv);
-  for (int i = 1; i < 256; ++i) {
-    char16_t unit = static_cast<char16_t>(static_cast<uint8_t>(out[2 * (i - 1)]) |
-                                          static_cast<uint8_t>(out[2 * (i - 1) + 1]) << 8);
-    EXPECT_EQ(wide[i], unit) << "byte " << i;
-  }
+  out.resize(out.size() - outLeft);
+  EXPECT_EQ(WideToUtf8(wide.substr(1)), out);
 #endif
 }
 

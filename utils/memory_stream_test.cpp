@@ -12,25 +12,6 @@ MemoryStreamReader Over(const std::string& text) {
                             u"name");
 }
 
-TEST(MemoryStreamReader, ReadsClampToTheEndAndNeverFail) {
-  MemoryStreamReader s = Over("0123456789");
-  char buffer[8] = {};
-  uint32_t got = 99;
-  EXPECT_TRUE(s.Read(buffer, 4, got));
-  EXPECT_EQ(std::string(buffer, got), "0123");
-  EXPECT_TRUE(s.Read(buffer, 8, got));
-  EXPECT_EQ(std::string(buffer, got), "456789");
-  EXPECT_TRUE(s.Read(nullptr, 8, got));
-  EXPECT_EQ(got, 0u);
-  uint8_t byte = 0;
-  EXPECT_FALSE(s.ReadByte(byte));
-  s.Close();  // rewinds and keeps the data
-  EXPECT_EQ(s.GetName(), u"");
-  EXPECT_EQ(s.GetSize(), 10u);
-  EXPECT_TRUE(s.ReadByte(byte));
-  EXPECT_EQ(byte, '0');
-}
-
 // The seek is shared with StreamReader (UnboundedSeek); its origins are tested here.
 TEST(MemoryStreamReader, SeeksAreUnboundedAndReadNothingOutside) {
   MemoryStreamReader s = Over("0123456789");
