@@ -23,25 +23,6 @@ TEST(HttpMessage, ParsesHeadersFoldedLinesAndStopsAtTheLastLineEnd) {
   EXPECT_FALSE(m.Has("Missing"));
 }
 
-TEST(HttpMessage, ParsesResponseStatusLine) {
-  struct Case {
-    const char* text;
-    int status;
-    const char* reason;
-  } cases[] = {
-      {"HTTP/1.1 206 Partial Content\r\nA: b\r\n\r\n", 206, "Partial Content"},
-      {"HTTP/1.0 404\r\n\r\n", 404, ""},
-      {"HTTP/1.1 99999999999 Big\r\n\r\n", 0x7FFFFFFF, "Big"},
-      {"HTTP/1.1\r\n200 OK\r\n", 500, ""},  // the status must be on the first line
-      {"no line end at all", 500, ""},
-  };
-  for (const Case& c : cases) {
-    HttpMessage m(c.text);
-    EXPECT_EQ(m.status, c.status) << c.text;
-    EXPECT_EQ(m.reason, c.reason) << c.text;
-  }
-}
-
 TEST(HttpMessage, SetReplacesInPlaceRemoveErasesFirst) {
   HttpMessage m;
   m.Set("Content-Type", "text/html");
