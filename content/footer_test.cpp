@@ -61,14 +61,12 @@ TEST(LocateArchiveTest, FilesOfFourGiBOrMoreAreRefused) {
   // A virtual file: zeros with a valid footer at the end, whatever its size.
   auto virtualFile = [](uint64_t size) {
     return [size](uint64_t offset, void* buffer, size_t len) {
-      if (offset + len > size) return false;
-      auto* out = static_cast<uint8_t*>(buffer);
       auto footer = MakeFooter(1000);
       for (size_t i = 0; i < len; ++i) {
-        uint64_t at = offset + i;
-        out[i] = at >= size - kFooterSize ? footer[at - (size - kFooterSize)] : 0;
+        uint64_t back = size - (offset + i);  // 1 for the last byte
+        static_cast<uint8_t*>(buffer)[i] = back - 1 < kFooterSize ? footer[kFooterSize - back] : 0;
       }
-      return true;
+      return offset + len <= size;
     };
   };
   const uint64_t fourGiB = 1ull << 32;

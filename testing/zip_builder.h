@@ -64,7 +64,6 @@ struct TestEntry {
   uint16_t versionNeeded = 20;
   uint16_t modTime = 0x6000;  // 12:00:00
   uint16_t modDate = 0x5021;  // 2020-01-01
-  uint32_t externalAttributes = 0;
   std::string centralExtra;
   std::string localExtra;
   std::optional<std::string> payload;  // the compressed bytes, when not made from data
@@ -126,8 +125,7 @@ inline BuiltZip BuildZip(const std::vector<TestEntry>& entries, const ZipOptions
     Put16(out, 0x031E);
     common(e, i, false);
     Put16(out, {e.centralExtra.size(), 0, e.diskStart >= 0 ? uint64_t(e.diskStart) : 0, 0});
-    Put32(out, {e.externalAttributes,
-                e.localHeaderOffset >= 0 ? uint64_t(e.localHeaderOffset) : z.localOffsets[i]});
+    Put32(out, {0, e.localHeaderOffset >= 0 ? uint64_t(e.localHeaderOffset) : z.localOffsets[i]});
     out += e.name + e.centralExtra;
   }
   uint64_t cdSize = out.size() - shift - z.centralOffset;

@@ -29,44 +29,49 @@ struct Opened {
   }
 };
 
-TEST(ArchiveTest, StoredAndDeflatedEntriesAndKeys) {
-  std::string big = testing::RandomBytes(300000, 1);
-  Opened z(BuildZip({{.name = "a.txt", .data = "hello"},
+// Entries of one archive: stored, deflated, empty, the longest name, refused methods,
+// broken deflate data, ZIP64 fields.
+TEST(ArchiveTest, ExtractsEntriesAndRefusesBrokenOnes) {
+  const uint32_t k = 0xFFFFFFFF;  // "see the ZIP64 block"
+  std::string big = testing::RandomBytes(200000, 2), deflated = testing::RawDeflate(big);
+  std::string trailing = testing::RawDeflate("payload") + "GARBAGE-AFTER-END";
+  // The ZIP64 block after a foreign one; a block shorter than it says.
+  std::string found = std::string("\x99\x99\x03\x00xyz", 7) + testing::Zip64Block({10, 10, 0});
+  std::string cut("\x01\x00\x10\x00short", 9);
+  Opened z(BuildZip({{.name = "z64",  // first: its ZIP64 block gives the offset 0
+                      .data = "zip64 data",
+                      .modTime = 0,
+                      .modDate = 0,
+                      .centralExtra = found,
+                      .compressedSize = k,
+                      .uncompressedSize = k,
+                      .localHeaderOffset = k},
+                     {.name = "a.txt", .data = "hello"},
                      {.name = "dir/b.bin", .data = big, .method = 8},
                      {.name = "empty", .data = ""},
                      {.name = "empty8", .data = "", .method = 8},
-                     {.name = "A.TXT", .data = "second"},  // same key: the first wins
-                     {.name = "./x.txt", .data = "x"},
                      {.name = std::string(2048, 'o'), .data = "longest"},
-                     {.name = std::string(2049, 'n'), .data = "too long"}})
+                     {.name = std::string(2049, 'n'), .data = "too long"},
+                     {.name = "m12", .data = "abc", .method = 12},
+                     {.name = "zero8", .data = "", .method = 8, .payload = ""},
+                     {.name = "cut",
+                      .data = big,
+                      .method = 8,
+                      .payload = deflated.substr(0, deflated.size() / 2)},
+                     {.name = "junk", .data = "x", .method = 8, .payload = "\xff\xff\xff\xff"},
+                     {.name = "trailing", .data = "payload", .method = 8, .payload = trailing},
+                     {.name = "nozip64", .data = "abc", .compressedSize = k},
+                     {.name = "outside", .data = "abc", .centralExtra = cut, .compressedSize = k}})
                .bytes);
   ASSERT_EQ(z.openCode, 0);
-  EXPECT_EQ(z.archive.Entries().size(), 8u);
   EXPECT_EQ(z.Get(u"a.txt"), "hello");
   EXPECT_EQ(z.Get(u"DIR\\B.BIN"), big);
-  EXPECT_EQ(z.Get(u"empty"), "");
-  EXPECT_EQ(z.Get(u"empty8"), "");
-  EXPECT_EQ(z.archive.Entries()[1]->name, u"dir\\b.bin");
-  // "./" is part of the key; ".\" is a prefix that lookups drop.
-  EXPECT_EQ(z.Get(u"./x.txt"), "x");
-  EXPECT_EQ(z.Get(u"x.txt"), "<code 1>");
-  EXPECT_NE(z.archive.FindEntry(u".\\.\\x.txt"), nullptr);
+  EXPECT_EQ(z.archive.Entries()[2]->name, u"dir\\b.bin");
+  EXPECT_EQ(z.Get(u"empty") + z.Get(u"empty8"), "");
   EXPECT_EQ(z.Get(std::u16string(2048, u'o')), "longest");
   EXPECT_EQ(z.Get(std::u16string(2049, u'n')), "<code 1>");
   EXPECT_EQ(z.Get(u"missing"), "<code 1>");
   EXPECT_EQ(z.archive.LastError().file, u"missing");
-}
-
-TEST(ArchiveTest, RefusedMethodsAndBrokenDeflateData) {
-  std::string good = testing::RandomBytes(200000, 2), deflated = testing::RawDeflate(good);
-  std::string half = deflated.substr(0, deflated.size() / 2);
-  std::string trailing = testing::RawDeflate("payload") + "GARBAGE-AFTER-END";
-  Opened z(BuildZip({{.name = "m12", .data = "abc", .method = 12},
-                     {.name = "zero8", .data = "", .method = 8, .payload = ""},
-                     {.name = "cut", .data = good, .method = 8, .payload = half},
-                     {.name = "junk", .data = "x", .method = 8, .payload = "\xff\xff\xff\xff"},
-                     {.name = "trailing", .data = "payload", .method = 8, .payload = trailing}})
-               .bytes);
   MemCreator creator;
   z.archive.Extract(creator, u"m12", u"m12");
   EXPECT_EQ(z.archive.LastError().code, FDIERROR_BAD_COMPR_TYPE);
@@ -77,35 +82,28 @@ TEST(ArchiveTest, RefusedMethodsAndBrokenDeflateData) {
   EXPECT_EQ(z.archive.LastError().file, u"ZIP");
   ASSERT_NE(creator.Find(u"cut"), nullptr);
   EXPECT_EQ(creator.Find(u"cut")->size() % Archive::kOutBufferSize, 0u);
-  EXPECT_EQ(good.compare(0, creator.Find(u"cut")->size(), *creator.Find(u"cut")), 0);
+  EXPECT_EQ(big.compare(0, creator.Find(u"cut")->size(), *creator.Find(u"cut")), 0);
   EXPECT_EQ(z.Get(u"junk"), "<code 10>");
   // Bytes after the end of the deflate stream end the copy; the entry is complete.
   EXPECT_EQ(z.Get(u"trailing"), "payload");
-}
-
-TEST(ArchiveTest, Zip64ExtendedInformation) {
-  const uint32_t k = 0xFFFFFFFF;  // "see the ZIP64 block"
-  // The block after a foreign one; no block; a block shorter than it says.
-  std::string found = std::string("\x99\x99\x03\x00xyz", 7) + testing::Zip64Block({10, 10, 0});
-  std::string cut("\x01\x00\x10\x00short", 9);
-  Opened z(BuildZip({{.name = "z64",
-                      .data = "zip64 data",
-                      .centralExtra = found,
-                      .compressedSize = k,
-                      .uncompressedSize = k,
-                      .localHeaderOffset = k},
-                     {.name = "nozip64", .data = "abc", .compressedSize = k},
-                     {.name = "outside", .data = "abc", .centralExtra = cut, .compressedSize = k}})
-               .bytes);
-  EXPECT_EQ(z.openCode, 0);
   EXPECT_EQ(z.Get(u"z64"), "zip64 data");
   EXPECT_EQ(z.Get(u"nozip64"), "<code 11>");
   EXPECT_EQ(z.archive.LastError().file, u"nozip64");
   EXPECT_EQ(z.Get(u"outside"), "<code 11>");
+  // Entry info (times as Last-Modified are the provider test's) and the checksum.
+  uint32_t size = 0;
+  FileTime untouched{7, 8};
+  ASSERT_TRUE(z.archive.GetEntryInfo(u"A.TXT", size, nullptr));
+  EXPECT_EQ(size, 5u);
+  ASSERT_TRUE(z.archive.GetEntryInfo(u"z64", size, &untouched));
+  EXPECT_EQ(untouched.dwLowDateTime + untouched.dwHighDateTime, 15u);  // no date: left as it was
+  EXPECT_FALSE(z.archive.GetEntryInfo(u"absent", size, nullptr));
+  EXPECT_EQ(z.archive.GetChecksum(),
+            crc32(0, reinterpret_cast<const Bytef*>(z.bytes.data()), uInt(z.bytes.size())));
 }
 
 TEST(ArchiveTest, EndRecordSearchAndComments) {
-  for (size_t length : {0u, 32764u, 65535u}) {
+  for (size_t length : {0u, 32764u}) {  // Python's zipfile writes the longest
     std::string comment(length, 'c');
     if (length > 30) comment.replace(10, 4, "PK\x01\x02");
     Opened z(BuildZip({{.name = "f", .data = "data"}}, {.comment = comment}).bytes);
@@ -186,35 +184,10 @@ TEST(ArchiveTest, ShiftedArchivesAreFound) {
   }
 }
 
-TEST(ArchiveTest, EntryInfoTimesAndChecksum) {
-  Opened z(BuildZip({{.name = "t", .data = "12345"},
-                     {.name = "notime", .data = "", .modTime = 0, .modDate = 0}})
-               .bytes);
-  uint32_t size = 0;
-  FileTime time{1, 2}, untouched{7, 8};
-  ASSERT_TRUE(z.archive.GetEntryInfo(u"T", size, &time));
-  EXPECT_EQ(size, 5u);
-  uint64_t ticks = (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-  // 2020-01-01 12:00 local time lies within a day of 12:00 UTC.
-  uint64_t noonUtc = (1577880000ull + 11644473600ull) * 10000000ull;
-  EXPECT_LT(ticks > noonUtc ? ticks - noonUtc : noonUtc - ticks, 86400ull * 10000000ull);
-  ASSERT_TRUE(z.archive.GetEntryInfo(u"notime", size, &untouched));
-  EXPECT_EQ(untouched.dwLowDateTime + untouched.dwHighDateTime, 15u);  // left as it was
-  EXPECT_FALSE(z.archive.GetEntryInfo(u"absent", size, nullptr));
-  // The checksum covers the whole archive.
-  EXPECT_EQ(z.archive.GetChecksum(),
-            crc32(0, reinterpret_cast<const Bytef*>(z.bytes.data()), uInt(z.bytes.size())));
-}
-
 TEST(ArchiveTest, StateTransitions) {
   Opened z("");  // nothing to open
   EXPECT_FALSE(z.archive.IsOpen());
   EXPECT_EQ(z.Get(u"x"), "<code 2>");  // AZERR_INVALIDSTATE
-  std::string bytes = BuildZip({{.name = "f", .data = "d"}}).bytes;
-  EXPECT_EQ(z.archive.OpenMemory(bytes.data(), bytes.size(), u"ZIP"), 0);
-  z.archive.Close();
-  EXPECT_FALSE(z.archive.IsOpen());
-  EXPECT_EQ(z.archive.FindEntry(u"f"), nullptr);
   EXPECT_EQ(z.archive.OpenFile(u"/nonexistent/dir/none.zip"), ERROR_OPEN_FILE);
   EXPECT_EQ(z.archive.LastError().file, u"/nonexistent/dir/none.zip");
   // Gzip data opens as "not a ZIP archive".
@@ -222,6 +195,8 @@ TEST(ArchiveTest, StateTransitions) {
   EXPECT_EQ(gzip.openCode, 0);
   EXPECT_TRUE(gzip.archive.NotZip());
   EXPECT_EQ(gzip.Get(u"anything"), "<code 2>");
+  gzip.archive.Close();
+  EXPECT_FALSE(gzip.archive.IsOpen());
 }
 
 }  // namespace

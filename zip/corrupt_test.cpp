@@ -14,7 +14,7 @@ using testing::Patch;
 const std::u16string kNames[] = {u"a.txt", u"b/deflated.bin", u"c.txt", u"z64"};
 
 testing::BuiltZip Sample() {
-  std::string text(70000, 'q');
+  std::string text(70000, 'q');  // a deflate stream of more than one block
   for (size_t i = 0; i < text.size(); i += 7) text[i] = static_cast<char>('a' + i % 26);
   return testing::BuildZip({{.name = "a.txt", .data = "alpha"},
                             {.name = "b/deflated.bin", .data = text, .method = 8},
@@ -89,15 +89,11 @@ TEST(CorruptArchiveTest, HostileCountsOffsetsAndSizes) {
     int width;
     uint64_t value;
   } cases[] = {
-      {end + 10, 2, 0xFFFF},
-      {end + 16, 4, 30},
-      {end + 16, 4, end},
-      {cd + 42, 4, cd},
-      {cd + 42, 4, z.localOffsets[1] + 10},
-      {cd + 46 + 5 + 42, 4, 0},  // two share a header
-      {cd, 4, 0x06064b50},
-      {cd, 4, 0x07064b50},
-      {cd, 4, 0x08064b50},
+      // clang-format off
+      {end + 10, 2, 0xFFFF}, {end + 16, 4, 30}, {end + 16, 4, end}, {cd + 42, 4, cd},
+      {cd + 42, 4, z.localOffsets[1] + 10}, {cd + 46 + 5 + 42, 4, 0},  // two share a header
+      {cd, 4, 0x06064b50}, {cd, 4, 0x07064b50}, {cd, 4, 0x08064b50},
+      // clang-format on
   };
   for (const auto& c : cases) {
     std::string bytes = z.bytes;

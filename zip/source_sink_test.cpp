@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <cstdio>
 #include <string>
 
 #include "testing/zip_builder.h"
@@ -14,7 +13,7 @@
 namespace amzip {
 namespace {
 
-TEST(SourceTest, MemoryAndFileReaders) {
+TEST(SourceTest, MemoryReader) {
   MemReader reader("0123456789", 10);
   uint8_t buffer[16];
   uint32_t got = 99;
@@ -34,24 +33,6 @@ TEST(SourceTest, MemoryAndFileReaders) {
   reader.Close();
   EXPECT_FALSE(reader.Seek(0, 0));
   EXPECT_FALSE(reader.Read(buffer, 1, got));
-
-  std::string path = ::testing::TempDir() + "amzip_file_reader.bin";
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(f, nullptr);
-  std::fputs("abcdef", f);
-  std::fclose(f);
-  FileReader file(utils::Utf8ToWide(path));
-  ASSERT_TRUE(file.Seek(-2, 2));
-  EXPECT_EQ(file.Tell(), 4u);
-  EXPECT_TRUE(file.Read(buffer, 8, got));
-  EXPECT_EQ(got, 2u);
-  EXPECT_TRUE(file.Read(buffer, 8, got));  // at the end: success with 0 bytes
-  EXPECT_EQ(got, 0u);
-  EXPECT_FALSE(file.Seek(0, 7));
-  file.Close();
-  EXPECT_FALSE(file.Read(buffer, 1, got));
-  std::remove(path.c_str());
-  EXPECT_FALSE(FileReader(utils::Utf8ToWide(path)).IsOpen());
 }
 
 TEST(NormalizeEntryKeyTest, Table) {

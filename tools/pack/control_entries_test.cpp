@@ -35,14 +35,6 @@ TEST(ControlEntriesTest, EncodesUtf16LittleEndianWithoutMark) {
     EXPECT_FALSE(EncodeControlText(bad)) << bad;
 }
 
-TEST(ControlEntriesTest, DecodesLikeTheRunner) {
-  // Ends at the first zero unit; an odd last byte is the low half of one more unit.
-  EXPECT_EQ("ab", DecodeControlText("a\0b\0\0\0c\0"s));
-  EXPECT_EQ("ab", DecodeControlText("a\0b"s));
-  // An unpaired surrogate is replaced, not passed on as broken UTF-8.
-  EXPECT_EQ("\xEF\xBF\xBDx", DecodeControlText("\x00\xD8x\0"s));
-}
-
 TEST(ControlEntriesTest, DecimalNumbers) {
   for (const char* good : {"0", "-1", "+5", "2147483647", "-2147483648"})
     EXPECT_TRUE(IsDecimalInt32(good)) << good;
