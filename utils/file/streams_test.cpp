@@ -24,15 +24,9 @@ TEST_F(ReadFileStreamTest, MissingFileIsAnEmptyClosedStreamAnOpenOneForwards) {
   EXPECT_FALSE(missing.CheckCacheFlags(0));
   missing.SetCacheFlags(3);  // no file: nothing to refuse
 
-  std::string bytes = Pattern(3000);
-  ReadFileStream stream(WriteBytes("data.bin", bytes));
-  ASSERT_TRUE(stream.IsOpen());
-  EXPECT_EQ(stream.GetSize(), bytes.size());
-  EXPECT_EQ(stream.Seek(1, 10), 10u);
-  ASSERT_TRUE(stream.ReadByte(b));
-  EXPECT_EQ(b, uint8_t(bytes[10]));
-  EXPECT_EQ(stream.Seek64(2, -1), int64_t(bytes.size() - 1));
-  EXPECT_EQ(stream.Read(buf, 4), 1u);
+  // Reading an open one is checked by the JSON round trips; here what it adds to File.
+  ReadFileStream stream(WriteBytes("data.bin", "0123456789"));
+  EXPECT_EQ(stream.Seek64(2, -1), 9);
   EXPECT_TRUE(stream.CheckCacheFlags(7));
   EXPECT_FALSE(stream.CheckCacheFlags(8));
   EXPECT_THROW(stream.SetCacheFlags(3), NotImplementedException);

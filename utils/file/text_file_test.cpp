@@ -22,59 +22,47 @@ Lines ReadLines(TextFile& file) {
   return lines;
 }
 
-TEST_F(TextFileTest, ByteOrderMarksChooseTheEncoding) {
+TEST_F(TextFileTest, MarksChooseTheEncodingAndLinesKeepLoneCarriageReturns) {
   struct Case {
     std::string bytes;
-    uint32_t encoding;
+    uint32_t given, encoding;  // the default given to OpenText, the one found
     bool bom;
-    std::u16string text;
+    Lines lines;
   } cases[] = {
-      {"\xEF\xBB\xBFx\r\ny", TextFile::kUtf8, true, u"x\ny"},
-      {"\xFF\xFEx\0y\0"s, TextFile::kUtf16LE, true, u"xy"},
-      {"\xFE\xFF\0x\0y"s, TextFile::kUtf16BE, true, u"xy"},
+      {"\xEF\xBB\xBFx\r\ny", TextFile::kAnsi, TextFile::kUtf8, true, {u"x\n", u"y"}},
+      {"\xFF\xFEx\0y\0"s, TextFile::kUtf8, TextFile::kUtf16LE, true, {u"xy"}},
+      {"\xFE\xFF\0x\0y"s, TextFile::kUtf8, TextFile::kUtf16BE, true, {u"xy"}},
       // Marks that do not complete: the encoding stays as constructed (UTF-16 BE here).
-      {"\xFF\xFEx", TextFile::kUtf16BE, false, u"\xFFFE"},
-      {"", TextFile::kUtf16BE, false, u""},
-      // No mark: the default given to OpenText. Beyond 16 bits each byte is a '?', and a
-      // sequence cut off by the end gives no character.
-      {"plain\xE2\x82\xAC", TextFile::kUtf8, false, u"plain\u20AC"},
-      {"\xF0\x9F\x98\x80\x80", TextFile::kUtf8, false, u"?????"},
-      {"ok\xC3", TextFile::kUtf8, false, u"ok"},
+      {"\xFF\xFEx", TextFile::kUtf8, TextFile::kUtf16BE, false, {u"\xFFFE"}},
+      {"", TextFile::kUtf8, TextFile::kUtf16BE, false, {}},
+      // No mark: the default given. Beyond 16 bits each byte is a '?', and a sequence cut off
+      // by the end gives no character.
+      {"\xF0\x9F\x98\x80\x80", TextFile::kUtf8, TextFile::kUtf8, false, {u"?????"}},
+      {"ok\xC3", TextFile::kUtf8, TextFile::kUtf8, false, {u"ok"}},
+      {"x\r", TextFile::kUtf8, TextFile::kUtf8, false, {u"x\r"}},
+      {"\r\r\n\n", TextFile::kUtf8, TextFile::kUtf8, false, {u"\r\n", u"\n"}},
+      // A lone CR before a multi-byte character leaves that character whole.
+      {"x\r\xC3\xA9\r\xE2\x82\xAC.",
+       TextFile::kUtf8,
+       TextFile::kUtf8,
+       false,
+       {u"x\r\u00E9\r\u20AC."}},
+      {"x\0\r\0y\0\r\0\n\0z\0"s, TextFile::kUtf16LE, TextFile::kUtf16LE, false, {u"x\ry\n", u"z"}},
+      {"\0x\0\r\0y"s, TextFile::kUtf16BE, TextFile::kUtf16BE, false, {u"x\ry"}},
+      {"a\r\nb\rc", TextFile::kAnsi, TextFile::kAnsi, false, {u"a\n", u"b\rc"}},
   };
   for (const Case& c : cases) {
     TextFile file(TextFile::kUtf16BE, true);
-    ASSERT_TRUE(file.OpenText(WriteBytes("t.txt", c.bytes), TextFile::kUtf8)) << c.bytes;
+    ASSERT_TRUE(file.OpenText(WriteBytes("t.txt", c.bytes), c.given)) << c.bytes;
     EXPECT_EQ(file.GetEncoding(), c.encoding) << c.bytes;
     EXPECT_EQ(file.HasBom(), c.bom) << c.bytes;
-    EXPECT_EQ(file.ReadAll(), c.text) << c.bytes;
-  }
-  TextFile file(TextFile::kUtf8, false);
-  EXPECT_FALSE(file.OpenText(WidePath("missing.txt"), TextFile::kUtf8));
-}
-
-TEST_F(TextFileTest, LinesAndCarriageReturns) {
-  struct Case {
-    uint32_t encoding;
-    std::string bytes;
-    Lines lines;
-  } cases[] = {
-      {TextFile::kUtf8, "x\r", {u"x\r"}},
-      {TextFile::kUtf8, "\r\r\n\n", {u"\r\n", u"\n"}},
-      // A lone CR before a multi-byte character leaves that character whole.
-      {TextFile::kUtf8, "x\r\xC3\xA9\r\xE2\x82\xAC.", {u"x\r\u00E9\r\u20AC."}},
-      {TextFile::kUtf16LE, "x\0\r\0y\0\r\0\n\0z\0"s, {u"x\ry\n", u"z"}},
-      {TextFile::kUtf16BE, "\0x\0\r\0y"s, {u"x\ry"}},
-      {TextFile::kAnsi, "a\r\nb\rc", {u"a\n", u"b\rc"}},
-  };
-  for (const Case& c : cases) {
-    TextFile file(c.encoding, false);
-    ASSERT_TRUE(file.OpenText(WriteBytes("t.txt", c.bytes), c.encoding));
     EXPECT_EQ(ReadLines(file), c.lines) << c.bytes;
   }
   TextFile file(TextFile::kUtf8, false);
+  EXPECT_FALSE(file.OpenText(WidePath("missing.txt"), TextFile::kUtf8));
   file.SetCrLf(false);  // with translation off every CR stays
-  ASSERT_TRUE(file.OpenText(WriteBytes("t.txt", "a\r\nb"), TextFile::kUtf8));
-  EXPECT_EQ(ReadLines(file), (Lines{u"a\r\n", u"b"}));
+  ASSERT_TRUE(file.OpenText(WriteBytes("t.txt", "a\r\nb\xE2\x82\xAC"), TextFile::kUtf8));
+  EXPECT_EQ(file.ReadAll(), u"a\r\nb\u20AC");
 }
 
 TEST_F(TextFileTest, CreateWritesTheMarkAndWindowsLineEnds) {
