@@ -2,17 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace app {
 namespace {
 
 using Words = std::vector<std::string>;
 
 TEST(SplitShellWords, PosixQuoting) {
-  struct Case {
-    std::string text;
-    bool ok;
-    Words words;
-  } cases[] = {
+  // The text, whether it splits, and its words.
+  const std::tuple<std::string, bool, Words> cases[] = {
       {"  a   b\tc ", true, {"a", "b", "c"}},
       {"'my browser' x''y", true, {"my browser", "xy"}},
       {"\"a \\\"b\\\" \\x\" c\\ d", true, {"a \"b\" \\x", "c d"}},
@@ -21,26 +20,25 @@ TEST(SplitShellWords, PosixQuoting) {
       {"\"unterminated", false, {}},
       {"trailing\\", false, {}},
   };
-  for (const Case& c : cases) {
+  for (const auto& [text, ok, expected] : cases) {
     Words words = {"left over"};
-    EXPECT_EQ(SplitShellWords(c.text, words), c.ok) << c.text;
-    EXPECT_EQ(words, c.words) << c.text;
+    EXPECT_EQ(SplitShellWords(text, words), ok) << text;
+    EXPECT_EQ(words, expected) << text;
   }
 }
 
 TEST(BrowserCommands, ReadLikePythonsWebbrowser) {
   const std::string url = "http://localhost:9/p/index.html?a=1&show=x";
-  struct Case {
-    std::string variable;
-    std::vector<Words> commands;
-  } cases[] = {
+  const std::pair<std::string, std::vector<Words>> cases[] = {
       {"", {}},
       {"::firefox:chromium", {{"firefox", url}, {"chromium", url}}},
       {"x --url=%s --again=%s", {{"x", "--url=" + url, "--again=" + url}}},
       {"lynx %s &", {{"lynx", url}}},
       {"'broken:ok", {{"ok", url}}},
   };
-  for (const Case& c : cases) EXPECT_EQ(BrowserCommands(c.variable, url), c.commands) << c.variable;
+  for (const auto& [variable, commands] : cases) {
+    EXPECT_EQ(BrowserCommands(variable, url), commands) << variable;
+  }
 
   // The URL's own "%s" must not be replaced again.
   const std::string percent = "http://h/index.html?q=%sx";

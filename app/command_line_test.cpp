@@ -2,19 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace app {
 namespace {
 
 using Elements = std::vector<std::u16string>;
 
 TEST(SplitCommandLine, ShellRules) {
-  struct Case {
-    std::u16string line;
-    Elements expected;
-  } cases[] = {
-      {u"\"C:\\Program Files\\run.exe\" a b", {u"C:\\Program Files\\run.exe", u"a", u"b"}},
+  const std::pair<std::u16string, Elements> cases[] = {
       // The program path takes no escapes and ends at the next quote.
-      {u"\"C:\\a\\\" b", {u"C:\\a\\", u"b"}},
+      {u"\"C:\\Program Files\\\" a b", {u"C:\\Program Files\\", u"a", u"b"}},
       {u"prog a\\\\\\b d\"e f\"g h", {u"prog", u"a\\\\\\b", u"de fg", u"h"}},
       {u"prog a\\\\\\\"b c d", {u"prog", u"a\\\"b", u"c", u"d"}},
       {u"prog a\\\\\\\\\"b c\" d e", {u"prog", u"a\\\\b c", u"d", u"e"}},
@@ -26,18 +24,15 @@ TEST(SplitCommandLine, ShellRules) {
       {u"prog trailing\\", {u"prog", u"trailing\\"}},
       {std::u16string(u"prog a\0b", 8), {u"prog", u"a"}},
   };
-  for (const Case& c : cases) {
-    EXPECT_EQ(SplitCommandLine(c.line), c.expected) << std::string(c.line.begin(), c.line.end());
+  for (const auto& [line, expected] : cases) {
+    EXPECT_EQ(SplitCommandLine(line), expected) << std::string(line.begin(), line.end());
   }
 }
 
 TEST(ParseCommandLineElements, ExeRuleArchiveCandidateAndQuery) {
   auto isFile = [](const std::u16string& path) { return path == u"content.zip"; };
-  struct Case {
-    Elements elements;
-    std::u16string archive;
-    std::u16string query;
-  } cases[] = {
+  // The elements, the archive path and the query.
+  const std::tuple<Elements, std::u16string, std::u16string> cases[] = {
       {{}, u"", u""},
       {{u"run.exe", u"content.zip", u"a=1", u"b=2"}, u"content.zip", u"?a=1&b=2"},
       // A missing file is dropped and never joins the query.
@@ -52,10 +47,10 @@ TEST(ParseCommandLineElements, ExeRuleArchiveCandidateAndQuery) {
       // Parameters are copied verbatim.
       {{u"run.exe", u"", u"q=a b", u"", u"p=%20&\u00e9"}, u"", u"?q=a b&&p=%20&\u00e9"},
   };
-  for (const Case& c : cases) {
-    StartArguments parsed = ParseCommandLineElements(c.elements, isFile);
-    EXPECT_EQ(parsed.archivePath, c.archive);
-    EXPECT_EQ(parsed.query, c.query);
+  for (const auto& [elements, archive, query] : cases) {
+    StartArguments parsed = ParseCommandLineElements(elements, isFile);
+    EXPECT_EQ(parsed.archivePath, archive);
+    EXPECT_EQ(parsed.query, query);
   }
 }
 

@@ -12,10 +12,7 @@ namespace {
 using test::Utf16Le;
 
 TEST(DecodeControlText, Utf16LittleEndianUpToTheFirstZero) {
-  struct Case {
-    std::string bytes;
-    std::u16string text;
-  } cases[] = {
+  const std::pair<std::string, std::u16string> cases[] = {
       {"", u""},
       // An odd last byte fills the low half of one more unit.
       {Utf16Le(u"80") + "1", u"801"},
@@ -24,26 +21,22 @@ TEST(DecodeControlText, Utf16LittleEndianUpToTheFirstZero) {
       // The byte-order mark is kept.
       {std::string("\xFF\xFE\x00\x41", 4) + Utf16Le(u"\u4e2d"), u"\uFEFF\u4100\u4e2d"},
   };
-  for (const Case& c : cases) EXPECT_EQ(DecodeControlText(c.bytes), c.text);
+  for (const auto& [bytes, text] : cases) EXPECT_EQ(DecodeControlText(bytes), text);
 }
 
+// A byte-order mark, and full-width digits, are no decimal digits: the number is 0.
 TEST(ReadDecimalInt32, ReadsLikeWcstol) {
-  struct Case {
-    std::u16string text;
-    int32_t value;
-  } cases[] = {
-      {u"  \t\r\n +42x", 42},
-      {u"\u3000-5", -5},
-      {u"+-3", 0},
-      {u"\uFEFF8080", 0},  // a byte-order mark makes the number 0
-      {u"\uFF11", 0},      // full-width digits are not decimal digits here
-      {u"2147483647", INT32_MAX},
-      {u"99999999999999999999999", INT32_MAX},
-      {u"-2147483648", INT32_MIN},
-      {u"-2147483649", INT32_MIN},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(ReadDecimalInt32(c.text), c.value) << std::string(c.text.begin(), c.text.end());
+  const std::pair<std::u16string, int32_t> cases[] = {{u"  \t\r\n +42x", 42},
+                                                      {u"\u3000-5", -5},
+                                                      {u"+-3", 0},
+                                                      {u"\uFEFF8080", 0},
+                                                      {u"\uFF11", 0},
+                                                      {u"2147483647", INT32_MAX},
+                                                      {u"2147483648", INT32_MAX},
+                                                      {u"-2147483648", INT32_MIN},
+                                                      {u"-2147483649", INT32_MIN}};
+  for (const auto& [text, value] : cases) {
+    EXPECT_EQ(ReadDecimalInt32(text), value) << std::string(text.begin(), text.end());
   }
 }
 

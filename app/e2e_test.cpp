@@ -37,13 +37,6 @@ size_t RecordCount(const std::string& folder) {
   return std::distance(fs::directory_iterator(folder, ec), fs::directory_iterator());
 }
 
-// A ZIP of entries (name -> bytes) at path.
-void MakeZip(const std::string& path, const std::map<std::string, std::string>& entries) {
-  std::vector<amzip::testing::TestEntry> list;
-  for (const auto& [name, data] : entries) list.push_back({.name = name, .data = data});
-  e2e::WriteFile(path, amzip::testing::BuildZip(list).bytes);
-}
-
 class RunnerEndToEnd : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -68,7 +61,7 @@ class RunnerEndToEnd : public ::testing::Test {
     if (!dir_.empty()) fs::remove_all(dir_);
   }
 
-  std::map<std::string, std::string> Env(const std::string& urls) {
+  e2e::Env Env(const std::string& urls) {
     return {{"XDG_RUNTIME_DIR", runtime_},
             {"BROWSER", recorder_ + " %s"},
             {"CX_URLS", urls},
@@ -128,8 +121,10 @@ TEST_F(RunnerEndToEnd, StartServesTheStartPageRecordsAndStopsOnSigterm) {
   EXPECT_FALSE(e2e::FileExists(records_ + "/777"));
   ASSERT_EQ(RecordCount(records_), 1u);
   std::string record = fs::directory_iterator(records_)->path();
-  EXPECT_TRUE(std::regex_match(fs::path(record).filename().string(), std::regex("[1-9][0-9]*")));
   EXPECT_EQ(e2e::ReadFile(record), std::to_string(children_[0].pid) + "\n" + base + "\n");
+  struct stat info;  // written aside (nothing else is left in the folder), for us only
+  ASSERT_EQ(stat(record.c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600u);
   EXPECT_NE(e2e::ReadFile(dir_ + "/stderr-0").find(base), std::string::npos);
 
   kill(children_[0].pid, SIGTERM);
@@ -142,8 +137,7 @@ TEST_F(RunnerEndToEnd, SameContentReusesItsServerOtherContentRunsItsOwn) {
   std::string exe = Pack("same", "SAME", {"--start", "s"});
   std::string base1 = BaseOf(Start({exe}));
   std::string base2 = BaseOf(Start({Pack("two", "TWO")}));
-  ASSERT_FALSE(base1.empty());
-  ASSERT_FALSE(base2.empty());
+  ASSERT_FALSE(base1.empty() || base2.empty());
   EXPECT_NE(base1, base2);
   EXPECT_NE(Get(base2 + "index.html").second.find("TWO"), std::string::npos);
 
@@ -158,19 +152,29 @@ TEST_F(RunnerEndToEnd, SameContentReusesItsServerOtherContentRunsItsOwn) {
   EXPECT_NE(Get(base1 + "index.html").second.find("SAME"), std::string::npos);
 }
 
-TEST_F(RunnerEndToEnd, NoUsableArchiveIsReportedAndEndsWith255) {
-  // The runner as built has no footer; a footer pointing at bytes that are no archive
-  // is found, but nothing opens.
-  std::string notZip = dir_ + "/not-a-zip";
+// Runs that end at once, leaving no record: without a usable archive (the runner as built
+// has no footer; a footer may point at bytes that are no archive) with 255 and a message,
+// and without a browser to start (nor a terminal) with 0.
+TEST_F(RunnerEndToEnd, RunsThatEndAtOnce) {
+  std::string notZip = dir_ + "/not-a-zip", urls = dir_ + "/urls";
   e2e::WriteFile(notZip, e2e::ReadFile(runner_) + std::string(300, 'x') + "KVLEXEFTR" +
                              std::string(3, '\0') + std::string("\x2c\x01\0\0", 4));
   chmod(notZip.c_str(), 0755);
-  for (auto [exe, message] : {std::pair(runner_, "Error while trying to open piggy-back archive"),
-                              std::pair(notZip, "Couldn't find any archive")}) {
-    SCOPED_TRACE(exe);
-    std::string err, urls = exe + ".urls";
-    EXPECT_EQ(e2e::Run({exe}, Env(urls), 20, &err), 255);
-    EXPECT_NE(err.find(message), std::string::npos) << err;
+  e2e::Env noBrowser = Env(urls);
+  noBrowser["BROWSER"] = "/nonexistent/browser";
+  noBrowser["PATH"] = "/nonexistent";  // no xdg-open either
+  struct {
+    std::string exe;
+    e2e::Env env;
+    int code;
+    const char* message;
+  } runs[] = {{runner_, Env(urls), 255, "Error while trying to open piggy-back archive"},
+              {notZip, Env(urls), 255, "Couldn't find any archive"},
+              {Pack("nobrowser", "NB"), noBrowser, 0, ""}};
+  for (const auto& run : runs) {
+    std::string err;
+    EXPECT_EQ(e2e::Run({run.exe}, run.env, 20, &err), run.code) << run.exe << ": " << err;
+    EXPECT_NE(err.find(run.message), std::string::npos) << err;
     EXPECT_FALSE(e2e::FileExists(urls));
     EXPECT_EQ(RecordCount(records_), 0u);
   }
@@ -181,9 +185,12 @@ TEST_F(RunnerEndToEnd, ArchiveNamedOnTheCommandLineWinsAndItsPortEntryCounts) {
   std::string port = std::to_string(20000 + (getpid() * 7) % 20000);
   std::string packed = Pack("packed", "APPENDED", {"--start", "p"});
   std::string zip = dir_ + "/named.zip";
-  MakeZip(zip, {{"index.html", "NAMED-ZIP"},
-                {".start", app::test::Utf16Le(u"n")},
-                {".port", app::test::Utf16Le(std::u16string(port.begin(), port.end()) + u"abc")}});
+  std::u16string portText(port.begin(), port.end());
+  e2e::WriteFile(zip, amzip::testing::BuildZip(
+                          {{.name = "index.html", .data = "NAMED-ZIP"},
+                           {.name = ".start", .data = app::test::Utf16Le(u"n")},
+                           {.name = ".port", .data = app::test::Utf16Le(portText + u"abc")}})
+                          .bytes);
   std::string url = Start({packed, zip, "k=v"});
   std::string base = BaseOf(url);
   ASSERT_FALSE(base.empty()) << url;
@@ -197,43 +204,6 @@ TEST_F(RunnerEndToEnd, ArchiveNamedOnTheCommandLineWinsAndItsPortEntryCounts) {
   std::string base2 = BaseOf(Start({runner_, text}));
   ASSERT_FALSE(base2.empty());
   EXPECT_EQ(Get(base2 + "index.html").first, 404);
-}
-
-TEST_F(RunnerEndToEnd, NoBrowserWithoutTerminalEndsAtOnceWithZero) {
-  std::string exe = Pack("nobrowser", "NB");
-  auto env = Env(dir_ + "/urls");
-  env["BROWSER"] = "/nonexistent/browser";
-  env["PATH"] = "/nonexistent";  // no xdg-open either
-  std::string err;
-  EXPECT_EQ(e2e::Run({exe}, env, 20, &err), 0) << err;
-  EXPECT_EQ(RecordCount(records_), 0u);
-}
-
-TEST_F(RunnerEndToEnd, HeadlessChromiumRunsTheDemoScript) {
-  std::string chromium;
-  for (const char* c : {"/usr/bin/chromium", "/usr/bin/chromium-browser"}) {
-    if (e2e::FileExists(c)) chromium = c;
-  }
-  if (chromium.empty()) GTEST_SKIP() << "no chromium";
-  std::string exe = dir_ + "/demo", err;
-  ASSERT_EQ(e2e::Run({packer_, e2e::SourceDir() + "/examples/demo", "-o", exe, "--force", "--start",
-                      "media"},
-                     {}, 60, &err),
-            0)
-      << err;
-  std::string dom = dir_ + "/dom.html";
-  std::string script = dir_ + "/chromium.sh";
-  e2e::WriteFile(script, "#!/bin/sh\n\"" + chromium +
-                             "\" --headless --no-sandbox --disable-gpu --user-data-dir=\"" + dir_ +
-                             "/profile\" --virtual-time-budget=3000 --dump-dom \"$1\" > \"" + dom +
-                             ".part\" 2>/dev/null; mv \"" + dom + ".part\" \"" + dom + "\"\n");
-  chmod(script.c_str(), 0755);
-  auto env = Env(dir_ + "/urls");
-  env["BROWSER"] = script;
-  children_.push_back(e2e::Spawn({exe}, env, dir_ + "/demo.err"));
-  std::string text = e2e::WaitForFile(dom, 90);
-  EXPECT_NE(text.find("data-shown=\"media\""), std::string::npos) << text.substr(0, 2000);
-  EXPECT_NE(text.find("<section id=\"media\" class=\"panel selected\">"), std::string::npos);
 }
 
 }  // namespace

@@ -8,13 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <optional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/browser.h"
@@ -77,8 +75,6 @@ class PosixPlatform : public ::testing::Test {
   std::string root_, folder_, records_;
 };
 
-// ---- runtime folder -------------------------------------------------------------------
-
 TEST_F(PosixPlatform, RuntimeFolderIsPrivateAndFallsBackToTemporaryFolderWithUid) {
   EXPECT_EQ(app::RuntimeFolder(), folder_);
   EXPECT_EQ(app::RuntimeSubfolder("DeployedServers"), records_);
@@ -127,8 +123,6 @@ TEST_F(PosixPlatform, RuntimeFolderRefusedWhenOthersMayWriteOwnOrLinkIt) {
   EXPECT_EQ(app::RuntimeFolder(), "");
 }
 
-// ---- instance lock --------------------------------------------------------------------
-
 // Runs Acquire in a forked child and returns its answer (or -1 when the child failed).
 int AcquireInChild() {
   pid_t child = fork();
@@ -142,7 +136,7 @@ int AcquireInChild() {
   return WEXITSTATUS(status);
 }
 
-TEST_F(PosixPlatform, LockSeenByOtherProcessesWhileHeldAndNotInherited) {
+TEST_F(PosixPlatform, LockSeenByOtherProcessesWhileHeld) {
   EXPECT_EQ(AcquireInChild(), 0);  // nobody holds it
   app::InstanceLock lock;
   EXPECT_FALSE(lock.Acquire());  // alone
@@ -156,41 +150,16 @@ TEST_F(PosixPlatform, LockSeenByOtherProcessesWhileHeldAndNotInherited) {
   lock.Release();
   EXPECT_EQ(AcquireInChild(), 0);
   EXPECT_FALSE(lock.Acquire());
-}
 
-TEST_F(PosixPlatform, LockWithoutUsableFolderCountsAsAlone) {
-  ASSERT_EQ(mkdir(folder_.c_str(), 0777), 0);
+  // Without a usable folder every instance is alone, and no lock file is made there.
+  lock.Release();
+  fs::remove(folder_ + "/Exedeploy.lock");
   ASSERT_EQ(chmod(folder_.c_str(), 0777), 0);
-  app::InstanceLock lock;
   EXPECT_FALSE(lock.Acquire());
   EXPECT_FALSE(fs::exists(folder_ + "/Exedeploy.lock"));
 }
 
-// ---- server records -------------------------------------------------------------------
-
-// Start-up, reuse, clearing and removal at exit are run end to end (app/e2e_test.cpp).
-TEST_F(PosixPlatform, RecordWrittenAsideOverAStaleOneAndFound) {
-  ASSERT_FALSE(app::RuntimeSubfolder("DeployedServers").empty());
-  app::ContentBaseUrl = u"http://127.0.0.1:1/x/";
-  app::RegisterServer();  // ContentId 0 names no content
-  EXPECT_TRUE(fs::is_empty(records_));
-
-  app::ContentId = 3735928559u;
-  std::string path = records_ + "/3735928559";
-  WriteFile(path, DeadPid() + "\nhttp://old/\n");
-  app::ContentBaseUrl = u"http://127.0.0.1:2/\u00e9/";  // non-ASCII kept as UTF-8
-  app::RegisterServer();
-  EXPECT_EQ(ReadFile(path), std::to_string(getpid()) + "\nhttp://127.0.0.1:2/\xc3\xa9/\n");
-  struct stat info;
-  ASSERT_EQ(stat(path.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0600u);
-  EXPECT_EQ(std::distance(fs::directory_iterator(records_), fs::directory_iterator()), 1)
-      << "the file written aside is left behind";
-  app::ContentBaseUrl.clear();
-  EXPECT_TRUE(app::FindRunningServer());
-  EXPECT_EQ(app::ContentBaseUrl, u"http://127.0.0.1:2/\u00e9/");
-}
-
+// Writing, reuse, clearing and removal at exit are run end to end (app/e2e_test.cpp).
 TEST_F(PosixPlatform, StaleRecordsRemovedLiveOnesAndNonRecordsKept) {
   ASSERT_FALSE(app::RuntimeSubfolder("DeployedServers").empty());
   std::string dead = DeadPid();
@@ -220,8 +189,6 @@ TEST_F(PosixPlatform, StaleRecordsRemovedLiveOnesAndNonRecordsKept) {
   EXPECT_EQ(app::ContentBaseUrl, u"http://c/");
 }
 
-// ---- browser start ---------------------------------------------------------------------
-
 // A stand-in browser: records its arguments, environment, signal state, session and
 // descriptors, then waits for the test's go-ahead so that a runner that waited for its
 // browser would be caught.
@@ -231,36 +198,31 @@ printf '%s\n' "$@" "$CX_PROBE_ENV" > "$out.args"
 grep -E '^Sig(Blk|Ign)' /proc/self/status > "$out.sig"
 cut -d' ' -f6 /proc/$$/stat > "$out.sid"
 ls /proc/self/fd > "$out.fds"  # ls's own listing is 3
-i=0
-while [ ! -e "$out.go" ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i+1)); done
-if [ -e "$out.go" ]; then echo ok > "$out.tmp"; else echo blocked > "$out.tmp"; fi
-mv "$out.tmp" "$out.done"
+for i in $(seq 100); do [ -e "$out.go" ] && break; sleep 0.1; done
+{ [ -e "$out.go" ] && echo ok || echo blocked; } > "$out.tmp" && mv "$out.tmp" "$out.done"
 )";
 
-class BrowserStart : public PosixPlatform {
- protected:
-  void SetUp() override {
-    PosixPlatform::SetUp();
-    fs::create_directory(root_ + "/bin");
-    setenv("PATH", (root_ + "/bin:/usr/bin:/bin").c_str(), 1);
-    setenv("CX_PROBE_ENV", "passed-on", 1);
-    app::ContentBaseUrl = u"http://127.0.0.1:8080/run/";
+// The first command of $BROWSER that starts is the only one started; with none (or no
+// $BROWSER) the desktop's opener takes the page.
+TEST_F(PosixPlatform, BrowserDetachedCleanNotWaitedForAndTheFirstThatStarts) {
+  std::string bin = root_ + "/bin/";
+  fs::create_directory(bin);
+  for (const char* name : {"probe", "second", "xdg-open"}) {
+    WriteFile(bin + name, kProbeScript);
+    fs::permissions(bin + name, fs::perms::owner_all);
   }
-
-  std::string MakeProbe(const std::string& name) {
-    std::string path = root_ + "/bin/" + name;
-    WriteFile(path, kProbeScript);
-    fs::permissions(path, fs::perms::owner_all);
-    return path;
-  }
-
-  // Lets the probe finish; what it recorded, by suffix (".done": "ok\n" unless waited for).
-  std::map<std::string, std::string> Collect(const std::string& probe) {
-    std::string out = probe + ".out";
+  setenv("PATH", (bin + ":/usr/bin:/bin").c_str(), 1);
+  setenv("CX_PROBE_ENV", "passed-on", 1);
+  setenv("BROWSER",
+         ("/nonexistent/browser --x:" + bin + "probe --new-tab 'open=%s' %s:" + bin + "second")
+             .c_str(),
+         1);
+  app::ContentBaseUrl = u"http://127.0.0.1:8080/run/";
+  // Lets a probe finish; what it recorded, by suffix (".done": "ok\n" unless waited for).
+  auto collect = [&bin](const std::string& name) {
+    std::string out = bin + name + ".out";
     WriteFile(out + ".go", "");
-    for (int i = 0; i < 300 && !fs::exists(out + ".done"); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    }
+    e2e::WaitForFile(out + ".done", 30);
     std::map<std::string, std::string> seen;
     for (const char* s : {".done", ".args", ".sig", ".sid", ".fds"}) {
       seen[s] = ReadFile(out + s);
@@ -268,12 +230,7 @@ class BrowserStart : public PosixPlatform {
     }
     fs::remove(out + ".go");
     return seen;
-  }
-};
-
-TEST_F(BrowserStart, DetachedCleanAndNotWaitedFor) {
-  std::string probe = MakeProbe("probe");
-  setenv("BROWSER", probe.c_str(), 1);
+  };
 
   // The runner's state while it serves: SIGPIPE ignored, stop signals blocked, and
   // descriptors without close-on-exec, one of them above a since lowered limit.
@@ -281,10 +238,9 @@ TEST_F(BrowserStart, DetachedCleanAndNotWaitedFor) {
   ASSERT_GE(marker, 0);
   ASSERT_EQ(dup2(marker, 40), 40);
   ASSERT_EQ(dup2(marker, 900), 900);
-  rlimit saved;
+  rlimit saved, lowered;
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
-  rlimit lowered = saved;
-  lowered.rlim_cur = 512;
+  lowered = {512, saved.rlim_max};
   auto* oldPipe = signal(SIGPIPE, SIG_IGN);
   sigset_t stop, oldMask;
   sigemptyset(&stop);
@@ -301,9 +257,12 @@ TEST_F(BrowserStart, DetachedCleanAndNotWaitedFor) {
   for (int fd : {900, 40, marker}) close(fd);
 
   ASSERT_TRUE(launched);
-  auto seen = Collect(probe);
+  auto seen = collect("probe");
   EXPECT_EQ(seen[".done"], "ok\n") << "the runner waited for its browser";
-  EXPECT_EQ(seen[".args"], "http://127.0.0.1:8080/run/index.html?page=2&x=%41\npassed-on\n");
+  const std::string url = "http://127.0.0.1:8080/run/index.html";
+  EXPECT_EQ(seen[".args"],
+            "--new-tab\nopen=" + url + "?page=2&x=%41\n" + url + "?page=2&x=%41\npassed-on\n");
+  EXPECT_FALSE(fs::exists(bin + "second.out.args")) << "more than one browser started";
   EXPECT_EQ(seen[".fds"], "0\n1\n2\n3\n");
   EXPECT_NE(seen[".sig"].find("SigBlk:\t0000000000000000"), std::string::npos) << seen[".sig"];
   size_t ign = seen[".sig"].find("SigIgn:\t");
@@ -311,28 +270,13 @@ TEST_F(BrowserStart, DetachedCleanAndNotWaitedFor) {
   uint64_t ignored = std::stoull(seen[".sig"].substr(ign + 8, 16), nullptr, 16);
   EXPECT_EQ(ignored & (1ull << (SIGPIPE - 1)), 0u) << seen[".sig"];
   EXPECT_NE(std::stol(seen[".sid"]), static_cast<long>(getsid(0))) << "not in a session of its own";
-}
 
-TEST_F(BrowserStart, FirstCommandThatStartsIsUsedElseTheDesktopOpener) {
-  std::string first = MakeProbe("first");
-  std::string second = MakeProbe("second");
-  setenv("BROWSER",
-         ("/nonexistent/browser --x:" + first + " --new-tab 'open=%s' %s:" + second).c_str(), 1);
-  ASSERT_TRUE(app::LaunchBrowser(u"", false));
-  auto seen = Collect(first);
-  EXPECT_EQ(seen[".done"], "ok\n");
-  EXPECT_EQ(seen[".args"],
-            "--new-tab\nopen=http://127.0.0.1:8080/run/index.html\n"
-            "http://127.0.0.1:8080/run/index.html\npassed-on\n");
-  EXPECT_FALSE(fs::exists(second + ".out.args")) << "more than one browser started";
-
-  std::string opener = MakeProbe("xdg-open");
   for (const char* variable : {static_cast<const char*>(nullptr), "/nonexistent/a:/dev/null"}) {
     variable ? setenv("BROWSER", variable, 1) : unsetenv("BROWSER");
     ASSERT_TRUE(app::LaunchBrowser(u"#top", false)) << (variable ? variable : "(unset)");
-    seen = Collect(opener);
+    seen = collect("xdg-open");
     EXPECT_EQ(seen[".done"], "ok\n");
-    EXPECT_EQ(seen[".args"], "http://127.0.0.1:8080/run/index.html#top\npassed-on\n");
+    EXPECT_EQ(seen[".args"], url + "#top\npassed-on\n");
   }
 }
 
