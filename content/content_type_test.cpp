@@ -8,12 +8,12 @@ namespace {
 TEST(GetContentType, Lookups) {
   // clang-format off
   const std::pair<const char*, const char*> cases[] = {
-      {"book/BO_1/compound.PDF", "application/pdf"}, {"slide/x/slide.js?v=3", "application/javascript"},
+      {"book/BO_1/compound.PDF", "application/pdf"}, {"folder\\page.HTM", "text/html"},
+      {"slide/x/slide.js?v=3", "application/javascript"}, {"v.WEBM", "video/webm"},
       {"dir.old/readme", "DEFAULT"}, {"archive.tar.gz", "DEFAULT"}, {"file.", "DEFAULT"},
-      {"x/.htaccess", "DEFAULT"}, {"folder\\page.HTM", "text/html"}, {"a\\b.c/d", "DEFAULT"},
-      {"", "DEFAULT"}, {"?x.js", "DEFAULT"}, {"a.mp4?x.js", "video/mp4"},
-      {"nav.mnv", "application/x-morvane-navigation"}, {"v.WEBM", "video/webm"},
-      {"e.\xC9XE", "DEFAULT"},
+      {"x/.htaccess", "DEFAULT"}, {"a\\b.c/d", "DEFAULT"}, {"", "DEFAULT"}, {"?x.js", "DEFAULT"},
+      {"a.mp4?x.js", "video/mp4"}, {"e.\xC9XE", "DEFAULT"},
+      {"nav.mnv", "application/x-morvane-navigation"},
   };
   // clang-format on
   for (const auto& [path, type] : cases) EXPECT_EQ(GetContentType(path, "DEFAULT"), type) << path;

@@ -57,10 +57,7 @@ inline Bytes MakePe(bool pe32plus) {
 
 // Offset of the security data directory entry in a MakePe image.
 inline size_t SecurityEntryOffset(const Bytes& pe) {
-  uint32_t peOffset = uint32_t(pe[0x3C]) | uint32_t(pe[0x3D]) << 8;
-  size_t opt = peOffset + 24;
-  bool plus = pe[opt] == 0x0B && pe[opt + 1] == 0x02;
-  return opt + (plus ? 112 : 96) + 4 * 8;
+  return 0x98 + (pe[0x99] == 2 ? 112 : 96) + 32;
 }
 
 // A stored ZIP archive of the given entries, offsets counted from its first byte.

@@ -43,17 +43,11 @@ inline std::string RandomBytes(size_t n, unsigned seed) {
 }
 
 inline std::string RawDeflate(const std::string& data) {
-  z_stream s = {};
-  deflateInit2(&s, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
-  std::string out(deflateBound(&s, data.size()) + 16, '\0');
-  s.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-  s.avail_in = static_cast<uInt>(data.size());
-  s.next_out = reinterpret_cast<Bytef*>(out.data());
-  s.avail_out = static_cast<uInt>(out.size());
-  deflate(&s, Z_FINISH);
-  out.resize(s.total_out);
-  deflateEnd(&s);
-  return out;
+  uLongf size = compressBound(data.size());
+  std::string out(size, '\0');
+  compress2(reinterpret_cast<Bytef*>(out.data()), &size,
+            reinterpret_cast<const Bytef*>(data.data()), data.size(), 6);
+  return out.substr(2, size - 6);  // without the zlib header and checksum
 }
 
 struct TestEntry {
@@ -69,7 +63,7 @@ struct TestEntry {
   std::optional<std::string> payload;  // the compressed bytes, when not made from data
   // Overrides of central header fields (when set).
   int64_t compressedSize = -1, uncompressedSize = -1, localHeaderOffset = -1;
-  int32_t diskStart = -1;
+  uint16_t diskStart = 0;
   bool descriptor = false;  // bit 3 with sizes 0 in the local header and a descriptor
 };
 
@@ -124,7 +118,7 @@ inline BuiltZip BuildZip(const std::vector<TestEntry>& entries, const ZipOptions
     Put32(out, 0x02014b50);
     Put16(out, 0x031E);
     common(e, i, false);
-    Put16(out, {e.centralExtra.size(), 0, e.diskStart >= 0 ? uint64_t(e.diskStart) : 0, 0});
+    Put16(out, {e.centralExtra.size(), 0, e.diskStart, 0});
     Put32(out, {0, e.localHeaderOffset >= 0 ? uint64_t(e.localHeaderOffset) : z.localOffsets[i]});
     out += e.name + e.centralExtra;
   }
@@ -141,8 +135,7 @@ inline BuiltZip BuildZip(const std::vector<TestEntry>& entries, const ZipOptions
 // A ZIP64 extended-information block holding the given 64-bit values.
 inline std::string Zip64Block(const std::vector<uint64_t>& values) {
   std::string block;
-  Put16(block, 0x0001);
-  Put16(block, values.size() * 8);
+  Put16(block, {0x0001, values.size() * 8});
   for (uint64_t v : values) Put64(block, v);
   return block;
 }

@@ -8,8 +8,6 @@
 namespace amzip {
 namespace {
 
-std::string Noise(size_t size) { return testing::RandomBytes(size, 7); }
-
 std::string ReadAll(utils::ReadStreamI& stream, uint32_t chunk = 64) {
   std::string out, buffer(chunk, '\0');
   while (uint32_t got = stream.Read(buffer.data(), chunk)) out.append(buffer, 0, got);
@@ -17,7 +15,8 @@ std::string ReadAll(utils::ReadStreamI& stream, uint32_t chunk = 64) {
 }
 
 TEST(EntryStreamTest, ReadsSeeksAndPeeks) {
-  const std::string text = Noise(100000) + std::string(300000, 'z') + Noise(50000);
+  const std::string text =
+      testing::RandomBytes(100000, 7) + std::string(300000, 'z') + testing::RandomBytes(50000, 8);
   const testing::BuiltZip z =
       testing::BuildZip({{.name = "stored.bin", .data = text},
                          {.name = "deflated.bin", .data = text, .method = 8},
@@ -64,18 +63,20 @@ TEST(EntryStreamTest, ReadsSeeksAndPeeks) {
 }
 
 // The raw bytes of each entry, as a writer copying entries unchanged would take them, and
-// none for entries whose bytes lie outside the archive.
+// none for entries whose bytes lie outside the archive; streams of entries by name or not.
 TEST(EntryDataTest, PointsAtEachEntrysCompressedBytes) {
-  std::string text = Noise(5000) + std::string(5000, 'q');
+  std::string text = testing::RandomBytes(5000, 7) + std::string(5000, 'q');
   testing::BuiltZip z =
       testing::BuildZip({{.name = "s", .data = text, .localExtra = std::string(9, 'x')},
                          {.name = "d", .data = text, .method = 8},
                          {.name = "e", .data = ""},
-                         {.name = "other-part", .data = text, .diskStart = 1}},
+                         {.name = "other-part", .data = text, .diskStart = 1},
+                         {.name = "Page.html", .data = "first"},
+                         {.name = "page.HTML", .data = "second", .method = 8}},
                         {.prefix = "stub bytes before the archive"});
   Archive archive;
   ASSERT_EQ(archive.OpenMemory(z.bytes.data(), z.bytes.size(), u"ZIP"), 0);
-  ASSERT_EQ(archive.Entries().size(), 4u);
+  ASSERT_EQ(archive.Entries().size(), 6u);
   const Entry &s = *archive.Entries()[0], &d = *archive.Entries()[1];
   const uint8_t* base = reinterpret_cast<const uint8_t*>(z.bytes.data());
   // The local header's own extra length counts, not the central one; the prefix shifts all.
@@ -93,23 +94,13 @@ TEST(EntryDataTest, PointsAtEachEntrysCompressedBytes) {
   tail.localHeaderOffset = z.bytes.size() - 29 - 10;
   EXPECT_FALSE(archive.EntryData(tail));
   EXPECT_FALSE(Archive().EntryData(tail));
-}
-
-// Names with one key: by name the first one answers, by entry each one.
-TEST(EntryDataTest, StreamsByEntryReachEveryDuplicate) {
-  std::string bytes = testing::BuildZip({{.name = "Page.html", .data = "first"},
-                                         {.name = "page.HTML", .data = "second", .method = 8}})
-                          .bytes;
-  Archive archive;
-  ASSERT_EQ(archive.OpenMemory(bytes.data(), bytes.size(), u"ZIP"), 0);
-  ASSERT_EQ(archive.Entries().size(), 2u);
+  // Names with one key: by name the first one answers, by entry each one.
   EXPECT_EQ(ReadAll(*archive.OpenEntryStream(u"PAGE.html")), "first");
-  EXPECT_EQ(ReadAll(*archive.OpenEntryStream(*archive.Entries()[0])), "first");
-  EXPECT_EQ(ReadAll(*archive.OpenEntryStream(*archive.Entries()[1])), "second");
+  EXPECT_EQ(ReadAll(*archive.OpenEntryStream(*archive.Entries()[5])), "second");
 }
 
 TEST(EntryStreamCorruptTest, CorruptDeflateDataEndsTheStream) {
-  std::string text = Noise(200000), deflated = testing::RawDeflate(text), junk(1000, '\xff');
+  std::string text = testing::RandomBytes(200000, 7), deflated = testing::RawDeflate(text);
   std::string half = deflated.substr(0, deflated.size() / 2), small = testing::RawDeflate("short");
   auto bytes = [](const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); };
   EntryStream cut(bytes(half), half.size(), text.size(), 8, u"cut");
@@ -117,11 +108,6 @@ TEST(EntryStreamCorruptTest, CorruptDeflateDataEndsTheStream) {
   EXPECT_LT(got.size(), text.size());
   EXPECT_EQ(text.compare(0, got.size(), got), 0);
   EXPECT_TRUE(cut.Failed());
-  EntryStream bad(bytes(junk), junk.size(), 5000, 8, u"bad");
-  char buffer[100];
-  uint32_t n = 0;
-  EXPECT_FALSE(bad.Read(buffer, sizeof(buffer), n));
-  EXPECT_EQ(n, 0u);
   // A stream shorter than its declared size ends early without failing.
   EntryStream shorter(bytes(small), small.size(), 100, 8, u"s");
   EXPECT_EQ(ReadAll(shorter), "short");

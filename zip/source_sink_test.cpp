@@ -1,3 +1,5 @@
+// The memory and file sources are read by every archive test (OpenMemory) and by the
+// interop tests (OpenFile, split parts).
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -6,34 +8,9 @@
 #include "testing/zip_builder.h"
 #include "utils/encoding.h"
 #include "zip/entry_key.h"
-#include "zip/error.h"
-#include "zip/sink.h"
-#include "zip/source.h"
 
 namespace amzip {
 namespace {
-
-TEST(SourceTest, MemoryReader) {
-  MemReader reader("0123456789", 10);
-  uint8_t buffer[16];
-  uint32_t got = 99;
-  EXPECT_TRUE(reader.Read(buffer, 0, got));
-  EXPECT_EQ(got, 0u);
-  ASSERT_TRUE(reader.Seek(-3, 2));
-  ASSERT_TRUE(reader.Seek(-1, 1));
-  EXPECT_EQ(reader.Tell(), 6u);
-  EXPECT_TRUE(reader.Read(buffer, 10, got));
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "6789");
-  EXPECT_FALSE(reader.Read(buffer, 10, got));  // at the end
-  ASSERT_TRUE(reader.Seek(100, 1));            // not bounded
-  EXPECT_FALSE(reader.Read(buffer, 1, got));
-  ASSERT_TRUE(reader.Seek(-1, 0));  // before the start reads nothing
-  EXPECT_FALSE(reader.Read(buffer, 1, got));
-  EXPECT_FALSE(reader.Seek(0, 3));
-  reader.Close();
-  EXPECT_FALSE(reader.Seek(0, 0));
-  EXPECT_FALSE(reader.Read(buffer, 1, got));
-}
 
 TEST(NormalizeEntryKeyTest, Table) {
   // clang-format off

@@ -92,7 +92,6 @@ TEST_F(PackTest, RoundTripThroughUnzipListAndTheLocator) {
   // Every file extracts to its bytes; control entries are UTF-16LE without a mark.
   for (const auto& [name, data] : files_) EXPECT_TRUE(data == testing::Unzip(out, name)) << name;
   EXPECT_EQ((std::string{'-', 0, '1', 0}), testing::Unzip(out, ".port"));
-  EXPECT_EQ(std::string("0\0", 2), testing::Unzip(out, ".use_ie"));
   // Python's zipfile checks the CRC and sizes of every entry.
   auto py =
       RunShell("python3 -c \"import zipfile,sys; print(zipfile.ZipFile(sys.argv[1]).testzip())\" " +
@@ -179,17 +178,17 @@ TEST_F(PackTest, BadInputIsRefusedWithoutLeavingOutput) {
     const char* message;
   } cases[] = {
       // clang-format off
-      {"missing source", [&](PackOptions& o) { o.source = dir_ / "nope"; }, "does not exist"},
-      {"empty source", [&](PackOptions& o) { o.source = dir_ / "empty"; }, "holds no files"},
-      {"output exists", [&](PackOptions& o) { o.output = blocked; }, "pass --force"},
-      {"text stub", [&](PackOptions& o) { o.stub = dir_ / "text-stub"; }, "is not a program"},
-      {"ELF without marker", [&](PackOptions& o) { o.stub = dir_ / "elf-stub"; }, "marker is missing"},
-      {"stub already packed", [&](PackOptions& o) { o.stub = packed; }, "already carries content"},
-      {"missing stub", [&](PackOptions& o) { o.stub = dir_ / "no-stub"; }, "cannot read the runner"},
-      {"too large", [&](PackOptions& o) { o.maxArchiveSize = 100000; }, "does not fit"},
-      {"bad port", [&](PackOptions& o) { o.port = "80a"; }, "--port needs a whole number"},
-      {"bad caption", [&](PackOptions& o) { o.caption = "\xC3"; }, "not valid UTF-8"},
-      {"dangling link", [&](PackOptions&) { fs::create_symlink(dir_ / "gone", source_ / "link.js"); }, "link.js"},
+      {"missing source", [&](auto& o) { o.source = dir_ / "nope"; }, "does not exist"},
+      {"empty source", [&](auto& o) { o.source = dir_ / "empty"; }, "holds no files"},
+      {"output exists", [&](auto& o) { o.output = blocked; }, "pass --force"},
+      {"text stub", [&](auto& o) { o.stub = dir_ / "text-stub"; }, "is not a program"},
+      {"ELF without marker", [&](auto& o) { o.stub = dir_ / "elf-stub"; }, "marker is missing"},
+      {"stub already packed", [&](auto& o) { o.stub = packed; }, "already carries content"},
+      {"missing stub", [&](auto& o) { o.stub = dir_ / "no-stub"; }, "cannot read the runner"},
+      {"too large", [&](auto& o) { o.maxArchiveSize = 100000; }, "does not fit"},
+      {"bad port", [&](auto& o) { o.port = "80a"; }, "--port needs a whole number"},
+      {"bad caption", [&](auto& o) { o.caption = "\xC3"; }, "not valid UTF-8"},
+      {"dangling link", [&](auto&) { fs::create_symlink(dir_ / "x", source_ / "a.js"); }, "a.js"},
       // clang-format on
   };
   for (const auto& c : cases) {
