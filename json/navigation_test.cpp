@@ -32,7 +32,7 @@ std::u16string Reparsed(const std::string& bytes) {
   return Canonical(back.get());
 }
 
-TEST(Navigation, MembersAreSetOnTheRootObjectEvenWithErrors) {
+TEST(Navigation, MembersAreSetOnTheRootObjectOtherDocumentsAreServedAsStored) {
   NavigationMembers members = {{u"b", u"new \"b\" \\"}, {u"z", u"\u00E9\U0001F600"}};
   std::string bytes;
   ASSERT_TRUE(RewriteNavigation(Stream("\xEF\xBB\xBF{ \"a\": [1, 2.5], \"b\": {\"x\": null} }"),
@@ -51,18 +51,15 @@ TEST(Navigation, MembersAreSetOnTheRootObjectEvenWithErrors) {
   EXPECT_EQ(Reparsed(bytes), u"{\"a\":1,\"n\":\"1\"}");
   ASSERT_TRUE(RewriteNavigation(Stream("{\"a\": [1,}"), {{u"n", u"1"}}, bytes));
   EXPECT_EQ(bytes, "{\"n\":\"1\"}");
-}
 
-// Lists and non-JSON are served as stored in http_server_test.cpp; here the rest.
-TEST(Navigation, OtherDocumentsAreServedAsStoredFromTheStart) {
-  // UTF-32 has no encoding we read; an object that never closes is no object.
+  // Lists and non-JSON are served as stored in http_server_test.cpp; so are these: UTF-32
+  // has no encoding we read, and an object that never closes is no object.
   for (const std::string& doc : {""s, "\xFF\xFE\0\0{}"s, "{\"a\": 1"s}) {
     auto stream = Stream(doc);
     auto served = TransformNavigation(stream, {{u"k", u"v"}});
     EXPECT_EQ(served.Get(), stream.Get());
     EXPECT_EQ(ReadRest(*served), doc);
   }
-  std::string bytes;
   EXPECT_FALSE(RewriteNavigation(utils::SharedPtr<utils::ReadStreamI>(), {{u"k", u"v"}}, bytes));
 }
 

@@ -26,36 +26,29 @@ std::string Slurp(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The corpus folder: CX_JSON_CORPUS when given (a Windows build under Wine cannot run
-// Python), else one made now by testdata/make_corpus.py and removed afterwards.
-class RoundTrip : public ::testing::Test {
- protected:
-  void SetUp() override {
-    const char* given = std::getenv("CX_JSON_CORPUS");
-    const char* source = std::getenv("CX_SOURCE_DIR");
-    if (given || !source) {
-      corpus_ = given ? given : "";
-      return;
+TEST(RoundTrip, PythonDocumentsAndShippedFiles) {
+  // The corpus: CX_JSON_CORPUS when given (a Windows build under Wine cannot run Python),
+  // else one made now by testdata/make_corpus.py and removed afterwards.
+  const char* given = std::getenv("CX_JSON_CORPUS");
+  const char* source = std::getenv("CX_SOURCE_DIR");
+  fs::path corpus = given ? given : "";
+  struct Made {
+    fs::path path;
+    ~Made() {
+      std::error_code ec;
+      if (!path.empty()) fs::remove_all(path, ec);
     }
-    made_ =
-        fs::temp_directory_path() / ("cx_json_corpus_" + std::to_string(std::random_device()()));
-    std::string command = "python3 \"" +
-                          (fs::path(source) / "json/testdata/make_corpus.py").string() + "\" \"" +
-                          made_.string() + "\" > /dev/null";
-    if (std::system(command.c_str()) == 0) corpus_ = made_;
+  } made;
+  if (!given && source) {
+    made.path = fs::temp_directory_path() / ("cx_json_" + std::to_string(std::random_device()()));
+    std::string script = (fs::path(source) / "json/testdata/make_corpus.py").string();
+    std::string command = "python3 \"" + script + "\" \"" + made.path.string() + "\" >/dev/null";
+    if (std::system(command.c_str()) == 0) corpus = made.path;
   }
-  void TearDown() override {
-    std::error_code ec;
-    if (!made_.empty()) fs::remove_all(made_, ec);
-  }
-  fs::path corpus_, made_;
-};
-
-TEST_F(RoundTrip, PythonDocumentsAndShippedFiles) {
-  if (corpus_.empty() || !fs::is_directory(corpus_))
+  if (corpus.empty() || !fs::is_directory(corpus))
     GTEST_SKIP() << "no corpus: python3 cannot run here and CX_JSON_CORPUS is not set";
   int generated = 0;
-  for (const auto& entry : fs::directory_iterator(corpus_)) {
+  for (const auto& entry : fs::directory_iterator(corpus)) {
     if (entry.path().extension() != ".json") continue;
     std::string name = entry.path().filename().string();
     generated += name.rfind("gen", 0) == 0;

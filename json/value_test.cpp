@@ -26,16 +26,14 @@ struct Counted : Null {
 };
 
 // Other scalars and escapes are checked against Python in round_trip_test.cpp.
-TEST(JsonValue, NonFiniteAndHugeDoubles) {
+TEST(JsonValue, NonFiniteAndHugeDoublesAndTheThreeStyles) {
   EXPECT_EQ(Written(Number(std::numeric_limits<double>::infinity())), u"null");
   EXPECT_EQ(Written(Number(std::nan(""))), u"null");
   std::u16string text = Written(Number(1e300));  // written whole
   ASSERT_EQ(text.size(), 301u + 7u);
   EXPECT_EQ(text.substr(0, 2), u"10");
   EXPECT_EQ(Written(Number(-DBL_MAX)).size(), 1u + 309u + 7u);
-}
 
-TEST(JsonValue, ContainersInTheThreeStyles) {
   Dict dict;
   auto* list = new Array();
   list->Append(new Number(int64_t{1}));

@@ -41,10 +41,9 @@ inline void Canonical(const Value& v, std::u16string& out) {
 }
 
 inline std::u16string Canonical(const Value* v) {
-  if (!v) return u"<none>";
   std::u16string out;
-  Canonical(*v, out);
-  return out;
+  if (v) Canonical(*v, out);
+  return v ? out : u"<none>";
 }
 
 // A stream over bytes that answers as scripted: whether it reports a size, how many

@@ -24,15 +24,10 @@ TEST(ExceptionText, LayoutsOfTypeLocationAndMessage) {
   EXPECT_EQ(copy->GetText(), e.GetText());
   EXPECT_EQ(FormatSourceLocation(nullptr, 7), u", line 7");
   EXPECT_EQ(FormatSourceLocation(u"c:\\src/utils\\file.cpp", 251), u"file.cpp, line 251");
-}
-
-struct NullAllocator : CPPAllocator {
-  void* Alloc(size_t) override { return nullptr; }
-};
-
-TEST(Allocator, ReAllocThrowsExhaustedWhenAllocFails) {
-  NullAllocator a;
-  EXPECT_THROW(a.ReAlloc(nullptr, 16, 0), ExhaustedException);
+  struct NullAllocator : CPPAllocator {
+    void* Alloc(size_t) override { return nullptr; }
+  } allocator;
+  EXPECT_THROW(allocator.ReAlloc(nullptr, 16, 0), ExhaustedException) << "when Alloc fails";
 }
 
 TEST(FormatSystemError, CodeAndOneLineOfText) {

@@ -2,27 +2,19 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
-#include "utils/encoding.h"
+#include "utils/encoding.h"  // FormatString
 
 namespace utils {
 namespace {
 
 std::u16string Widen(const std::string& s) { return std::u16string(s.begin(), s.end()); }
 
-int Into(char16_t* buffer, size_t size, const char16_t* format, ...) {
-  va_list args;
-  va_start(args, format);
-  int n = FormatInto(buffer, size, format, args);
-  va_end(args);
-  return n;
-}
-
-// The buffer starts at 255 units and doubles up to 256 x 4096; beyond, no limit.
+// The buffer starts at 255 units and doubles (FormatInto answers -1 when a text does not
+// fit) up to 256 x 4096; beyond, no limit.
 TEST(FormatString, TextsAroundTheBufferSizesComeOutWhole) {
   for (size_t length : {254, 255, 511, 256 * 4096 - 2}) {
     std::u16string filler(length, u'x');
@@ -31,16 +23,6 @@ TEST(FormatString, TextsAroundTheBufferSizesComeOutWhole) {
   }
   std::u16string big(256 * 4096 - 1, u'y');  // the arguments are read again after the string
   EXPECT_EQ(FormatString(u"[%s]%d", big.c_str(), 77), u"[" + big + u"]77");
-}
-
-TEST(FormatInto, ReportsOverflowAndExactFit) {
-  char16_t buffer[8];
-  EXPECT_EQ(Into(buffer, 8, u"%s", u"1234567"), 7);
-  EXPECT_EQ(std::u16string(buffer), u"1234567");
-  EXPECT_EQ(Into(buffer, 8, u"%s", u"12345678"), -1);
-  EXPECT_EQ(std::u16string(buffer), u"1234567");
-  EXPECT_EQ(Into(buffer, 1, u"a"), -1);
-  EXPECT_EQ(Into(buffer, 0, u"a"), -1);
 }
 
 // Integer conversions against the C library's narrow printf, which defines them.

@@ -7,14 +7,10 @@
 namespace utils {
 namespace {
 
-MemoryStreamReader Over(const std::string& text) {
-  return MemoryStreamReader(SharedPtr<ByteVector>(new ByteVector(text.begin(), text.end())),
-                            u"name");
-}
-
 // The seek is shared with StreamReader (UnboundedSeek); its origins are tested here.
 TEST(MemoryStreamReader, SeeksAreUnboundedAndReadNothingOutside) {
-  MemoryStreamReader s = Over("0123456789");
+  std::string text = "0123456789";
+  MemoryStreamReader s(SharedPtr<ByteVector>(new ByteVector(text.begin(), text.end())), u"name");
   char buffer[4];
   EXPECT_EQ(s.Seek64(2, -3), 7);
   const uint8_t* data = nullptr;

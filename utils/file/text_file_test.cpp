@@ -73,7 +73,6 @@ TEST_F(TextFileTest, CreateWritesTheMarkAndWindowsLineEnds) {
   } cases[] = {
       {TextFile::kUtf8, true, "\xEF\xBB\xBFx\xC3\xA9=ab\r\n"},
       {TextFile::kUtf16LE, true, "\xFF\xFEx\0\xE9\0=\0a\0b\0\r\0\n\0"s},
-      {TextFile::kUtf16BE, true, "\xFE\xFF\0x\0\xE9\0=\0a\0b\0\r\0\n"s},
       {TextFile::kUtf16BE, false, "\0x\0\xE9\0=\0a\0b\0\r\0\n"s},
       {TextFile::kAnsi, true, "x\xC3\xA9=ab\r\n"},  // no mark for ANSI (UTF-8 on POSIX)
   };
@@ -86,17 +85,6 @@ TEST_F(TextFileTest, CreateWritesTheMarkAndWindowsLineEnds) {
     if (c.encoding == TextFile::kAnsi && ReadBytes("out.txt") == "x\xE9=ab\r\n") continue;  // 1252
     EXPECT_EQ(ReadBytes("out.txt"), c.bytes) << c.encoding << " " << c.bom;
   }
-  TextFile plain(TextFile::kUtf8, false);
-  plain.SetCrLf(false);
-  ASSERT_TRUE(plain.CreateText(WidePath("plain.txt")));
-  plain.printf(u"x\ny");
-  plain.Close();
-  EXPECT_EQ(ReadBytes("plain.txt"), "x\ny");
-}
-
-TEST(TextFileEncode, CodePageAndLineEnds) {
-  EXPECT_EQ(TextFile::ToCrLf(u"\na\r\nb\n\n\r\r"), u"\r\na\r\nb\r\n\r\n\r\r");
-  EXPECT_EQ(TextFile::Encode(u"\U0001F600", TextFile::kUtf8), "\xF0\x9F\x98\x80");
 }
 
 }  // namespace
