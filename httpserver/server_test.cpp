@@ -135,7 +135,6 @@ TEST_F(ServerTest, HostileBytesNeverStopTheServer) {
       "GET /1a2b/v.mp4 HTTP/1.1\r\nRange: bytes=-99999999999999999999999\r\n\r\n",
       "GET /1a2b/v.mp4 HTTP/1.1\r\nRange: bytes=18446744073709551615-1\r\n\r\n",
       "GET /1a2b/v.mp4 HTTP/1.1\r\n: \r\n:\r\n\t\r\n" + garbage + "\r\n\r\n",
-      "\r\n\r\n",
       "GET /1a2b/_WA_/\r\n\r\n",
       "GET /1a2b/v.mp4 HTTP/1.1\r\nX-Playback-Session-Id: a\rb\r\nOrigin: \x01\r\n\r\n",
   };

@@ -19,9 +19,5 @@ cx_add_test(websocket_tests LIBS cx_websocket SOURCES
 )
 
 # Real clients against a running server: a loopback client writing raw bytes everywhere
-# (Wine included), Node's ws package and headless Chromium where they exist.
-set(cx_websocket_e2e_sources websocket_e2e_test.cpp)
-if(NOT WIN32)
-  list(APPEND cx_websocket_e2e_sources websocket_browser_test.cpp)
-endif()
-cx_add_test(websocket_e2e_tests LIBS cx_http cx_testing SOURCES ${cx_websocket_e2e_sources})
+# (Wine included), and headless Chromium where it exists.
+cx_add_test(websocket_e2e_tests LIBS cx_http cx_testing SOURCES websocket_e2e_test.cpp)

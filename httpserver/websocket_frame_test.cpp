@@ -132,13 +132,10 @@ TEST(WsFrameDecoderRfc6455, CloseAndBrokenControlFrames) {
   }
 }
 
-TEST(WsFrameDecoderHixie, SentinelFramesSplitAnywhere) {
+TEST(WsFrameDecoderHixie, SentinelFramesSplitAnywhereOtherTypesSkippedCloseEnds) {
   ExpectSplitAnywhere(std::string("\0Hello\xFF\0\xFF\0", 10) + std::string(300, 'x') +
                           std::string("\xFF\0last\xFF", 7),
                       kHixie, {"Hello", "", std::string(300, 'x'), "last"});
-}
-
-TEST(WsFrameDecoderHixie, OtherFrameTypesAreSkippedAndCloseEnds) {
   WsFrameDecoder decoder(kHixie);
   // A sentinel frame of another type, a length-prefixed frame of 130 bytes (length in two
   // 7-bit groups) whose data holds 0x00 and 0xFF, a text frame, the close frame.

@@ -9,25 +9,21 @@
 namespace storage {
 namespace {
 
-struct NullConnection : WebSockConnectionI {
-  bool Send(const std::string&) override { return true; }
-  bool IsOpen() override { return true; }
-};
-
-// Records what the session tells the handler: "open", "close" or the message text, each
-// for the session's own connection.
-struct RecordingHandler : WebSockHandlerI {
+// Its own connection, and a record of what the session tells it: "open", "close" or the
+// message text, each for that connection.
+struct RecordingHandler : WebSockHandlerI, WebSockConnectionI {
   int OnOpen(const std::string&, WebSockConnectionI* c) override { return Note(c, "open"); }
   int OnMessage(const std::string&, WebSockConnectionI* c, const std::string& m) override {
     return Note(c, m);
   }
   int OnClose(WebSockConnectionI* c) override { return Note(c, "close"); }
+  bool Send(const std::string&) override { return true; }
+  bool IsOpen() override { return true; }
   int Note(WebSockConnectionI* c, const std::string& event) {
-    EXPECT_EQ(c, &connection);
+    EXPECT_EQ(c, static_cast<WebSockConnectionI*>(this));
     events.push_back(event);
     return 0;
   }
-  NullConnection connection;
   std::vector<std::string> events;
 };
 
@@ -39,7 +35,7 @@ void ExpectSession(int version, const std::string& input, const std::string& rep
                    const std::vector<std::string>& events) {
   SCOPED_TRACE(::testing::PrintToString(input));
   RecordingHandler handler;
-  WsSession session(version, &handler, &handler.connection);
+  WsSession session(version, &handler, &handler);
   std::string replies;
   bool closed = false;
   for (const std::string& piece : {input.substr(0, 3), input.substr(3)}) {

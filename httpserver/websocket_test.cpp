@@ -49,11 +49,9 @@ TEST(WsHandshakeRfc6455, LeftoverOrRefusal) {
   ASSERT_EQ(h.outcome, WsHandshake::Outcome::kAccepted);
   EXPECT_EQ(h.version, kWsVersionRfc6455);
   EXPECT_EQ(h.leftover, std::string("\x81\x80", 2));
-  // Without a key: refused.
-  h = BuildWsHandshake(Headers({{"Sec-WebSocket-Version", "13"}}), "");
-  EXPECT_EQ(h.outcome, WsHandshake::Outcome::kRefused);
-  EXPECT_EQ(h.version, kWsVersionNone);
-  EXPECT_TRUE(h.response.empty());
+  // Without a key: refused (on a running server too, websocket_e2e_test).
+  EXPECT_EQ(BuildWsHandshake(Headers({{"Sec-WebSocket-Version", "13"}}), "").outcome,
+            WsHandshake::Outcome::kRefused);
 }
 
 TEST(WsHandshakeHixie, KeyParts) {

@@ -41,16 +41,12 @@ HeadlessChromium::HeadlessChromium(const std::string& url, const std::string& pr
 }
 
 HeadlessChromium::~HeadlessChromium() {
-  Kill();
+  if (pid_ != 0) {
+    kill(pid_, SIGTERM);
+    int status;
+    waitpid(pid_, &status, 0);
+  }
   std::system(("rm -rf '" + profile_ + "'").c_str());
-}
-
-void HeadlessChromium::Kill() {
-  if (pid_ == 0) return;
-  kill(pid_, SIGTERM);
-  int status;
-  waitpid(pid_, &status, 0);
-  pid_ = 0;
 }
 
 }  // namespace storage::test

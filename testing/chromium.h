@@ -1,6 +1,6 @@
 // Headless Chromium for the tests that need a real browser (POSIX only): started on a
 // URL with a fresh profile folder and the flags that keep it off the network, ended by
-// Kill or the destructor.
+// the destructor.
 #pragma once
 
 #include <sys/types.h>
@@ -20,8 +20,6 @@ class HeadlessChromium {
   HeadlessChromium& operator=(const HeadlessChromium&) = delete;
 
   bool Started() const { return pid_ != 0; }
-  // Ends the browser, as closing its last tab does.
-  void Kill();
 
  private:
   pid_t pid_ = 0;

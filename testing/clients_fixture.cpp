@@ -32,15 +32,10 @@ bool HaveCommand(const std::string& name) {
 std::string Shell(const std::string& command, int* exitCode) {
   std::string out;
   FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) {
-    if (exitCode) *exitCode = -1;
-    return out;
-  }
   char buffer[65536];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof(buffer), pipe)) > 0) out.append(buffer, got);
-  int status = pclose(pipe);
-  if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  while (size_t got = pipe ? fread(buffer, 1, sizeof(buffer), pipe) : 0) out.append(buffer, got);
+  const int status = pipe ? pclose(pipe) : -1;
+  if (exitCode) *exitCode = pipe && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return out;
 }
 
@@ -48,18 +43,6 @@ std::string Quote(const std::string& text) {
   std::string out = "'";
   for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return out + "'";
-}
-
-std::string NoiseBytes(size_t size, uint32_t seed) {
-  std::string out(size, '\0');
-  uint64_t x = 0x9E3779B97F4A7C15ull ^ seed;
-  for (char& c : out) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    c = static_cast<char>(x >> 24);
-  }
-  return out;
 }
 
 std::string ScriptText(size_t size) {
@@ -102,10 +85,6 @@ Reply ParseHead(const std::string& text) {
 
 ServedContent::ServedContent(const std::map<std::string, std::string>& entries)
     : entries_(entries) {
-  if (!HaveCommand("zip")) {
-    ADD_FAILURE() << "Info-ZIP's zip is needed";
-    return;
-  }
   dir_ = MakeTempDir();
   std::string content = dir_ + "/content";
   for (const auto& [name, data] : entries_) WriteFile(content + "/" + name, data);
@@ -117,7 +96,7 @@ ServedContent::ServedContent(const std::map<std::string, std::string>& entries)
                               Quote(dir_ + "/content.zip") + " . 2>&1",
                           &code);
   if (code != 0) {
-    ADD_FAILURE() << "zip: " << out;
+    ADD_FAILURE() << "Info-ZIP's zip: " << out;
     return;
   }
   zipBytes_ = ReadFile(dir_ + "/content.zip");

@@ -1,6 +1,6 @@
-// Helpers of the tests that drive the server with real clients (curl, Python's
-// http.client, headless Chromium): temporary folders, shell commands, parsed replies,
-// and a content archive made by Info-ZIP's `zip` served by a real server.
+// Helpers of the tests that drive the server with real clients (curl, headless Chromium,
+// the runner): shell commands, parsed replies, and a content archive made by Info-ZIP's
+// `zip` served by a real server.
 #pragma once
 
 #include <cstdint>
@@ -29,9 +29,7 @@ bool HaveCommand(const std::string& name);
 std::string Shell(const std::string& command, int* exitCode = nullptr);
 std::string Quote(const std::string& text);
 
-// Bytes that do not compress (stored entries stay stored), the same for the same seed.
-std::string NoiseBytes(size_t size, uint32_t seed);
-// Script-like text that deflates well.
+// Script-like text that deflates well, no two lines alike.
 std::string ScriptText(size_t size);
 
 struct Reply {
@@ -53,7 +51,7 @@ Reply ParseHead(const std::string& text);
 class ServedContent {
  public:
   // entries: name -> bytes. Fails the calling test (and leaves Ok() false) when `zip`
-  // is missing or the archive cannot be opened.
+  // fails or the archive cannot be opened.
   explicit ServedContent(const std::map<std::string, std::string>& entries);
   ~ServedContent();
 

@@ -50,7 +50,6 @@ class MapProvider : public HttpStreamProviderI {
  public:
   std::map<std::string, std::string> entries;
   std::map<std::string, uint64_t> generated;
-  std::string lastModified = "Mon, 23 Jul 2012 10:20:30 GMT";
 
   bool WasRequested(const std::string& path) {
     std::lock_guard<std::mutex> hold(lock_);
@@ -63,7 +62,7 @@ class MapProvider : public HttpStreamProviderI {
     if (!entries.count(path) && !generated.count(path)) return 404;
     uint64_t size = entries.count(path) ? entries[path].size() : generated[path];
     response.Set("Content-Length", std::to_string(size));
-    response.Set("Last-Modified", lastModified);
+    response.Set("Last-Modified", "Mon, 23 Jul 2012 10:20:30 GMT");
     return 200;
   }
   utils::SharedPtr<utils::ReadStreamI> GetStream(const std::string& path, int32_t& status,
