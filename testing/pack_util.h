@@ -1,5 +1,5 @@
-// Helpers of the packer's and the locator's tests: temporary folders, files, running
-// commands and the programs built beside the tests.
+// Helpers of the packer's, the locator's and the ZIP interop tests: temporary folders,
+// files, running commands and the programs built beside the tests.
 #pragma once
 
 #include <cstdio>
