@@ -22,7 +22,9 @@ Parsed ParseText(const std::u16string& text) {
   return p;
 }
 
-Parsed ParseScripted(testing::ScriptedStream* stream) {
+// The caller keeps its own reference, so the stream's counters can be read afterwards.
+using Scripted = utils::SharedPtr<testing::ScriptedStream>;
+Parsed ParseScripted(const Scripted& stream) {
   Parsed p;
   p.root.reset(ParseStream(utils::SharedPtr<utils::ReadStreamI>(stream), p.error));
   return p;
@@ -109,12 +111,12 @@ TEST(JsonParse, WhiteSpaceIsTheWideClassification) {
 
 // The marked encodings are read in round_trip_test.cpp; here the empty ones and UTF-32.
 TEST(ParseStream, ReadsEmptyTextsAndFailures) {
-  auto* sized = new ScriptedStream("{\"a\": [true]}");
+  Scripted sized(new ScriptedStream("{\"a\": [true]}"));
   EXPECT_EQ(Canonical(ParseScripted(sized).root.get()), u"{\"a\":[true]}");
   EXPECT_EQ(sized->reads, 1) << "a sized stream is read at once";
   std::string doc = "[";
   for (int i = 0; i < 60000; ++i) doc += "12345,";
-  auto* unsized = new ScriptedStream(doc + "0]");
+  Scripted unsized(new ScriptedStream(doc + "0]"));
   unsized->sized = false;
   unsized->piece = 100000;
   Parsed p = ParseScripted(unsized);
@@ -132,7 +134,7 @@ TEST(ParseStream, ReadsEmptyTextsAndFailures) {
       {true, false, uint64_t{1} << 32},  // too large for one read
   };
   for (const Case& c : cases) {
-    auto* scripted = new ScriptedStream("{}");
+    Scripted scripted(new ScriptedStream("{}"));
     scripted->sized = c.sized;
     scripted->failReads = c.fail;
     scripted->claimedSize = c.claimed;
@@ -141,10 +143,10 @@ TEST(ParseStream, ReadsEmptyTextsAndFailures) {
     EXPECT_EQ(p.error.code, kStreamReadFailed);
     EXPECT_EQ(p.error.position, 0u);
   }
-  EXPECT_EQ(ParseScripted(nullptr).error.code, kStreamReadFailed);
+  EXPECT_EQ(ParseScripted(Scripted()).error.code, kStreamReadFailed);
   for (std::string empty : {""s, "\xEF\xBB\xBF"s, "\xFE\xFF"s})
-    EXPECT_EQ(ParseScripted(new ScriptedStream(empty)).error.code, kEmptyText) << empty;
-  EXPECT_THROW(ParseScripted(new ScriptedStream("\xFF\xFE\0\0"s)), utils::Exception);
+    EXPECT_EQ(ParseScripted(Scripted(new ScriptedStream(empty))).error.code, kEmptyText) << empty;
+  EXPECT_THROW(ParseScripted(Scripted(new ScriptedStream("\xFF\xFE\0\0"s))), utils::Exception);
 }
 
 }  // namespace
