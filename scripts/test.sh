@@ -100,7 +100,10 @@ fi
 
 # One throwaway Wine prefix per architecture, each made by its own loader once that
 # loader exists, and started once (wineboot) before any test runs in it, so no test pays
-# for the first start of a new prefix.
+# for the first start of a new prefix. Then a persistent wineserver and the prefix's
+# services are started outside any test and kept until the stage ends: a server and
+# services launched by a test would inherit that test's output pipes and keep ctest
+# waiting long after the test has ended.
 wine_prefixes=()
 wineserver=/usr/lib/wine/wineserver
 setup_wine() {
@@ -112,12 +115,16 @@ setup_wine() {
   export WINEDLLOVERRIDES="mscoree,mshtml="
   export CX_WINE_XVFB=1
   echo "== wine: new $arch prefix $WINEPREFIX"
+  # The loader that makes the prefix fixes its architecture (a server started first
+  # would make any prefix a 64-bit one).
   if [ "$arch" = win32 ]; then
-    WINEARCH=win32 timeout 300 "$loader" wineboot -i >/dev/null 2>&1
+    WINEARCH=win32 timeout 300 "$loader" wineboot -i </dev/null >/dev/null 2>&1
   else
-    timeout 300 "$loader" wineboot -i >/dev/null 2>&1
+    timeout 300 "$loader" wineboot -i </dev/null >/dev/null 2>&1
   fi
-  timeout 120 "$wineserver" -w >/dev/null 2>&1
+  timeout 120 "$wineserver" -w
+  "$wineserver" -p </dev/null >/dev/null 2>&1
+  timeout 120 "$loader" wineboot </dev/null >/dev/null 2>&1
   # Python does not run inside Wine: the JSON round-trip corpus is made here.
   export CX_JSON_CORPUS=$WINEPREFIX/json-corpus
   python3 json/testdata/make_corpus.py "$CX_JSON_CORPUS" >/dev/null 2>&1 || unset CX_JSON_CORPUS
