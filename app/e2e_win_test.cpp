@@ -1,7 +1,8 @@
 // End-to-end runs of the Windows runner (meant for Wine): the test appends a ZIP and its
 // footer to contentexe.exe, starts the result, and checks what other programs see of it:
 // its DeployedServers value, the single-instance mutex, its message window and
-// notification icon, the menu command that stops it, and the start page it serves.
+// notification icon, the icon's menu opened from the keyboard and the command that stops
+// it, and the start page it serves.
 //
 // Nothing here assumes how long a step takes: every state the runner reaches is polled
 // for with a deadline (a brand-new Wine prefix makes the first start slow). The default
@@ -81,14 +82,28 @@ std::string ServerValue(uint32_t contentId) {
   return status == ERROR_SUCCESS && type == REG_MULTI_SZ ? data.substr(0, size) : "";
 }
 
-HWND FindServerWindow(DWORD processId) {
-  for (HWND w = nullptr; (w = FindWindowExW(HWND_MESSAGE, w, L"mrv.http2", nullptr));) {
+// The first window of the class that processId owns, among the message-only windows
+// (parent HWND_MESSAGE) or the top-level ones (parent null); visible ones only if asked.
+HWND FindWindowOf(DWORD processId, HWND parent, const wchar_t* windowClass, bool visible = false) {
+  for (HWND w = nullptr; (w = FindWindowExW(parent, w, windowClass, nullptr));) {
     DWORD owner = 0;
     GetWindowThreadProcessId(w, &owner);
-    if (owner == processId) return w;
+    if (owner == processId && (!visible || IsWindowVisible(w))) return w;
   }
   return nullptr;
 }
+
+HWND FindServerWindow(DWORD processId) {
+  return FindWindowOf(processId, HWND_MESSAGE, L"mrv.http2");
+}
+
+// The hidden top-level window that owns the notification icon and its menu.
+HWND FindTrayWindow(DWORD processId) {
+  return FindWindowOf(processId, nullptr, L"mrv.http2.tray");
+}
+
+// The runner's open pop-up menu (window class "#32768").
+HWND FindOpenMenu(DWORD processId) { return FindWindowOf(processId, nullptr, L"#32768", true); }
 
 // GET of an http://localhost:port/path URL; the status, or 0.
 int HttpGet(const std::wstring& url, std::string& body) {
@@ -176,16 +191,25 @@ class WindowsRunner : public ::testing::Test {
     return data;
   }
 
-  // The runner's message window, waited for.
+  // The runner's window that owns the icon, waited for.
   HWND WaitForWindow(const Process& runner) {
     HWND window = nullptr;
-    WaitFor([&] { return (window = FindServerWindow(runner.info.dwProcessId)) != nullptr; });
+    WaitFor([&] { return (window = FindTrayWindow(runner.info.dwProcessId)) != nullptr; });
     return window;
   }
 
   void StopFromTheMenu(Process& runner) {
     PostMessageW(WaitForWindow(runner), WM_COMMAND, kStopCommand, 0);
     EXPECT_EQ(runner.WaitExit(20000), 0u);
+  }
+
+  // The icon reports event (NOTIFYICON_VERSION_4: the event in the low word of lParam,
+  // the anchor point in wParam); then the runner's menu is waited for.
+  HWND OpenMenuWith(const Process& runner, HWND window, UINT event) {
+    PostMessageW(window, kIconMessage, MAKEWPARAM(40, 40), MAKELPARAM(event, 0));
+    HWND menu = nullptr;
+    WaitFor([&] { return (menu = FindOpenMenu(runner.info.dwProcessId)) != nullptr; });
+    return menu;
   }
 
   std::string stub_;
@@ -219,6 +243,7 @@ TEST_F(WindowsRunner, RecordsServesAndStopsFromTheMenuCommand) {
   EXPECT_TRUE(WaitFor([&] { return HttpGet(url + L"index.html", body) == 200; }));
   EXPECT_EQ(body, "<html>WINDOWS-E2E</html>");
 
+  EXPECT_NE(FindServerWindow(runner.info.dwProcessId), nullptr);
   HWND window = WaitForWindow(runner);
   ASSERT_NE(window, nullptr);
   // The shell knows the icon of the window: changing it succeeds only for an icon that
@@ -237,21 +262,49 @@ TEST_F(WindowsRunner, RecordsServesAndStopsFromTheMenuCommand) {
                       SMTO_ABORTIFHUNG, 5000, &ignored);
   EXPECT_TRUE(WaitFor([&] { return HasIcon(window); }))
       << "the icon did not come back after TaskbarCreated";
-  // Left clicks on the icon and any other command leave it running (each is handled
-  // once the send returns); "Stop content server" ends it.
+  // Left clicks on the icon, the right-button release that comes before WM_CONTEXTMENU
+  // and any other command leave it running without a menu (each is handled once the
+  // send returns); "Stop content server" ends it.
   const struct {
     UINT message;
     WPARAM wparam;
     LPARAM lparam;
-  } harmless[] = {{kIconMessage, 0, WM_LBUTTONUP}, {WM_COMMAND, kStopCommand - 1, 0}};
+  } harmless[] = {{kIconMessage, 0, WM_LBUTTONUP},
+                  {kIconMessage, 0, NIN_SELECT},
+                  {kIconMessage, 0, WM_RBUTTONUP},
+                  {WM_COMMAND, kStopCommand - 1, 0}};
   for (const auto& m : harmless) {
     EXPECT_TRUE(SendMessageTimeoutW(window, m.message, m.wparam, m.lparam, SMTO_ABORTIFHUNG, 20000,
                                     &ignored));
     EXPECT_EQ(runner.WaitExit(500), 0xDEADu) << "ended by message " << m.message;
+    EXPECT_EQ(FindOpenMenu(runner.info.dwProcessId), nullptr) << "menu from " << m.lparam;
   }
   StopFromTheMenu(runner);
   EXPECT_EQ(ServerValue(contentId), "");
   EXPECT_EQ(FindServerWindow(runner.info.dwProcessId), nullptr);
+}
+
+// The context-menu key (or Shift+F10) and Enter/Space at the focused icon open the menu;
+// Escape closes it and the server goes on; Down and Enter choose "Stop content server".
+TEST_F(WindowsRunner, KeyboardOpensTheMenuAndChoosesItsCommand) {
+  uint32_t contentId = 0;
+  Process& runner = Start(Make(L"cx-keys", kDefaultBrowserContent, contentId));
+  ASSERT_FALSE(WaitForRecord(contentId).empty());
+  HWND window = WaitForWindow(runner);
+  ASSERT_TRUE(WaitFor([&] { return HasIcon(window); }));
+
+  HWND menu = OpenMenuWith(runner, window, WM_CONTEXTMENU);
+  ASSERT_NE(menu, nullptr) << "WM_CONTEXTMENU opened no menu";
+  PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_TRUE(WaitFor([&] { return !FindOpenMenu(runner.info.dwProcessId); }));
+  EXPECT_EQ(runner.WaitExit(500), 0xDEADu) << "Escape stopped the server";
+
+  menu = OpenMenuWith(runner, window, NIN_KEYSELECT);
+  ASSERT_NE(menu, nullptr) << "NIN_KEYSELECT opened no menu";
+  PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_EQ(runner.WaitExit(20000), 0u);
+  EXPECT_EQ(ServerValue(contentId), "");
 }
 
 TEST_F(WindowsRunner, SecondStartUsesTheRunningServerAndEndsWithZero) {
