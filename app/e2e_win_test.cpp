@@ -2,7 +2,8 @@
 // footer to contentexe.exe, starts the result, and checks what other programs see of it:
 // its DeployedServers value, the single-instance mutex, its message window and
 // notification icon, the icon's menu opened from the keyboard and the command that stops
-// it, and the start page it serves.
+// it, and the start page it serves; and a program packed with the author's icon and
+// version texts, as Explorer reads them.
 //
 // Nothing here assumes how long a step takes: every state the runner reaches is polled
 // for with a deadline (a brand-new Wine prefix makes the first start slow). The default
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include "app/server_record.h"
+#include "testing/png_builder.h"
 #include "testing/test_client.h"
 #include "testing/utf16_text.h"
 #include "testing/zip_builder.h"
@@ -126,6 +128,66 @@ bool HasIcon(HWND window, UINT id = 0) {
   return Shell_NotifyIconW(NIM_MODIFY, &icon);
 }
 
+// The colour (0xRRGGBB) in the middle of icon's colour bitmap; ~0 when unreadable.
+uint32_t MiddleColour(HICON icon) {
+  ICONINFO info{};
+  if (!icon || !GetIconInfo(icon, &info)) return ~0u;
+  BITMAP bitmap{};
+  GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+  BITMAPINFO format{};
+  format.bmiHeader = {sizeof(BITMAPINFOHEADER), bitmap.bmWidth, -bitmap.bmHeight, 1, 32, BI_RGB};
+  std::vector<uint32_t> pixels(size_t(bitmap.bmWidth) * bitmap.bmHeight);
+  HDC screen = GetDC(nullptr);
+  int rows = GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, pixels.data(), &format,
+                       DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  if (rows <= 0) return ~0u;
+  return pixels[size_t(bitmap.bmHeight / 2) * bitmap.bmWidth + bitmap.bmWidth / 2] & 0xFFFFFF;
+}
+
+// The colour in the middle of the first large icon of file, as Explorer extracts it.
+uint32_t ProgramIconColour(const std::wstring& file) {
+  HICON large = nullptr;
+  if (ExtractIconExW(file.c_str(), 0, &large, nullptr, 1) == 0) return ~0u;
+  uint32_t colour = MiddleColour(large);
+  DestroyIcon(large);
+  return colour;
+}
+
+// A string of file's version resource (U.S. English, Unicode), "(none)" when missing.
+std::wstring VersionString(const std::wstring& file, const std::wstring& name) {
+  DWORD ignored = 0, size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+  std::vector<BYTE> data(size);
+  void* text = nullptr;
+  UINT units = 0;
+  if (!size || !GetFileVersionInfoW(file.c_str(), 0, size, data.data()) ||
+      !VerQueryValueW(data.data(), (L"\\StringFileInfo\\040904b0\\" + name).c_str(), &text,
+                      &units) ||
+      !text) {
+    return L"(none)";
+  }
+  return static_cast<const wchar_t*>(text);
+}
+
+// Runs a command line without a window; its exit code, or 0xDEAD.
+DWORD RunToEnd(std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                      nullptr, nullptr, &startup, &info)) {
+    return 0xDEAD;
+  }
+  DWORD code = 0xDEAD;
+  if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0)
+    GetExitCodeProcess(info.hProcess, &code);
+  CloseHandle(info.hProcess);
+  CloseHandle(info.hThread);
+  return code;
+}
+
 class WindowsRunner : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -133,6 +195,7 @@ class WindowsRunner : public ::testing::Test {
     std::wstring dir = binary ? std::wstring(binary, binary + strlen(binary)) : L".";
     if (!dir.empty() && dir[0] == L'/') dir = L"Z:" + dir;  // Unix paths through drive Z:
     stub_ = ReadAll(dir + L"/bin/contentexe.exe");
+    bin_ = dir + L"/bin/";
     if (stub_.empty()) GTEST_SKIP() << "contentexe.exe not built";
     const wchar_t browsers[] = L"true";
     RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", L"Browsers", REG_SZ,
@@ -213,7 +276,7 @@ class WindowsRunner : public ::testing::Test {
   }
 
   std::string stub_;
-  std::wstring dir_;
+  std::wstring bin_, dir_;
   std::vector<std::wstring> files_;
   std::deque<Process> processes_;
 };
@@ -305,6 +368,57 @@ TEST_F(WindowsRunner, KeyboardOpensTheMenuAndChoosesItsCommand) {
   PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
   EXPECT_EQ(runner.WaitExit(20000), 0u);
   EXPECT_EQ(ServerValue(contentId), "");
+}
+
+// Packed with --icon (a PNG), --name, --version and --company: Explorer's calls read them
+// back, everything else of the runner's version resource stays, the name is the caption,
+// and the program still finds its settings branch (its record) and serves.
+TEST_F(WindowsRunner, BrandedProgramShowsTheAuthorsIconAndTextsAndServes) {
+  std::wstring site = dir_ + L"cx-brand-site-" + std::to_wstring(GetCurrentProcessId());
+  std::wstring png = site + L".png", exe = site + L".exe";
+  CreateDirectoryW(site.c_str(), nullptr);
+  std::ofstream((site + L"\\index.html").c_str(), std::ios::binary) << "<html>BRANDED</html>";
+  std::vector<uint8_t> red = pack::testing::SolidPng(48, 0xFF, 0, 0);
+  std::ofstream(png.c_str(), std::ios::binary).write(reinterpret_cast<const char*>(red.data()),
+                                                     std::streamsize(red.size()));
+  files_.insert(files_.end(), {site + L"\\index.html", png, exe});
+  ASSERT_NE(ProgramIconColour(bin_ + L"contentexe.exe"), 0xFF0000u);
+
+  EXPECT_EQ(RunToEnd(L"\"" + bin_ + L"contentexe-pack.exe\" \"" + site + L"\" -o \"" + exe +
+                     L"\" --use-ie 0 --icon \"" + png +
+                     L"\" --name \"Atlas \u00e9t\u00e9\" --version 2.5.1 --company Acme"),
+            0u);
+  EXPECT_EQ(ProgramIconColour(exe), 0xFF0000u);
+  EXPECT_EQ(VersionString(exe, L"FileDescription"), L"Atlas \u00e9t\u00e9");
+  EXPECT_EQ(VersionString(exe, L"ProductName"), L"Atlas \u00e9t\u00e9");
+  EXPECT_EQ(VersionString(exe, L"FileVersion"), L"2.5.1");
+  EXPECT_EQ(VersionString(exe, L"ProductVersion"), L"2.5.1");
+  EXPECT_EQ(VersionString(exe, L"CompanyName"), L"Acme");
+  EXPECT_EQ(VersionString(exe, L"RegistryBranch"), L"Trellium");
+  EXPECT_EQ(VersionString(exe, L"InternalName"), L"contentexe");
+
+  // The archive lies before the 16-byte footer, which ends with its length.
+  std::string program = ReadAll(exe);
+  ASSERT_GT(program.size(), stub_.size() / 2);
+  uint32_t length = 0;
+  std::memcpy(&length, program.data() + program.size() - 4, 4);
+  ASSERT_LE(length, program.size() - 16);
+  std::string zip = program.substr(program.size() - 16 - length, length);
+  EXPECT_NE(zip.find(".caption"), std::string::npos);
+  EXPECT_NE(zip.find(Utf16Le(u"Atlas \u00e9t\u00e9")), std::string::npos);
+  uint32_t contentId =
+      crc32(0, reinterpret_cast<const Bytef*>(zip.data()), static_cast<uInt>(zip.size()));
+
+  Process& runner = Start(exe);
+  std::string data = WaitForRecord(contentId);
+  ASSERT_FALSE(data.empty()) << "the branded program recorded no server";
+  app::ServerRecord record;
+  ASSERT_TRUE(app::ParseServerRecord(app::RecordName(contentId), app::kRegMultiSz, data, record));
+  std::string body;
+  EXPECT_EQ(HttpGet(std::wstring(record.url.begin(), record.url.end()) + L"index.html", body), 200);
+  EXPECT_EQ(body, "<html>BRANDED</html>");
+  StopFromTheMenu(runner);
+  RemoveDirectoryW(site.c_str());
 }
 
 TEST_F(WindowsRunner, SecondStartUsesTheRunningServerAndEndsWithZero) {

@@ -36,8 +36,10 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/content/http_zip_provider.h)
       ${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.rc)
     set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.rc PROPERTIES
       OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.ico;${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.manifest")
-    # wWinMain is the entry.
-    target_link_options(contentexe PRIVATE -municode)
+    # wWinMain is the entry. Release runners carry no symbols: the packer copies the
+    # runner into every program.
+    target_link_options(contentexe PRIVATE -municode
+                        $<$<OR:$<CONFIG:Release>,$<CONFIG:MinSizeRel>>:-s>)
   else()
     add_executable(contentexe
       ${CMAKE_CURRENT_SOURCE_DIR}/main_posix.cpp
@@ -51,6 +53,6 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/content/http_zip_provider.h)
   endif()
   if(WIN32 AND CONTENTEXE_TESTS AND NOT CONTENTEXE_FUZZ)
     cx_add_test(app_e2e_win LIBS cx_app cx_testing SOURCES e2e_win_test.cpp)
-    add_dependencies(app_e2e_win contentexe)
+    add_dependencies(app_e2e_win contentexe contentexe-pack)
   endif()
 endif()

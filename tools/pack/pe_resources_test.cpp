@@ -1,13 +1,13 @@
 #include "tools/pack/pe_resources.h"
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 
+#include "testing/png_builder.h"
 #include "tools/pack/branding.h"
 
 namespace pack {
@@ -168,33 +168,6 @@ TEST(PeResources, RefusesWhatItCannotRewriteAndLeavesItAlone) {
 
 // ---- branding ----
 
-std::vector<uint8_t> Png(uint32_t size, uint8_t r, uint8_t g, uint8_t b) {
-  std::string raw;
-  for (uint32_t y = 0; y < size; ++y) {
-    raw += '\0';
-    for (uint32_t x = 0; x < size; ++x) raw += {char(r), char(g), char(b), char(0xFF)};
-  }
-  auto chunk = [](const std::string& kind, const std::string& data) {
-    std::string out;
-    for (int i = 3; i >= 0; --i) out += char(data.size() >> 8 * i);
-    out += kind + data;
-    uLong crc = crc32(0, reinterpret_cast<const Bytef*>(out.data() + 4), uInt(out.size() - 4));
-    for (int i = 3; i >= 0; --i) out += char(crc >> 8 * i);
-    return out;
-  };
-  std::string ihdr;
-  for (uint32_t v : {size, size})
-    for (int i = 3; i >= 0; --i) ihdr += char(v >> 8 * i);
-  ihdr += {8, 6, 0, 0, 0};
-  std::vector<Bytef> packed(compressBound(uLong(raw.size())));
-  uLongf n = packed.size();
-  compress(packed.data(), &n, reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()));
-  std::string png = "\x89PNG\r\n\x1a\n" + chunk("IHDR", ihdr) +
-                    chunk("IDAT", std::string(packed.begin(), packed.begin() + n)) +
-                    chunk("IEND", "");
-  return std::vector<uint8_t>(png.begin(), png.end());
-}
-
 // The text value of key in a version resource, found the way VerQueryValue walks a
 // block: the key, its terminator, padding to 4 bytes, the value.
 std::u16string VersionText(const std::vector<uint8_t>& data, const std::u16string& key) {
@@ -216,7 +189,7 @@ TEST(Branding, SetsTheIconAndTheVersionTextsAndKeepsTheRest) {
   std::vector<uint8_t> image = Probe();
   auto before = ByKey(Read(image));
   Branding branding;
-  branding.icon = Png(48, 255, 0, 0);
+  branding.icon = testing::SolidPng(48, 255, 0, 0);
   branding.name = "Atlas \xC3\xA9t\xC3\xA9";
   branding.version = "2.5.1";
   branding.company = "Acme";
@@ -257,10 +230,10 @@ TEST(Branding, SetsTheIconAndTheVersionTextsAndKeepsTheRest) {
 
 TEST(Branding, IconFilesAreCheckedAndCompleted) {
   std::vector<IconImage> images;
-  EXPECT_EQ(ReadIconFile(Png(256, 1, 2, 3), images), "");
+  EXPECT_EQ(ReadIconFile(testing::SolidPng(256, 1, 2, 3), images), "");
   ASSERT_EQ(images.size(), 1u);
   EXPECT_EQ(images[0].width, 0);  // 256
-  EXPECT_NE(ReadIconFile(Png(257, 1, 2, 3), images), "");
+  EXPECT_NE(ReadIconFile(testing::SolidPng(257, 1, 2, 3), images), "");
   EXPECT_NE(ReadIconFile(std::vector<uint8_t>(64, 0), images), "");
   // A .ico whose entry leaves planes and bits zero: the bitmap header supplies them.
   std::vector<uint8_t> bitmap(40 + 16 * 16 * 4 + 16 * 4, 0);
