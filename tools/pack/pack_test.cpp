@@ -188,6 +188,8 @@ TEST_F(PackTest, BadInputIsRefusedWithoutLeavingOutput) {
       {"too large", [&](auto& o) { o.maxArchiveSize = 100000; }, "does not fit"},
       {"bad port", [&](auto& o) { o.port = "80a"; }, "--port needs a whole number"},
       {"bad caption", [&](auto& o) { o.caption = "\xC3"; }, "not valid UTF-8"},
+      {"branding an ELF runner", [&](auto& o) { o.company = "Acme"; }, "need a Windows runner"},
+      {"missing icon", [&](auto& o) { o.icon = dir_ / "no.ico"; }, "cannot read the icon"},
       {"dangling link", [&](auto&) { fs::create_symlink(dir_ / "x", source_ / "a.js"); }, "a.js"},
       // clang-format on
   };
