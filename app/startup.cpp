@@ -6,11 +6,13 @@
 #include "app/instance_lock.h"
 #include "app/run_state.h"
 #include "app/server_registry.h"
+#include "app/settings.h"
 #include "app/shell_platform.h"
 #include "app/trace_hook.h"
 #include "content/http_zip_provider.h"
 #include "content/piggyback.h"
 #include "httpserver/http_server.h"
+#include "translation/dict.h"
 #include "utils/encoding.h"
 #include "zip/archive.h"
 #include "zip/sink.h"
@@ -120,6 +122,10 @@ bool StartContentServer(storage::HttpStreamProviderI* provider, int port,
 }
 
 int RunContent(const StartArguments& arguments) {
+  // The dictionary's debug switch is read once per process, and exception texts take
+  // their captions from the dictionary.
+  t9n::SetDebugLookups(settings::IsSwitchOn(u"dict_debug"));
+  t9n::InstallExceptionTexts();
   int exitCode = kExitOk;
   std::u16string query = arguments.query;
   ControlSettings control;

@@ -13,7 +13,7 @@ cx_library(cx_http
   PLATFORM
     network_thread
     socket_ops
-  DEPS cx_utils cx_tray cx_websocket cx_json
+  DEPS cx_utils cx_tray cx_websocket cx_json cx_settings
 )
 target_sources(cx_http PRIVATE ${CMAKE_SOURCE_DIR}/content/content_type.cpp)
 cx_add_test(http_tests LIBS cx_http cx_testing SOURCES
