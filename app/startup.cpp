@@ -145,7 +145,12 @@ int RunContent(const StartArguments& arguments) {
   // open until the process ends.
   static InstanceLock lock;
   bool otherInstanceRuns = lock.Acquire();
-  if (!StartContentServer(&provider, control.port, control.caption, otherInstanceRuns, server)) {
+  // -1 asks for any free port without consulting the settings.
+  int32_t port = control.port;
+  if (port != -1 && settings::IsSwitchOn(u"HttpPort")) {
+    port = ChooseServerPort(port, settings::GetDwordSetting(u"HttpPort", 0));
+  }
+  if (!StartContentServer(&provider, port, control.caption, otherInstanceRuns, server)) {
     return kExitFailed;
   }
   if (LaunchBrowser(query, control.useIe) && server) WaitForServer(*server);

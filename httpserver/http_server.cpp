@@ -13,11 +13,7 @@ HttpServer::HttpServer(bool showNotificationIcon)
 HttpServer::~HttpServer() { delete impl_; }
 
 std::string HttpServer::Start(int port, const std::u16string& caption) {
-  unsigned chosen = 0;
-  if (port != -1) {
-    chosen = static_cast<unsigned>(port);
-    if (settings::IsSwitchOn(u"HttpPort")) chosen = settings::GetDwordSetting(u"HttpPort", 0);
-  }
+  unsigned chosen = port == -1 ? 0 : static_cast<unsigned>(port);
   caption_ = caption;
   std::string url = impl_->Start(chosen);
   std::string error = impl_->GetErrorText();

@@ -33,8 +33,8 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  // Starts listening on port (-1: a free port, settings not consulted; otherwise the
-  // HttpPort setting, when on, replaces it) and returns "http://localhost:<port>/".
+  // Starts listening on port (0 or -1: a free port; the caller applies any setting) and
+  // returns "http://localhost:<port>/".
   // A running network thread is stopped first.
   std::string Start(int port, const std::u16string& caption);
   // Ends the network thread, if one runs, and waits for it (3 seconds at most).

@@ -120,11 +120,20 @@ std::string CollectZip(const fs::path& zip, SourceArchive& source, std::vector<I
 std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
   const std::pair<const char*, const std::optional<std::string>*> controls[] = {
       {".start", &o.start}, {".port", &o.port}, {".use_ie", &o.useIe}, {".caption", &o.caption}};
-  for (const auto& [name, value] : controls) {
+  auto has = [&](const char* entry) {
+    return std::any_of(items.begin(), items.end(), [&](const Item& i) { return i.name == entry; });
+  };
+  // Without a choice the runner would ask for Internet Explorer: the default browser is
+  // what authors expect. A ".use_ie" the source already holds is the author's choice.
+  const std::optional<std::string> defaultBrowser = "0";
+  for (auto [name, value] : controls) {
+    if (value == &o.useIe && !*value && !has(name)) value = &defaultBrowser;
     if (!*value) continue;
-    if ((value == &o.port || value == &o.useIe) && !IsDecimalInt32(**value))
-      return std::string(value == &o.port ? "--port" : "--use-ie") +
-             " needs a whole number, got '" + **value + "'";
+    if (value == &o.useIe && !IsDecimalInt32(**value))
+      return "--use-ie needs a whole number, got '" + **value + "'";
+    if (value == &o.port && !IsControlPort(**value))
+      return "--port needs -1 (any free port), 0 (the user's HttpPort setting, else any free "
+             "port) or a port from 1 to 65535, got '" + **value + "'";
     auto bytes = EncodeControlText(**value);
     if (!bytes) return std::string("the text for ") + name + " is not valid UTF-8";
     items.erase(std::remove_if(items.begin(), items.end(),
