@@ -98,8 +98,7 @@ std::string StoreWatch::Stamp() {
     }
     FILETIME written{};
     if (RegQueryInfoKeyW(static_cast<HKEY>(key_), nullptr, nullptr, nullptr, nullptr, nullptr,
-                         nullptr, nullptr, nullptr, nullptr, nullptr,
-                         &written) == ERROR_SUCCESS) {
+                         nullptr, nullptr, nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS) {
       // Last-write times come from a coarse clock (about 16 ms): a recent time does not
       // prove the key unchanged.
       FILETIME now{};

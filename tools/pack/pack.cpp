@@ -133,7 +133,8 @@ std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
       return "--use-ie needs a whole number, got '" + **value + "'";
     if (value == &o.port && !IsControlPort(**value))
       return "--port needs -1 (any free port), 0 (the user's HttpPort setting, else any free "
-             "port) or a port from 1 to 65535, got '" + **value + "'";
+             "port) or a port from 1 to 65535, got '" +
+             **value + "'";
     auto bytes = EncodeControlText(**value);
     if (!bytes) return std::string("the text for ") + name + " is not valid UTF-8";
     items.erase(std::remove_if(items.begin(), items.end(),
