@@ -6,9 +6,11 @@
 #include "app/instance_lock.h"
 #include "app/run_state.h"
 #include "app/server_registry.h"
+#include "app/settings.h"
 #include "app/shell_platform.h"
 #include "app/trace_hook.h"
 #include "content/http_zip_provider.h"
+#include "content/navigation_provider.h"
 #include "content/piggyback.h"
 #include "httpserver/http_server.h"
 #include "utils/encoding.h"
@@ -30,6 +32,22 @@ std::string FormatRunPrefix(uint32_t ticks) {
 }
 
 }  // namespace
+
+storage::HttpServerOptions ServerOptions(int port) {
+  storage::HttpServerOptions options;
+  // A fixed port (from .port) gives way to the HttpPort setting; a free one (-1) stays.
+  options.port = port;
+  if (port != -1 && settings::IsSwitchOn(u"HttpPort")) {
+    options.port = static_cast<int>(settings::GetDwordSetting(u"HttpPort", 0) & 0xFFFF);
+  }
+  options.listenAny = settings::IsSwitchOn(u"HttpListenAny");
+  // Asked per response, so a changed HttpMaxAge holds from the next one on.
+  options.maxAge = [] {
+    if (settings::IsSwitchOn(u"HttpMaxAge")) return int64_t{settings::GetDwordSetting(u"HttpMaxAge", 0)};
+    return storage::HttpServerOptions::kDefaultMaxAge;
+  };
+  return options;
+}
 
 std::u16string ReadControlEntry(const std::u16string& name) {
   try {
@@ -107,9 +125,10 @@ bool StartContentServer(storage::HttpStreamProviderI* provider, int port,
   try {
     std::string runPrefix = FormatRunPrefix(TickCount());
     server = std::make_unique<storage::HttpServer>(true);
+    server->options = ServerOptions(port);
     server->SetRunPrefix(runPrefix);
     PrepareForServing();
-    std::string url = server->Start(port, caption);
+    std::string url = server->Start(caption);
     ContentBaseUrl = utils::AnsiToWide(url) + utils::AnsiToWide(runPrefix);
     server->SetProvider(provider);
     RegisterServer();
@@ -127,7 +146,9 @@ int RunContent(const StartArguments& arguments) {
   // provider's only caller), then the provider, then the locator that maps the
   // archive bytes.
   PiggyBackArchive locator;
-  storage::HttpZipProvider provider;
+  storage::HttpZipProvider archiveProvider;
+  // Nothing in this program fills the navigation members: documents go out as stored.
+  storage::NavigationProvider provider(archiveProvider, {});
   std::unique_ptr<storage::HttpServer> server;
 
   if (!OpenContentArchive(arguments.archivePath, locator, query, control)) return kExitFailed;

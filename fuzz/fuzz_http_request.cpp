@@ -12,9 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   storage::FindHeaderEnd(text, size > 7 ? size / 2 : 0);
   storage::HttpMessage request(text);
-  storage::RequestLine line = storage::ParseRequestLine(text, size % 7);
-  storage::RewriteWebAppPath(line.path);
-  storage::RequestBody(text, true);
+  storage::ParseRequest(text, size % 7);
 
   storage::HttpMessage response;
   response.Set("Content-Type", size % 2 ? "video/mp4" : "text/html");

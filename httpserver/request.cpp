@@ -5,8 +5,12 @@
 namespace storage {
 
 size_t FindHeaderEnd(const std::string& buffer, size_t searchFrom) {
-  size_t at = buffer.find("\r\n\r\n", searchFrom);
-  return at == std::string::npos ? at : at + 4;
+  for (size_t lf = buffer.find('\n', searchFrom); lf != std::string::npos;
+       lf = buffer.find('\n', lf + 1)) {
+    if (lf + 1 < buffer.size() && buffer[lf + 1] == '\n') return lf + 2;
+    if (lf + 2 < buffer.size() && buffer[lf + 1] == '\r' && buffer[lf + 2] == '\n') return lf + 3;
+  }
+  return std::string::npos;
 }
 
 RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength) {
@@ -43,6 +47,20 @@ RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength)
   return line;
 }
 
+ParsedRequest ParseRequest(const std::string& request, size_t runPrefixLength) {
+  ParsedRequest parsed;
+  parsed.line = ParseRequestLine(request, runPrefixLength);
+  parsed.line.path = RewriteWebAppPath(parsed.line.path);
+  const size_t end = parsed.headers.ParseHead(request);
+  if (end != std::string::npos) parsed.body = request.substr(end);
+  // A posted body is text: it ends at its first NUL byte.
+  if (parsed.line.method == RequestMethod::kPost) {
+    const size_t nul = parsed.body.find('\0');
+    if (nul != std::string::npos) parsed.body.resize(nul);
+  }
+  return parsed;
+}
+
 std::string RewriteWebAppPath(const std::string& path) {
   // Equivalent to searching "^_WA_/(.*?)/(.*)" and taking the second group: '.' matches
   // neither CR nor LF, so the first segment may not hold them and the rest stops at them.
@@ -57,17 +75,6 @@ std::string RewriteWebAppPath(const std::string& path) {
   size_t restEnd = path.find_first_of("\r\n", p + 1);
   if (restEnd == std::string::npos) restEnd = path.size();
   return path.substr(p + 1, restEnd - p - 1);
-}
-
-std::string RequestBody(const std::string& request, bool forPost) {
-  size_t end = FindHeaderEnd(request);
-  if (end == std::string::npos) return std::string();
-  std::string body = request.substr(end);
-  if (forPost) {
-    size_t nul = body.find('\0');
-    if (nul != std::string::npos) body.resize(nul);
-  }
-  return body;
 }
 
 bool IsSafeHeaderValue(const std::string& value) {

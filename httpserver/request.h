@@ -1,15 +1,17 @@
 // The pure part of request handling: completion of the header block, the request line,
-// the resource path a request names, and the body it carries.
+// the resource path a request names, and the one parse of a request's header block.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
+#include "httpserver/http_message.h"
+
 namespace storage {
 
-// Offset just past the first "\r\n\r\n" in buffer, searching from searchFrom (callers
-// pass the previous length minus 3 so a growing buffer is scanned once); npos when the
-// header block is not complete yet.
+// Offset just past the first empty line in buffer (a line end, LF or CR LF, followed by
+// another), searching from searchFrom (callers pass the previous length minus 3 so a
+// growing buffer is scanned once); npos when the header block is not complete yet.
 size_t FindHeaderEnd(const std::string& buffer, size_t searchFrom = 0);
 
 enum class RequestVerdict {
@@ -32,13 +34,19 @@ struct RequestLine {
 // removed by its length only, without comparing it.
 RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength);
 
+// One complete request, read in one pass over its header block.
+struct ParsedRequest {
+  RequestLine line;     // the path already rewritten (RewriteWebAppPath)
+  HttpMessage headers;  // the header lines of the block (not the body)
+  std::string body;     // what follows the block; for POST up to its first NUL byte
+};
+
+// Parses a request whose header block is complete (FindHeaderEnd found its end).
+ParsedRequest ParseRequest(const std::string& request, size_t runPrefixLength);
+
 // The "_WA_/<segment>/" rewrite: "_WA_/abc/page.html" becomes "page.html"; any other path
 // is returned unchanged.
 std::string RewriteWebAppPath(const std::string& path);
-
-// The text after the first "\r\n\r\n" (empty when there is none), cut at its first NUL
-// byte when forPost is set.
-std::string RequestBody(const std::string& request, bool forPost);
 
 // A value that may be copied into a response header: no CR, LF or NUL bytes.
 bool IsSafeHeaderValue(const std::string& value);

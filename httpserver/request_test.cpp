@@ -8,7 +8,9 @@ namespace {
 TEST(FindHeaderEnd, FindsFirstBlankLine) {
   EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\r\n\r\nbody"), 18u);
   EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\r\n\r"), std::string::npos);
-  EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\n\n"), std::string::npos);
+  EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\r\n\n\n"), 17u);  // bare LF ends lines too
+  EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\nHost: a\n\r\nxy"), 25u);
+  EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\r\nA: \r\r\n"), std::string::npos);
   EXPECT_EQ(FindHeaderEnd("ab\r\n\r\n", 2), 6u);
 }
 
@@ -59,11 +61,15 @@ TEST(RewriteWebAppPath, DropsMarkerAndFirstSegment) {
   for (const auto& [path, rewritten] : cases) EXPECT_EQ(RewriteWebAppPath(path), rewritten) << path;
 }
 
-TEST(RequestBody, CutAtNulForPostAndSafeHeaderValues) {
-  const std::string req("POST / HTTP/1.1\r\n\r\nab\0cd", 24);
-  EXPECT_EQ(RequestBody(req, true), "ab");
-  EXPECT_EQ(RequestBody(req, false), std::string("ab\0cd", 5));
-  EXPECT_EQ(RequestBody("GET / HTTP/1.1\r\n", true), "");
+TEST(ParseRequest, OnePassOverHeadersBodyCutAtNulForPostAndSafeHeaderValues) {
+  ParsedRequest post = ParseRequest(std::string("POST /x HTTP/1.1\nA: 1\n\nab\0c\r\nB: d", 33), 0);
+  EXPECT_EQ(post.line.path, "x");
+  EXPECT_EQ(post.body, "ab");
+  ASSERT_EQ(post.headers.headers.size(), 1u);  // the body's lines are not headers
+  EXPECT_EQ(post.headers.Get("A"), "1");
+  ParsedRequest get = ParseRequest(std::string("GET /_WA_/s/y HTTP/1.1\r\n\r\nab\0cd", 31), 0);
+  EXPECT_EQ(get.line.path, "y");
+  EXPECT_EQ(get.body, std::string("ab\0cd", 5));
   EXPECT_TRUE(IsSafeHeaderValue("abc def"));
   EXPECT_FALSE(IsSafeHeaderValue("a\rb"));
   EXPECT_FALSE(IsSafeHeaderValue("a\nSet-Cookie: x"));
