@@ -36,5 +36,16 @@ TEST(HttpServerOptions, MaxAgeFollowsItsSourceFromTheNextResponseOn) {
   server.Stop();
 }
 
+TEST(HttpServerOptions, ListeningOnAnyAddressAnswersAnyHost) {
+  MapProvider provider;
+  provider.entries["page.html"] = "<p>";
+  HttpServer server(false);
+  server.options.listenAny = true;
+  const uint16_t port = PortOf(server.Start(-1, u""));
+  server.SetProvider(&provider);
+  EXPECT_EQ(Get(port, "page.html", "contentexe.example:80").substr(0, 15), "HTTP/1.1 200 OK");
+  server.Stop();
+}
+
 }  // namespace
 }  // namespace storage

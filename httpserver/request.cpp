@@ -13,7 +13,7 @@ size_t FindHeaderEnd(const std::string& buffer, size_t searchFrom) {
   return std::string::npos;
 }
 
-RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength) {
+RequestLine ParseRequestLine(const std::string& request, const std::string& runPrefix) {
   RequestLine line;
   size_t blank = request.find(' ');
   if (blank == std::string::npos) {
@@ -21,7 +21,7 @@ RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength)
     return line;
   }
   size_t targetEnd = request.find_first_of(std::string(" \t\r\n", 4), blank + 1);
-  if (targetEnd == std::string::npos) return line;  // kNoResponse
+  if (targetEnd == std::string::npos) return line;  // kBadRequest
 
   std::string method = request.substr(0, blank);
   if (method == "GET") {
@@ -36,20 +36,34 @@ RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength)
   }
 
   std::string target = request.substr(blank + 1, targetEnd - blank - 1);
-  size_t query = target.find('?');
-  if (query != std::string::npos) target.resize(query);
+  std::string query;
+  const size_t mark = target.find('?');
+  if (mark != std::string::npos) {
+    query = target.substr(mark);
+    target.resize(mark);
+  }
   std::string path = utils::PercentDecode(target);
   if (!path.empty() && path[0] == '/') path.erase(0, 1);
-  if (path.size() < runPrefixLength) return line;  // kNoResponse
-  path.erase(0, runPrefixLength);
+  if (!runPrefix.empty()) {
+    if (path.compare(0, runPrefix.size(), runPrefix) == 0) {
+      path.erase(0, runPrefix.size());
+    } else if (runPrefix.back() == '/' && path.size() + 1 == runPrefix.size() &&
+               runPrefix.compare(0, path.size(), path) == 0) {
+      // Relative links of the start page resolve against its folder only with the slash.
+      line.verdict = RequestVerdict::kRedirect;
+      line.location = "/" + runPrefix + (IsSafeHeaderValue(query) ? query : std::string());
+      return line;
+    }
+  }
+  if (path.empty() || path.back() == '/') path += "index.html";
   line.path = std::move(path);
   line.verdict = RequestVerdict::kServe;
   return line;
 }
 
-ParsedRequest ParseRequest(const std::string& request, size_t runPrefixLength) {
+ParsedRequest ParseRequest(const std::string& request, const std::string& runPrefix) {
   ParsedRequest parsed;
-  parsed.line = ParseRequestLine(request, runPrefixLength);
+  parsed.line = ParseRequestLine(request, runPrefix);
   parsed.line.path = RewriteWebAppPath(parsed.line.path);
   const size_t end = parsed.headers.ParseHead(request);
   if (end != std::string::npos) parsed.body = request.substr(end);
@@ -75,6 +89,22 @@ std::string RewriteWebAppPath(const std::string& path) {
   size_t restEnd = path.find_first_of("\r\n", p + 1);
   if (restEnd == std::string::npos) restEnd = path.size();
   return path.substr(p + 1, restEnd - p - 1);
+}
+
+bool IsLoopbackHost(const std::string& host) {
+  if (host.empty()) return true;
+  size_t nameEnd = host.size();
+  const size_t colon = host.rfind(':');
+  // A colon after the closing bracket of an IPv6 literal, or in a name without brackets.
+  if (colon != std::string::npos && (host[0] != '[' || host.find(']') < colon)) {
+    if (colon + 1 == host.size()) return false;
+    for (size_t i = colon + 1; i < host.size(); ++i) {
+      if (host[i] < '0' || host[i] > '9') return false;
+    }
+    nameEnd = colon;
+  }
+  const std::string name = host.substr(0, nameEnd);
+  return EqualsNoCaseA(name, "localhost") || name == "127.0.0.1" || name == "[::1]";
 }
 
 bool IsSafeHeaderValue(const std::string& value) {

@@ -16,23 +16,28 @@ size_t FindHeaderEnd(const std::string& buffer, size_t searchFrom = 0);
 
 enum class RequestVerdict {
   kServe,       // method and path are valid
-  kBadRequest,  // no blank in the request: 400
+  kBadRequest,  // no blank in the request, or no end of the target: 400
   kNotAllowed,  // unknown method: 405 with the Allow line
-  kNoResponse,  // no end of the target, or a path shorter than the run prefix
+  kRedirect,    // the run prefix without its closing '/': 301 to location
 };
 
 enum class RequestMethod { kGet, kHead, kPost };
 
 struct RequestLine {
-  RequestVerdict verdict = RequestVerdict::kNoResponse;
+  RequestVerdict verdict = RequestVerdict::kBadRequest;
   RequestMethod method = RequestMethod::kGet;
-  // Query dropped, percent-decoded, leading '/' and run prefix removed; not yet rewritten.
+  // Query dropped, percent-decoded, leading '/' and run prefix removed, "index.html"
+  // added to a folder; not yet rewritten.
   std::string path;
+  std::string location;  // kRedirect: where to
 };
 
-// Reads the method and the resource path from the start of a request. The run prefix is
-// removed by its length only, without comparing it.
-RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength);
+// Reads the method and the resource path from the start of a request. A path that
+// starts with runPrefix ("1a2b/") loses it; any other path names an entry from the
+// archive's root, so root-relative links ("/css/site.css") work. A path that is empty
+// or ends in '/' names a folder and gets its "index.html" ("/" is the start page). The
+// prefix without its '/' ("/1a2b") is redirected to "/1a2b/", its query kept.
+RequestLine ParseRequestLine(const std::string& request, const std::string& runPrefix);
 
 // One complete request, read in one pass over its header block.
 struct ParsedRequest {
@@ -42,11 +47,16 @@ struct ParsedRequest {
 };
 
 // Parses a request whose header block is complete (FindHeaderEnd found its end).
-ParsedRequest ParseRequest(const std::string& request, size_t runPrefixLength);
+ParsedRequest ParseRequest(const std::string& request, const std::string& runPrefix);
 
 // The "_WA_/<segment>/" rewrite: "_WA_/abc/page.html" becomes "page.html"; any other path
 // is returned unchanged.
 std::string RewriteWebAppPath(const std::string& path);
+
+// A "Host" value that names this machine by a loopback name: localhost, 127.0.0.1 or
+// [::1], with or without ":port" (the name compared ignoring case). An empty value (no
+// "Host" header) counts too: pages of other sites always name their host.
+bool IsLoopbackHost(const std::string& host);
 
 // A value that may be copied into a response header: no CR, LF or NUL bytes.
 bool IsSafeHeaderValue(const std::string& value);

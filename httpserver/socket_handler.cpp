@@ -105,9 +105,7 @@ bool SocketHandler::OnPeerClosed() {
 }
 
 void SocketHandler::HandleRequest(const std::string& request) {
-  HttpStreamProviderI* provider = owner_->GetProvider();
-  if (!provider) return;
-  const ParsedRequest parsed = ParseRequest(request, owner_->GetRunPrefix().size());
+  const ParsedRequest parsed = ParseRequest(request, owner_->GetRunPrefix());
   const RequestLine& line = parsed.line;
   const HttpMessage& req = parsed.headers;
   switch (line.verdict) {
@@ -117,10 +115,23 @@ void SocketHandler::HandleRequest(const std::string& request) {
     case RequestVerdict::kNotAllowed:
       StartResponse(StatusResponse(405, "Allow: GET, POST, HEAD\r\n"), {}, 0);
       return;
-    case RequestVerdict::kNoResponse:
+    case RequestVerdict::kRedirect:
+      StartResponse(StatusResponse(301, "Location: " + line.location + "\r\nContent-Length: 0\r\n"),
+                    {}, 0);
       return;
     case RequestVerdict::kServe:
       break;
+  }
+  // On loopback only a local name is answered: a page of another site whose name was
+  // made to resolve to 127.0.0.1 (DNS rebinding) must not read the content.
+  if (!owner_->options.listenAny && !IsLoopbackHost(req.Get("Host"))) {
+    StartResponse(StatusResponse(403), {}, 0);
+    return;
+  }
+  HttpStreamProviderI* provider = owner_->GetProvider();
+  if (!provider) {
+    StartResponse(StatusResponse(503, "Content-Length: 0\r\n"), {}, 0);
+    return;
   }
 
   if (line.method == RequestMethod::kGet && EqualsNoCaseA(req.Get("Upgrade"), "websocket")) {
@@ -138,7 +149,7 @@ void SocketHandler::HandleRequest(const std::string& request) {
     int32_t status = 200;
     auto stream = provider->PostStream(line.path, parsed.body, status, contentTypeLine);
     if (!stream) {
-      StartResponse(StatusResponse(status), {}, 0);
+      StartResponse(StatusResponse(status, "Content-Length: 0\r\n"), {}, 0);
       return;
     }
     HttpMessage response;
