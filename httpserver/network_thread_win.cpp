@@ -6,7 +6,6 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "app/settings.h"
 #include "httpserver/http_server.h"
 #include "httpserver/http_server_impl.h"
 #include "httpserver/tray_icon.h"
@@ -205,7 +204,7 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof(one));
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  if (settings::IsSwitchOn(u"HttpListenAny")) {
+  if (impl->owner_->options.listenAny) {
     address.sin_addr.s_addr = htonl(INADDR_ANY);
   } else {
     addrinfo hints{};
@@ -320,7 +319,7 @@ void HttpServerImpl::Platform::AddIcon(HttpServerImpl* impl) {
 }
 
 void HttpServerImpl::Platform::Sweep(HttpServerImpl* impl) {
-  auto deadline = SocketHandler::Clock::now() - impl->owner_->idleLimit;
+  auto deadline = SocketHandler::Clock::now() - impl->owner_->options.idleLimit;
   for (SocketId s : impl->connections_.IdleSince(deadline)) impl->connections_.Erase(s);
 }
 

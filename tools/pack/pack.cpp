@@ -6,8 +6,8 @@
 #include <map>
 #include <memory>
 #include <random>
-#include <set>
 
+#include "content/content_type.h"
 #include "content/footer.h"
 #include "content/program_file.h"
 #include "content/runner_marker.h"
@@ -164,14 +164,7 @@ std::function<ReadFn()> FileOpener(const fs::path& path) {
 
 }  // namespace
 
-bool IsPrecompressedExtension(const std::string& e) {
-  static const std::set<std::string> kStored = {
-      "mp4",  "m4v",   "mov",  "webm", "mkv",  "ogg",  "ogv", "oga",  "opus", "mp3",
-      "m4a",  "aac",   "flac", "jpg",  "jpeg", "png",  "gif", "webp", "avif", "heic",
-      "woff", "woff2", "zip",  "gz",   "tgz",  "bz2",  "xz",  "zst",  "7z",   "rar",
-      "br",   "pdf",   "docx", "xlsx", "pptx", "epub", "jar"};
-  return kStored.count(e) != 0;
-}
+bool IsPrecompressedExtension(const std::string& e) { return storage::IsStoredExtension(e); }
 
 std::string CheckStub(const std::vector<uint8_t>& stub) {
   bool pe = stub.size() >= 2 && stub[0] == 'M' && stub[1] == 'Z';
