@@ -8,7 +8,6 @@
 
 #include <memory>
 
-#include "app/settings.h"
 #include "httpserver/http_server.h"
 #include "httpserver/http_server_impl.h"
 #include "httpserver/tray_icon.h"
@@ -174,7 +173,7 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof(one));
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  if (settings::IsSwitchOn(u"HttpListenAny")) {
+  if (impl->owner_->options.listenAny) {
     address.sin_addr.s_addr = htonl(INADDR_ANY);
   } else {
     addrinfo hints{};
@@ -280,7 +279,7 @@ void HttpServerImpl::Platform::OnSocket(HttpServerImpl* impl, SOCKET socket, WOR
 }
 
 void HttpServerImpl::Platform::Sweep(HttpServerImpl* impl) {
-  auto deadline = SocketHandler::Clock::now() - impl->owner_->idleLimit;
+  auto deadline = SocketHandler::Clock::now() - impl->owner_->options.idleLimit;
   for (SocketId s : impl->connections_.IdleSince(deadline)) impl->connections_.Erase(s);
 }
 
