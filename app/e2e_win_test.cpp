@@ -100,9 +100,7 @@ HWND FindServerWindow(DWORD processId) {
 }
 
 // The hidden top-level window that owns the notification icon and its menu.
-HWND FindTrayWindow(DWORD processId) {
-  return FindWindowOf(processId, nullptr, L"mrv.http2.tray");
-}
+HWND FindTrayWindow(DWORD processId) { return FindWindowOf(processId, nullptr, L"mrv.http2.tray"); }
 
 // The runner's open pop-up menu (window class "#32768").
 HWND FindOpenMenu(DWORD processId) { return FindWindowOf(processId, nullptr, L"#32768", true); }
@@ -138,8 +136,8 @@ uint32_t MiddleColour(HICON icon) {
   format.bmiHeader = {sizeof(BITMAPINFOHEADER), bitmap.bmWidth, -bitmap.bmHeight, 1, 32, BI_RGB};
   std::vector<uint32_t> pixels(size_t(bitmap.bmWidth) * bitmap.bmHeight);
   HDC screen = GetDC(nullptr);
-  int rows = GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, pixels.data(), &format,
-                       DIB_RGB_COLORS);
+  int rows =
+      GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
   ReleaseDC(nullptr, screen);
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
@@ -176,8 +174,8 @@ DWORD RunToEnd(std::wstring commandLine) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                      nullptr, nullptr, &startup, &info)) {
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      nullptr, &startup, &info)) {
     return 0xDEAD;
   }
   DWORD code = 0xDEAD;
@@ -379,8 +377,8 @@ TEST_F(WindowsRunner, BrandedProgramShowsTheAuthorsIconAndTextsAndServes) {
   CreateDirectoryW(site.c_str(), nullptr);
   std::ofstream((site + L"\\index.html").c_str(), std::ios::binary) << "<html>BRANDED</html>";
   std::vector<uint8_t> red = pack::testing::SolidPng(48, 0xFF, 0, 0);
-  std::ofstream(png.c_str(), std::ios::binary).write(reinterpret_cast<const char*>(red.data()),
-                                                     std::streamsize(red.size()));
+  std::ofstream(png.c_str(), std::ios::binary)
+      .write(reinterpret_cast<const char*>(red.data()), std::streamsize(red.size()));
   files_.insert(files_.end(), {site + L"\\index.html", png, exe});
   ASSERT_NE(ProgramIconColour(bin_ + L"contentexe.exe"), 0xFF0000u);
 
