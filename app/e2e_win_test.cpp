@@ -169,23 +169,6 @@ std::wstring VersionString(const std::wstring& file, const std::wstring& name) {
   return static_cast<const wchar_t*>(text);
 }
 
-// Runs a command line without a window; its exit code, or 0xDEAD.
-DWORD RunToEnd(std::wstring commandLine) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
-                      nullptr, &startup, &info)) {
-    return 0xDEAD;
-  }
-  DWORD code = 0xDEAD;
-  if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0)
-    GetExitCodeProcess(info.hProcess, &code);
-  CloseHandle(info.hProcess);
-  CloseHandle(info.hThread);
-  return code;
-}
-
 class WindowsRunner : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -234,8 +217,9 @@ class WindowsRunner : public ::testing::Test {
     return path;
   }
 
-  Process& Start(const std::wstring& exe) {
-    std::wstring commandLine = L"\"" + exe + L"\"";
+  // exe with arguments (the packer too runs on the test's desktop).
+  Process& Start(const std::wstring& exe, const std::wstring& arguments = L"") {
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.lpDesktop = const_cast<wchar_t*>(kDesktop);
@@ -382,9 +366,10 @@ TEST_F(WindowsRunner, BrandedProgramShowsTheAuthorsIconAndTextsAndServes) {
   files_.insert(files_.end(), {site + L"\\index.html", png, exe});
   ASSERT_NE(ProgramIconColour(bin_ + L"contentexe.exe"), 0xFF0000u);
 
-  EXPECT_EQ(RunToEnd(L"\"" + bin_ + L"contentexe-pack.exe\" \"" + site + L"\" -o \"" + exe +
-                     L"\" --use-ie 0 --icon \"" + png +
-                     L"\" --name \"Atlas \u00e9t\u00e9\" --version 2.5.1 --company Acme"),
+  EXPECT_EQ(Start(bin_ + L"contentexe-pack.exe",
+                  L"\"" + site + L"\" -o \"" + exe + L"\" --use-ie 0 --icon \"" + png +
+                      L"\" --name \"Atlas \u00e9t\u00e9\" --version 2.5.1 --company Acme")
+                .WaitExit(60000),
             0u);
   EXPECT_EQ(ProgramIconColour(exe), 0xFF0000u);
   EXPECT_EQ(VersionString(exe, L"FileDescription"), L"Atlas \u00e9t\u00e9");
