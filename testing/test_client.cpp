@@ -22,6 +22,15 @@
 #endif
 
 namespace storage::test {
+namespace {
+
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL;  // a closed server must fail the send, not the test
+#else
+constexpr int kSendFlags = 0;
+#endif
+
+}  // namespace
 
 ClientSocket Connect(uint16_t port, int receiveBuffer) {
 #ifdef _WIN32
@@ -56,7 +65,7 @@ ClientSocket Connect(uint16_t port, int receiveBuffer) {
 bool SendText(ClientSocket s, const std::string& text) {
   size_t sent = 0;
   while (sent < text.size()) {
-    int n = ::send(s, text.data() + sent, static_cast<int>(text.size() - sent), 0);
+    int n = ::send(s, text.data() + sent, static_cast<int>(text.size() - sent), kSendFlags);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
@@ -83,10 +92,30 @@ void CloseSocket(ClientSocket s) {
 #endif
 }
 
+void SetTimeouts(ClientSocket s, int sendMs, int receiveMs) {
+#ifdef _WIN32
+  DWORD send = static_cast<DWORD>(sendMs), receive = static_cast<DWORD>(receiveMs);
+#else
+  timeval send{sendMs / 1000, sendMs % 1000 * 1000}, receive{receiveMs / 1000, receiveMs % 1000 * 1000};
+#endif
+  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send), sizeof(send));
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receive),
+               sizeof(receive));
+}
+
+void ShutdownSend(ClientSocket s) {
+#ifdef _WIN32
+  ::shutdown(static_cast<SOCKET>(s), SD_SEND);
+#else
+  ::shutdown(static_cast<int>(s), SHUT_WR);
+#endif
+}
+
 std::string Exchange(uint16_t port, const std::string& request) {
   ClientSocket s = Connect(port);
   if (s < 0) return "<no connection>";
   SendText(s, request);
+  ShutdownSend(s);
   std::string answer = ReceiveAll(s);
   CloseSocket(s);
   return answer;
