@@ -19,7 +19,7 @@ std::string HttpServer::Start(int port, const std::u16string& caption) {
     if (settings::IsSwitchOn(u"HttpPort")) chosen = settings::GetDwordSetting(u"HttpPort", 0);
   }
   caption_ = caption;
-  std::string url = impl_->Start(chosen);
+  std::string url = impl_->Start(chosen, settings::IsSwitchOn(u"HttpListenAny"));
   std::string error = impl_->GetErrorText();
   if (!error.empty()) {
     throw utils::Exception(utils::AnsiToWide(error), u"storage::HttpServer::Start");
@@ -45,39 +45,6 @@ utils::SharedPtr<utils::ReadStreamI> HttpServer::TransformNavigation(
 int64_t HttpServer::GetEffectiveMaxAge() const {
   if (settings::IsSwitchOn(u"HttpMaxAge")) return settings::GetDwordSetting(u"HttpMaxAge", 0);
   return maxAge;
-}
-
-SocketHandler* ConnectionTable::GetOrCreate(SocketId socket) {
-  auto& slot = handlers_[socket];
-  if (!slot) slot = std::make_unique<SocketHandler>(socket, owner_);
-  return slot.get();
-}
-
-SocketHandler* ConnectionTable::Find(SocketId socket) {
-  auto it = handlers_.find(socket);
-  return it == handlers_.end() ? nullptr : it->second.get();
-}
-
-void ConnectionTable::Erase(SocketId socket) {
-  auto it = handlers_.find(socket);
-  if (it == handlers_.end()) return;
-  std::unique_ptr<SocketHandler> doomed = std::move(it->second);
-  handlers_.erase(it);
-}
-
-void ConnectionTable::CloseAll() {
-  std::map<SocketId, std::unique_ptr<SocketHandler>> doomed;
-  doomed.swap(handlers_);
-}
-
-std::vector<SocketId> ConnectionTable::IdleSince(SocketHandler::Clock::time_point deadline) const {
-  std::vector<SocketId> idle;
-  for (const auto& entry : handlers_) {
-    // An open WebSocket is quiet by nature (a page may hold one for hours).
-    if (entry.second->IsWebSocket()) continue;
-    if (entry.second->LastProgress() < deadline) idle.push_back(entry.first);
-  }
-  return idle;
 }
 
 std::string HttpServerImpl::GetUrl() {

@@ -1,13 +1,15 @@
 // storage::HttpServer: the local HTTP server the shell holds.
 //
 // One network thread owns the listening socket and every connection and runs one event
-// at a time (Windows: a message-only window fed by WSAAsyncSelect; POSIX: epoll or poll).
+// at a time (Windows: a message-only window fed by WSAAsyncSelect; POSIX: an event
+// backend, epoll on Linux, the one POSIX system built and tested).
 // Start, Stop, SetProvider and destruction belong to the caller's thread; everything
 // else (requests, provider calls) runs on the network thread.
 //
 // Failures: Start throws utils::NotInitializedException when the socket API could not
 // be started, and utils::Exception (location "storage::HttpServer::Start") with the
-// network thread's error text when it could not listen.
+// network thread's error text when it could not start: no thread, not ready within 10
+// seconds, or no listener.
 #pragma once
 
 #include <atomic>
@@ -15,6 +17,7 @@
 #include <cstdint>
 #include <string>
 
+#include "httpserver/connection_limits.h"
 #include "httpserver/http_stream_provider.h"
 #include "json/navigation.h"
 #include "utils/read_stream.h"
@@ -34,7 +37,8 @@ class HttpServer {
   HttpServer& operator=(const HttpServer&) = delete;
 
   // Starts listening on port (-1: a free port, settings not consulted; otherwise the
-  // HttpPort setting, when on, replaces it) and returns "http://localhost:<port>/".
+  // HttpPort setting, when on, replaces it) on 127.0.0.1 and ::1 (HttpListenAny: on both
+  // any-addresses), and returns "http://localhost:<port>/".
   // A running network thread is stopped first.
   std::string Start(int port, const std::u16string& caption);
   // Ends the network thread, if one runs, and waits for it (3 seconds at most).
@@ -83,8 +87,8 @@ class HttpServer {
 
   // Default of the caching directive, in seconds.
   int32_t maxAge = 5;
-  // A connection that makes no progress for this long is closed. Set before Start.
-  std::chrono::milliseconds idleLimit = std::chrono::seconds(60);
+  // Time, memory and connection limits of the connections. Set before Start.
+  ConnectionLimits limits;
 
  private:
   HttpServerImpl* impl_;
