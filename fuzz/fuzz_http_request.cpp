@@ -1,11 +1,13 @@
 // Request parsing on arbitrary bytes: the message parser, the request line, the path
-// rewrite, ranges and the response headers must accept anything without reading past it.
+// rewrite, request framing, ranges and the response headers must accept anything without
+// reading past it.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "httpserver/http_message.h"
 #include "httpserver/request.h"
+#include "httpserver/request_framing.h"
 #include "httpserver/response.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -15,6 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   storage::RequestLine line = storage::ParseRequestLine(text, size % 7);
   storage::RewriteWebAppPath(line.path);
   storage::RequestBody(text, true);
+  // Framing on a persistent connection: a broken length frames no body, and a head made to
+  // close the connection says so.
+  const storage::RequestFrame frame = storage::FrameRequest(text);
+  if (!frame.valid && (frame.bodyLength != 0 || frame.keepAlive)) __builtin_trap();
+  bool keepAlive = size % 3 != 0;
+  const std::string framed =
+      storage::FrameResponseHead(text + "\r\n\r\n", size % 5 == 0, size % 2, keepAlive);
+  if (!keepAlive && framed.find("Connection: close\r\n") == std::string::npos) __builtin_trap();
 
   storage::HttpMessage response;
   response.Set("Content-Type", size % 2 ? "video/mp4" : "text/html");
