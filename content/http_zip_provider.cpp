@@ -1,6 +1,8 @@
 #include "content/http_zip_provider.h"
 
+#include "content/content_type.h"
 #include "utils/encoding.h"
+#include "zip/platform.h"
 #include "zip/sink.h"
 
 namespace storage {
@@ -45,59 +47,66 @@ utils::SharedPtr<amzip::Archive> HttpZipProvider::Archive() const {
   return archive_ ? archive_ : amzip::Archive::GetInstance();
 }
 
-std::u16string HttpZipProvider::Resolve(const amzip::Archive& archive,
-                                        const std::string& path) const {
+const amzip::Entry* HttpZipProvider::Resolve(const amzip::Archive& archive,
+                                            const std::string& path) const {
   for (const std::u16string& name : CandidateNames(path)) {
-    if (archive.FindEntry(name)) return name;
+    const amzip::Entry* entry = archive.FindEntry(name);
+    // A folder's own record has no content to serve.
+    if (entry && !entry->name.empty() && entry->name.back() != u'\\') return entry;
   }
-  return std::u16string();
+  return nullptr;
 }
 
-int32_t HttpZipProvider::GetInfo(const std::string& path, HttpMessage& response) {
+ProviderReply HttpZipProvider::Open(const std::string& path) {
+  ProviderReply reply;
   utils::SharedPtr<amzip::Archive> archive = Archive();
-  if (!archive || !archive->IsOpen()) return 404;
-  std::u16string name = Resolve(*archive, path);
-  uint32_t size = 0;
+  const amzip::Entry* entry = archive && archive->IsOpen() ? Resolve(*archive, path) : nullptr;
+  if (!entry) {
+    reply.head.status = 404;
+    reply.head.reason = "Not Found";
+    return reply;
+  }
+  reply.stream = OpenEntry(*archive, *entry, utils::AnsiToWide(path));
+  if (!reply.stream) {
+    // Refused before anything is sent, with a length of its own: never a 200 that breaks off.
+    reply.head.status = 500;
+    reply.head.reason = "Internal Server Error";
+    reply.head.Set("Content-Length", "0");
+    return reply;
+  }
+  reply.head.Set("Content-Type", GetContentType(path, "text/html"));
+  reply.head.Set("Content-Length", std::to_string(entry->uncompressedSize));
   amzip::FileTime time;
-  if (name.empty() || !archive->GetEntryInfo(name, size, &time)) return 404;
-  response.Set("Content-Length", std::to_string(size));
   // An entry without date and time gets no "Last-Modified" rather than a 1601 date.
-  if (time.dwHighDateTime != 0 || time.dwLowDateTime != 0) {
-    response.Set("Last-Modified", FormatHttpDate(HttpTimeFromUnix(UnixSeconds(time))));
+  if ((entry->modDate != 0 || entry->modTime != 0) &&
+      amzip::DosDateTimeToUtc(entry->modDate, entry->modTime, time)) {
+    reply.head.Set("Last-Modified", FormatHttpDate(HttpTimeFromUnix(UnixSeconds(time))));
   }
-  return 200;
+  return reply;
 }
 
-utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::GetStream(const std::string& path,
-                                                                int32_t& status,
-                                                                HttpMessage& streamHeaders) {
-  utils::SharedPtr<amzip::Archive> archive = Archive();
-  std::u16string name;
-  if (archive && archive->IsOpen()) name = Resolve(*archive, path);
-  if (name.empty()) name = utils::AnsiToWide(path);
-  const std::u16string streamName = utils::AnsiToWide(path);
-  if (archive && archive->IsOpen()) {
-    utils::SharedPtr<utils::ReadStreamI> direct = archive->OpenEntryStream(name);
-    const amzip::Entry* entry = direct ? archive->FindEntry(name) : nullptr;
+utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenEntry(amzip::Archive& archive,
+                                                                const amzip::Entry& entry,
+                                                                const std::u16string& streamName) {
+  utils::SharedPtr<utils::ReadStreamI> direct = archive.OpenEntryStream(entry);
+  if (direct) {
     // Small deflated entries (scripts, style sheets, pages) are inflated once and then
     // served from memory; stored entries already read straight from the archive.
-    if (entry && entry->method != 0 && inflated_.Accepts(entry->uncompressedSize)) {
-      std::u16string key = CacheKey(*archive, *entry);
-      utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
-      if (!bytes) bytes = inflated_.Fill(key, *direct, entry->uncompressedSize);
-      if (bytes) {
-        return utils::SharedPtr<utils::ReadStreamI>(
-            new utils::MemoryStreamReader(bytes, streamName));
-      }
-      direct = archive->OpenEntryStream(name);
-    }
-    if (direct) return direct;
+    if (entry.method == 0 || !inflated_.Accepts(entry.uncompressedSize)) return direct;
+    std::u16string key = CacheKey(archive, entry);
+    utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
+    // An entry that does not inflate to its size is refused (empty pointer).
+    if (!bytes) bytes = inflated_.Fill(key, *direct, entry.uncompressedSize);
+    if (!bytes) return {};
+    return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, streamName));
   }
-  // Not in memory (a file on disk) or not found: extract whatever the archive gives.
+  // Not in memory (a file on disk): extract the entry; all of it, or refuse.
   amzip::MemCreator creator;
-  if (archive && archive->IsOpen()) archive->Extract(creator, name, name);
-  std::string& bytes = creator.Entries()[name];
-  utils::SharedPtr<utils::ByteVector> data(new utils::ByteVector(bytes.begin(), bytes.end()));
+  archive.Extract(creator, entry.name, entry.name);
+  const std::string* extracted = creator.Find(entry.name);
+  if (!extracted || extracted->size() != entry.uncompressedSize) return {};
+  utils::SharedPtr<utils::ByteVector> data(
+      new utils::ByteVector(extracted->begin(), extracted->end()));
   return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(data, streamName));
 }
 

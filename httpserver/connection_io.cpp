@@ -142,7 +142,6 @@ bool SocketHandler::TakeRequest(size_t headEnd) {
   headStart_ = Clock::now();  // a pipelined request behind this one started by now
   ++requests_;
   keepAlive_ = frame.keepAlive && requests_ < limits.maxRequests;
-  headRequest_ = request.compare(0, 5, "HEAD ") == 0;
   try {
     HandleRequest(request);
   } catch (...) {
@@ -167,14 +166,13 @@ void SocketHandler::StartResponse(const std::string& head,
   const uint8_t* data = nullptr;
   uint64_t available = 0;
   bodyInMemory_ = bodyRemaining_ > kBodyBlock && body_->PeekMemory(data, available);
-  queue_.Append(FrameResponseHead(head, headRequest_, bodyRemaining_, keepAlive_));
+  queue_.Append(FrameResponseHead(head, bodyRemaining_, keepAlive_));
   state_ = State::kSending;
   if (bodyRemaining_ != 0 && !bodyInMemory_) FillBlock();
 }
 
 void SocketHandler::Refuse(int code) {
   keepAlive_ = false;
-  headRequest_ = false;
   inBuffer_.clear();
   StartResponse(StatusResponse(code), {}, 0);
 }

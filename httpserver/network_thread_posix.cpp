@@ -51,7 +51,7 @@ std::string HttpServerImpl::Start(unsigned port, bool listenAny) {
   Stop();
   port_ = port & 0xFFFF;
   SetErrorText(std::string());
-  connections_.Configure(owner_->limits, SocketCapacity());
+  connections_.Configure(owner_->options.limits, SocketCapacity());
   Platform& p = *platform_;
   p.ready = p.ended = false;
   if (::pipe(p.wake) != 0) {

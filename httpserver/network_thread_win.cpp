@@ -156,7 +156,7 @@ std::string HttpServerImpl::Start(unsigned port, bool listenAny) {
   port_ = port & 0xFFFF;
   p.listenAny = listenAny;
   SetErrorText(std::string());
-  connections_.Configure(owner_->limits, SocketCapacity());
+  connections_.Configure(owner_->options.limits, SocketCapacity());
   p.readyEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   p.thread = CreateThread(nullptr, 0, Platform::ThreadMain, this, 0, &p.threadId);
   if (!p.thread) {

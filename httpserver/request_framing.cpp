@@ -81,8 +81,7 @@ RequestFrame FrameRequest(std::string_view head) {
   return frame;
 }
 
-std::string FrameResponseHead(const std::string& head, bool headRequest, uint64_t bodyBytes,
-                              bool& keepAlive) {
+std::string FrameResponseHead(const std::string& head, uint64_t bodyBytes, bool& keepAlive) {
   std::string out;
   out.reserve(head.size() + 40);
   bool named = false;
@@ -104,7 +103,7 @@ std::string FrameResponseHead(const std::string& head, bool headRequest, uint64_
     at = end;
   }
   if (!length && bodyBytes != 0) keepAlive = false;
-  if (!length && bodyBytes == 0 && !headRequest) out += "Content-Length: 0\r\n";
+  if (!length && bodyBytes == 0) out += "Content-Length: 0\r\n";
   if (!keepAlive) {
     out += "Connection: close\r\n";
   } else if (named) {

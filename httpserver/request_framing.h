@@ -25,12 +25,11 @@ RequestFrame FrameRequest(std::string_view head);
 
 // A response head (ending with its blank line) made to tell the truth about its framing
 // and its connection. A head without "Content-Length" gets "Content-Length: 0" when no body
-// follows (not for HEAD, whose length describes the GET); when a body follows without one,
-// only the close can end it and keepAlive is cleared. The "Connection" lines are replaced:
+// follows (a HEAD answer gets the head of the GET's); when a body follows without one, only
+// the close can end it and keepAlive is cleared. The "Connection" lines are replaced:
 // "Connection: close" when the connection ends after this response; "Connection:
 // keep-alive" when it stays open and the head named a connection before; otherwise none,
 // as HTTP/1.1 connections persist by default.
-std::string FrameResponseHead(const std::string& head, bool headRequest, uint64_t bodyBytes,
-                              bool& keepAlive);
+std::string FrameResponseHead(const std::string& head, uint64_t bodyBytes, bool& keepAlive);
 
 }  // namespace storage

@@ -46,30 +46,28 @@ TEST(FrameRequest, LengthsVersionsAndConnectionTokens) {
 TEST(FrameResponseHead, EveryResponseSaysHowItEndsAndWhetherTheConnectionStays) {
   struct Case {
     const char* head;
-    bool headRequest;
     uint64_t body;
     bool keepAlive;
     const char* expected;
     bool keepAliveAfter;
   } cases[] = {
-      {"HTTP/1.1 404 \r\n\r\n", false, 0, true, "HTTP/1.1 404 \r\nContent-Length: 0\r\n\r\n", true},
-      {"HTTP/1.1 404 \r\n\r\n", false, 0, false,
+      {"HTTP/1.1 404 \r\n\r\n", 0, true, "HTTP/1.1 404 \r\nContent-Length: 0\r\n\r\n", true},
+      {"HTTP/1.1 404 \r\n\r\n", 0, false,
        "HTTP/1.1 404 \r\nContent-Length: 0\r\nConnection: close\r\n\r\n", false},
-      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", true, 0, true,
+      {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", 0, true,
        "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\n", true},
-      {"HTTP/1.1 200 OK\r\nX: y\r\n\r\n", true, 0, true, "HTTP/1.1 200 OK\r\nX: y\r\n\r\n", true},
       // A body with no length can only end with the connection.
-      {"HTTP/1.1 200 OK\r\n\r\n", false, 9, true, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n",
+      {"HTTP/1.1 200 OK\r\n\r\n", 9, true, "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n",
        false},
       // Media heads name the connection: the name now tells the truth either way.
-      {"HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 3\r\n\r\n", false, 3, true,
+      {"HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 3\r\n\r\n", 3, true,
        "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: keep-alive\r\n\r\n", true},
-      {"HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 3\r\n\r\n", false, 3, false,
+      {"HTTP/1.1 200 OK\r\nConnection: keep-alive\r\nContent-Length: 3\r\n\r\n", 3, false,
        "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: close\r\n\r\n", false},
   };
   for (const Case& c : cases) {
     bool keepAlive = c.keepAlive;
-    EXPECT_EQ(FrameResponseHead(c.head, c.headRequest, c.body, keepAlive), c.expected) << c.head;
+    EXPECT_EQ(FrameResponseHead(c.head, c.body, keepAlive), c.expected) << c.head;
     EXPECT_EQ(keepAlive, c.keepAliveAfter) << c.head;
   }
 }

@@ -64,7 +64,7 @@ class LimitsTest : public ::testing::Test {
 // Pings and nothing read: the server stops reading once its pongs pile up, so the client
 // costs little, others are served meanwhile, and the idle limit ends it.
 TEST_F(LimitsTest, AClientThatNeverReadsIsHeldBackAndClosed) {
-  server.limits.idle = std::chrono::seconds(2);
+  server.options.limits.idle = std::chrono::seconds(2);
   Start();
   ClientSocket s = Upgrade(port);
   ASSERT_TRUE(WaitUntil([&] { return server.CurrentWebSocket() != nullptr; }));
@@ -123,7 +123,7 @@ TEST_F(LimitsTest, UnfinishedFramesOfAllConnectionsStayUnderTheCap) {
 
 // The whole header block must come within the header deadline, however slowly it trickles.
 TEST_F(LimitsTest, ATricklingHeaderBlockIsCutOffWith408) {
-  server.limits.headerDeadline = std::chrono::seconds(2);
+  server.options.limits.headerDeadline = std::chrono::seconds(2);
   Start();
   ClientSocket s = Connect(port);
   std::atomic<bool> stop{false};
@@ -150,8 +150,8 @@ TEST_F(LimitsTest, ATricklingHeaderBlockIsCutOffWith408) {
 TEST_F(LimitsTest, QuietWebSocketsArePingedAndKeptWhileTheyAnswer) {
   e2e::RecordingHandler handler;
   server.SetWebSocketHandler(&handler);
-  server.limits.pingAfter = std::chrono::milliseconds(300);
-  server.limits.idle = std::chrono::seconds(1);
+  server.options.limits.pingAfter = std::chrono::milliseconds(300);
+  server.options.limits.idle = std::chrono::seconds(1);
   Start();
   ClientSocket answering = Upgrade(port);
   ClientSocket silent = Upgrade(port);

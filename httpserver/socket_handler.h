@@ -77,8 +77,10 @@ class SocketHandler final : public WebSockConnectionI {
   enum class Step { kAgain, kWait, kEnd };
 
   void HandleRequest(const std::string& request);
+  // Answers with stream (not empty) under response's head plus the server's headers;
+  // withBody false (HEAD) sends the same head alone.
   void Serve(const HttpMessage& request, HttpMessage& response,
-             utils::SharedPtr<utils::ReadStreamI> stream, const std::string& lastModified);
+             utils::SharedPtr<utils::ReadStreamI> stream, bool withBody);
   void StartResponse(const std::string& head, utils::SharedPtr<utils::ReadStreamI> stream,
                      uint64_t bodyBytes);
   // A status answer after which the connection ends (400, 408, 413, 431).
@@ -132,7 +134,6 @@ class SocketHandler final : public WebSockConnectionI {
   bool keepAlive_ = false;    // the response under way leaves the connection open
   bool peerClosed_ = false;   // the peer sent its FIN
   bool wantsTurn_ = false;
-  bool headRequest_ = false;  // the request being answered is a HEAD
   size_t turnLeft_ = 0;  // bytes this event may still send
   size_t readLeft_ = 0;  // bytes this event may still receive
 
