@@ -179,6 +179,20 @@ TEST_F(LimitsTest, QuietWebSocketsArePingedAndKeptWhileTheyAnswer) {
   server.Stop();
 }
 
+// A kept-alive connection serves its cap of requests; the last answer says it closes.
+TEST_F(LimitsTest, TheRequestCapEndsAKeptAliveConnection) {
+  server.options.limits.maxRequests = 2;
+  Start();
+  ClientSocket s = Connect(port);
+  SendText(s, std::string(kPage) + kPage + kPage);
+  const std::string all = ReceiveAll(s);  // the server's close, not the timeout
+  CloseSocket(s);
+  const size_t second = all.find("HTTP/1.1 200", 1);
+  ASSERT_NE(second, std::string::npos) << all;
+  EXPECT_EQ(all.find("HTTP/1.1", second + 1), std::string::npos) << all;
+  EXPECT_EQ(all.find("Connection: close"), all.find("\r\nConnection: close\r\n", second) + 2);
+}
+
 // A reader that takes a huge body as fast as it can does not hold the network thread:
 // pages asked for meanwhile are answered while it is still reading.
 TEST_F(LimitsTest, AFastReaderAndSmallPagesShareTheThread) {

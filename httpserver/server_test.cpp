@@ -240,7 +240,19 @@ TEST(ServerLifecycle, NoProviderStopRestartAndBusyPort) {
   EXPECT_NE(port, 0);
   MapProvider provider;
   server.SetProvider(&provider);
-  EXPECT_EQ(Exchange(port, "GET /x.html HTTP/1.1\r\n\r\n"), "HTTP/1.1 404 \r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(Exchange(port, "GET /x.html HTTP/1.1\r\n\r\n"),
+            "HTTP/1.1 404 \r\nContent-Length: 0\r\n\r\n");
+  // The same port on ::1, so "localhost" reaches this server whichever family it resolves
+  // to first; and no other socket can bind the port beside it on either family (on Windows
+  // the exclusive hold is what refuses a socket asking for SO_REUSEADDR).
+  ClientSocket v6 = Connect(port, 0, true);
+  ASSERT_GE(v6, 0) << "nothing listens on [::1]:" << port;
+  SendText(v6, "GET /x.html HTTP/1.1\r\nHost: [::1]\r\n\r\n");
+  ShutdownSend(v6);
+  EXPECT_EQ(ReceiveAll(v6), "HTTP/1.1 404 \r\nContent-Length: 0\r\n\r\n");
+  CloseSocket(v6);
+  EXPECT_FALSE(CanBind(port));
+  EXPECT_FALSE(CanBind(port, true));
   HttpServer second(false);
   try {
     second.Start(port, u"");
@@ -252,6 +264,7 @@ TEST(ServerLifecycle, NoProviderStopRestartAndBusyPort) {
   }
   server.Stop();
   EXPECT_EQ(Connect(port), -1);
+  EXPECT_EQ(Connect(port, 0, true), -1);
 }
 
 }  // namespace

@@ -19,8 +19,11 @@ inline constexpr bool kSanitized = __has_feature(address_sanitizer);
 inline constexpr bool kSanitized = false;
 #endif
 
-// A connected blocking socket, or -1. receiveBuffer > 0 shrinks SO_RCVBUF (slow readers).
-ClientSocket Connect(uint16_t port, int receiveBuffer = 0);
+// A connected blocking socket to 127.0.0.1 (ipv6: ::1), or -1. receiveBuffer > 0 shrinks
+// SO_RCVBUF (slow readers).
+ClientSocket Connect(uint16_t port, int receiveBuffer = 0, bool ipv6 = false);
+// Whether a socket asking for SO_REUSEADDR can bind the loopback port (ipv6: ::1) now.
+bool CanBind(uint16_t port, bool ipv6 = false);
 // False when the connection failed (no SIGPIPE) or a send timeout passed.
 bool SendText(ClientSocket s, const std::string& text);
 // Up to max bytes, blocking; 0 at the end of the stream or on error.
