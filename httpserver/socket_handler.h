@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "httpserver/http_message.h"
+#include "httpserver/http_stream_provider.h"
 #include "httpserver/socket_ops.h"
 #include "httpserver/websocket.h"
 #include "utils/read_stream.h"
@@ -66,10 +67,10 @@ class SocketHandler final : public WebSockConnectionI {
   enum class State { kCollecting, kSending, kLingering, kWebSocket, kClosed };
 
   void HandleRequest(const std::string& request);
-  // Answers with stream (not empty) under response's head plus the server's headers;
-  // withBody false (HEAD) sends the same head alone.
-  void Serve(const HttpMessage& request, HttpMessage& response,
-             utils::SharedPtr<utils::ReadStreamI> stream, bool withBody);
+  // Answers with reply's stream (not empty), or its gzip form when the request admits
+  // it, under reply's head plus the server's headers; withBody false (HEAD) sends the
+  // same head alone.
+  void Serve(const HttpMessage& request, ProviderReply& reply, bool withBody);
   void StartResponse(const std::string& head, utils::SharedPtr<utils::ReadStreamI> stream,
                      uint64_t bodyBytes);
   // Reads the next body block behind the pending bytes; false ends the body.
