@@ -1,6 +1,7 @@
 #include "app/startup.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "app/browser.h"
 #include "app/instance_lock.h"
@@ -13,6 +14,7 @@
 #include "content/navigation_provider.h"
 #include "content/piggyback.h"
 #include "httpserver/http_server.h"
+#include "translation/dict.h"
 #include "utils/encoding.h"
 #include "zip/archive.h"
 #include "zip/sink.h"
@@ -35,16 +37,15 @@ std::string FormatRunPrefix(uint32_t ticks) {
 
 storage::HttpServerOptions ServerOptions(int port) {
   storage::HttpServerOptions options;
-  // A fixed port (from .port) gives way to the HttpPort setting; a free one (-1) stays.
-  options.port = port;
-  if (port != -1 && settings::IsSwitchOn(u"HttpPort")) {
-    options.port = static_cast<int>(settings::GetDwordSetting(u"HttpPort", 0) & 0xFFFF);
-  }
+  options.port = port;  // already chosen: the HttpPort setting was applied by the caller
   options.listenAny = settings::IsSwitchOn(u"HttpListenAny");
-  // Asked per response, so a changed HttpMaxAge holds from the next one on.
-  options.maxAge = [] {
-    if (settings::IsSwitchOn(u"HttpMaxAge")) return int64_t{settings::GetDwordSetting(u"HttpMaxAge", 0)};
-    return storage::HttpServerOptions::kDefaultMaxAge;
+  // Asked per response; the setting is read again only when the store changed, so a
+  // changed HttpMaxAge holds from the next response on.
+  auto age = std::make_shared<settings::FollowedDword>(u"HttpMaxAge", 0);
+  options.maxAge = [age] {
+    // The switch holds for the run once seen on; its value follows the store.
+    if (!settings::IsSwitchOn(u"HttpMaxAge")) return storage::HttpServerOptions::kDefaultMaxAge;
+    return int64_t{age->Get()};
   };
   return options;
 }
@@ -139,6 +140,10 @@ bool StartContentServer(storage::HttpStreamProviderI* provider, int port,
 }
 
 int RunContent(const StartArguments& arguments) {
+  // The dictionary's debug switch is read once per process, and exception texts take
+  // their captions from the dictionary.
+  t9n::SetDebugLookups(settings::IsSwitchOn(u"dict_debug"));
+  t9n::InstallExceptionTexts();
   int exitCode = kExitOk;
   std::u16string query = arguments.query;
   ControlSettings control;
@@ -160,7 +165,12 @@ int RunContent(const StartArguments& arguments) {
   // open until the process ends.
   static InstanceLock lock;
   bool otherInstanceRuns = lock.Acquire();
-  if (!StartContentServer(&provider, control.port, control.caption, otherInstanceRuns, server)) {
+  // -1 asks for any free port without consulting the settings.
+  int32_t port = control.port;
+  if (port != -1 && settings::IsSwitchOn(u"HttpPort")) {
+    port = ChooseServerPort(port, settings::GetDwordSetting(u"HttpPort", 0));
+  }
+  if (!StartContentServer(&provider, port, control.caption, otherInstanceRuns, server)) {
     return kExitFailed;
   }
   if (LaunchBrowser(query, control.useIe) && server) WaitForServer(*server);

@@ -1,11 +1,10 @@
 #include "zip/archive.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <limits>
 
+#include "utils/crc32.h"
 #include "zip/entry_key.h"
 #include "zip/platform.h"
 
@@ -220,23 +219,18 @@ bool Archive::GetEntryInfo(const std::u16string& name, uint32_t& size, FileTime*
 
 uint32_t Archive::GetChecksum() {
   if (checksum_ != 0 || !reader_ || !reader_->Seek(0, 0)) return checksum_;
-  uLong crc = crc32(0, nullptr, 0);
   if (memData_) {
-    // The bytes are at hand: one pass over them, without copying through the buffer.
-    for (uint64_t done = 0; done < memSize_;) {
-      uInt slice = static_cast<uInt>(std::min<uint64_t>(memSize_ - done, 1u << 30));
-      crc = crc32(crc, memData_ + done, slice);
-      done += slice;
-    }
-    checksum_ = static_cast<uint32_t>(crc);
+    // The bytes are at hand: one pass over them, spread over the cores.
+    checksum_ = utils::Crc32Parallel(0, memData_, memSize_);
     return checksum_;
   }
+  uint32_t crc = 0;
   for (;;) {
     uint32_t got = 0;
     if (!reader_->Read(inBuffer_.get(), kInBufferSize, got) || got == 0) break;
-    crc = crc32(crc, inBuffer_.get(), got);
+    crc = utils::Crc32(crc, inBuffer_.get(), got);
   }
-  checksum_ = static_cast<uint32_t>(crc);
+  checksum_ = crc;
   return checksum_;
 }
 
