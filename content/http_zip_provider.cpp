@@ -1,6 +1,7 @@
 #include "content/http_zip_provider.h"
 
 #include "content/content_type.h"
+#include "content/gzip_member.h"
 #include "utils/encoding.h"
 #include "zip/platform.h"
 #include "zip/sink.h"
@@ -74,6 +75,7 @@ ProviderReply HttpZipProvider::Open(const std::string& path) {
     reply.head.Set("Content-Length", "0");
     return reply;
   }
+  reply.gzipStream = OpenGzipForm(archive, *entry, utils::AnsiToWide(path));
   reply.head.Set("Content-Type", GetContentType(path, "text/html"));
   reply.head.Set("Content-Length", std::to_string(entry->uncompressedSize));
   amzip::FileTime time;
@@ -108,6 +110,16 @@ utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenEntry(amzip::Archive& 
   utils::SharedPtr<utils::ByteVector> data(
       new utils::ByteVector(extracted->begin(), extracted->end()));
   return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(data, streamName));
+}
+
+utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenGzipForm(
+    const utils::SharedPtr<amzip::Archive>& archive, const amzip::Entry& entry,
+    const std::u16string& streamName) {
+  if (entry.method != 8 || (entry.flags & 1) != 0) return {};
+  const uint8_t* raw = archive->EntryData(entry);
+  if (!raw) return {};  // not in memory, or the data lies outside the archive
+  return utils::SharedPtr<utils::ReadStreamI>(new GzipMemberStream(
+      archive, raw, entry.compressedSize, entry.crc32, entry.uncompressedSize, streamName));
 }
 
 utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::PostStream(

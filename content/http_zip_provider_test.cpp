@@ -58,6 +58,23 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
     EXPECT_EQ(reply.stream ? reply.stream->Read(out.data(), uint32_t(out.size())) : 99, out.size());
     return out;
   };
+  // A deflated entry also comes as one gzip member over its raw data; a stored one not.
+  ProviderReply js = provider.Open("script/app.js");
+  ASSERT_TRUE(js.gzipStream);
+  std::string member(js.gzipStream->GetSize(), '\0');
+  ASSERT_EQ(js.gzipStream->Read(member.data(), uint32_t(member.size())), member.size());
+  z_stream z{};
+  ASSERT_EQ(inflateInit2(&z, 16 + MAX_WBITS), Z_OK);  // gzip framing, trailer checked
+  char out[64];
+  z.next_in = reinterpret_cast<Bytef*>(member.data());
+  z.avail_in = uInt(member.size());
+  z.next_out = reinterpret_cast<Bytef*>(out);
+  z.avail_out = sizeof(out);
+  EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+  EXPECT_EQ(std::string(out, sizeof(out) - z.avail_out), "app();");
+  EXPECT_EQ(z.avail_in, 0u);
+  inflateEnd(&z);
+  EXPECT_FALSE(provider.Open("book/index.html").gzipStream);
   EXPECT_EQ(body("book//index.html/"), "<html>book</html>");
   EXPECT_EQ(body("script/app.js"), "app();");
   // Non-ASCII names as browsers send them (UTF-8), and the legacy bytes themselves.
