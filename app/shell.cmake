@@ -34,9 +34,12 @@ if(WIN32)
     ${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.rc)
   set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.rc PROPERTIES
     OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.ico;${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.manifest")
-  # wWinMain is the entry.
-  target_link_options(contentexe PRIVATE -municode)
-  cx_add_test(app_e2e_win LIBS cx_app cx_testing DEPENDS contentexe SOURCES e2e_win_test.cpp)
+  # wWinMain is the entry. Release runners carry no symbols: the packer copies the
+  # runner into every program.
+  target_link_options(contentexe PRIVATE -municode
+                      $<$<OR:$<CONFIG:Release>,$<CONFIG:MinSizeRel>>:-s>)
+  cx_add_test(app_e2e_win LIBS cx_app cx_testing DEPENDS contentexe contentexe-pack
+              SOURCES e2e_win_test.cpp)
 else()
   add_executable(contentexe
     ${CMAKE_CURRENT_SOURCE_DIR}/main_posix.cpp

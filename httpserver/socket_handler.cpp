@@ -14,6 +14,13 @@ void SocketHandler::HandleRequest(const std::string& request) {
   const ParsedRequest parsed = ParseRequest(request, owner_->GetRunPrefix());
   const RequestLine& line = parsed.line;
   const HttpMessage& req = parsed.headers;
+  // On loopback only a local name is answered: a page of another site whose name was
+  // made to resolve to 127.0.0.1 (DNS rebinding) must not read the content.
+  if (!owner_->options.listenAny && !IsLoopbackHost(req.Get("Host"))) {
+    keepAlive_ = false;  // nothing more for such a client on this connection
+    StartResponse(StatusResponse(403), {}, 0);
+    return;
+  }
   switch (line.verdict) {
     case RequestVerdict::kBadRequest:
       StartResponse(StatusResponse(400), {}, 0);
@@ -27,13 +34,6 @@ void SocketHandler::HandleRequest(const std::string& request) {
       return;
     case RequestVerdict::kServe:
       break;
-  }
-  // On loopback only a local name is answered: a page of another site whose name was
-  // made to resolve to 127.0.0.1 (DNS rebinding) must not read the content.
-  if (!owner_->options.listenAny && !IsLoopbackHost(req.Get("Host"))) {
-    keepAlive_ = false;  // nothing more for such a client on this connection
-    StartResponse(StatusResponse(403), {}, 0);
-    return;
   }
   HttpStreamProviderI* provider = owner_->GetProvider();
   if (!provider) {

@@ -11,6 +11,7 @@
 #include "content/footer.h"
 #include "content/program_file.h"
 #include "content/runner_marker.h"
+#include "tools/pack/branding.h"
 #include "tools/pack/control_entries.h"
 #include "tools/pack/progress.h"
 #include "tools/pack/source_archive.h"
@@ -118,8 +119,9 @@ std::string CollectZip(const fs::path& zip, SourceArchive& source, std::vector<I
 }
 
 std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
+  const std::optional<std::string>& caption = o.caption ? o.caption : o.name;
   const std::pair<const char*, const std::optional<std::string>*> controls[] = {
-      {".start", &o.start}, {".port", &o.port}, {".use_ie", &o.useIe}, {".caption", &o.caption}};
+      {".start", &o.start}, {".port", &o.port}, {".use_ie", &o.useIe}, {".caption", &caption}};
   auto has = [&](const char* entry) {
     return std::any_of(items.begin(), items.end(), [&](const Item& i) { return i.name == entry; });
   };
@@ -147,6 +149,21 @@ std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
     item.bytes = std::move(*bytes);
     items.push_back(std::move(item));
   }
+  return {};
+}
+
+// The icon and version texts of a Windows runner, set in place.
+std::string Brand(const PackOptions& o, std::vector<uint8_t>& stub) {
+  Branding branding{std::nullopt, o.name, o.version, o.company};
+  if (!o.icon.empty()) {
+    branding.icon = ReadWhole(o.icon);
+    if (!branding.icon) return "cannot read the icon " + Show(o.icon);
+  }
+  if (!branding.Any()) return {};
+  if (stub.size() < 2 || stub[0] != 'M' || stub[1] != 'Z')
+    return "--icon, --name, --version and --company need a Windows runner";
+  if (auto why = ApplyBranding(stub, branding); !why.empty())
+    return "cannot brand the runner " + Show(o.stub) + ": " + why;
   return {};
 }
 
@@ -207,6 +224,7 @@ PackResult Pack(const PackOptions& o) {
     return fail("cannot read the runner " + Show(o.stub) + " (choose one with --stub)");
   if (auto why = CheckStub(*stub); !why.empty())
     return fail("the runner " + Show(o.stub) + " " + why);
+  if (auto why = Brand(o, *stub); !why.empty()) return fail(why);
 
   std::vector<Item> items;
   SourceArchive sourceZip;

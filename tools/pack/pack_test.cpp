@@ -190,6 +190,8 @@ TEST_F(PackTest, BadInputIsRefusedWithoutLeavingOutput) {
       {"port out of range", [&](auto& o) { o.port = "65536"; }, "to 65535, got '65536'"},
       {"bad use-ie", [&](auto& o) { o.useIe = "yes"; }, "--use-ie needs a whole number"},
       {"bad caption", [&](auto& o) { o.caption = "\xC3"; }, "not valid UTF-8"},
+      {"branding an ELF runner", [&](auto& o) { o.company = "Acme"; }, "need a Windows runner"},
+      {"missing icon", [&](auto& o) { o.icon = dir_ / "no.ico"; }, "cannot read the icon"},
       {"dangling link", [&](auto&) { fs::create_symlink(dir_ / "x", source_ / "a.js"); }, "a.js"},
       // clang-format on
   };
