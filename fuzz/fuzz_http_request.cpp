@@ -1,5 +1,6 @@
 // Request parsing on arbitrary bytes: the message parser, the request line, the path
-// rewrite, the host check, ranges and the response headers must accept anything without
+// rewrite, the host check, request framing, ranges and the response headers must accept
+// anything without
 // reading past it.
 #include <cstddef>
 #include <cstdint>
@@ -7,6 +8,7 @@
 
 #include "httpserver/http_message.h"
 #include "httpserver/request.h"
+#include "httpserver/request_framing.h"
 #include "httpserver/response.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -15,6 +17,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   storage::HttpMessage request(text);
   storage::ParseRequest(text, std::string("1a2b/").substr(0, size % 6));
   storage::IsLoopbackHost(request.Get("Host"));
+  // Framing on a persistent connection: a broken length frames no body, and a head made to
+  // close the connection says so.
+  const storage::RequestFrame frame = storage::FrameRequest(text);
+  if (!frame.valid && (frame.bodyLength != 0 || frame.keepAlive)) __builtin_trap();
+  bool keepAlive = size % 3 != 0;
+  const std::string framed =
+      storage::FrameResponseHead(text + "\r\n\r\n", size % 2, keepAlive);
+  if (!keepAlive && framed.find("Connection: close\r\n") == std::string::npos) __builtin_trap();
 
   storage::HttpMessage response;
   response.Set("Content-Type", size % 2 ? "video/mp4" : "text/html");

@@ -1,8 +1,9 @@
-// Headless Chromium plays a long WebM from the archive and seeks in it by script; a
-// recording relay between browser and server sees the range requests the media stack
-// makes and that each is answered from the offset asked for. (The bytes of ranges are
-// compared with the entry in clients_test; here the browser's seeks land only if they
-// are right.)
+// Headless Chromium against the served archive, through a recording relay that keeps
+// every request and response head: a page whose links are root-relative and name folders
+// loads all its resources; a long WebM is played and seeked by script, and the range
+// requests the media stack makes are answered from the offset asked for. (The bytes of
+// ranges are compared with the entry in clients_test; here the browser's seeks land only
+// if they are right.)
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -34,6 +35,67 @@ v.addEventListener('error', () => report('error&code=' + (v.error ? v.error.code
 double Field(const std::string& request, const std::string& name) {
   size_t at = request.find("&" + name + "=");
   return at == std::string::npos ? -1 : std::atof(request.c_str() + at + name.size() + 2);
+}
+
+// The start page as static-site generators write it: style sheet, script and image by
+// root-relative links, and two folders (one relative, one root-relative) in frames.
+constexpr char kLinkedPage[] = R"(<!doctype html><title>Start</title>
+<link rel=stylesheet href="/css/site.css"><script src="/js/app.js"></script>
+<body><img id=i src="/img/dot.svg"><iframe id=g src="guide/"></iframe>
+<iframe id=d src="/docs/"></iframe><script>
+window.addEventListener('load', () => {
+  const title = (id) => document.getElementById(id).contentDocument.title;
+  const guide = document.getElementById('g').contentDocument;
+  fetch('report?css=' + getComputedStyle(document.body).marginLeft + '&js=' + window.appRan +
+        '&img=' + document.getElementById('i').naturalWidth + '&guide=' + title('g') +
+        '&guidecss=' + getComputedStyle(guide.body).marginLeft + '&docs=' + title('d') + '&');
+});
+</script>)";
+
+TEST(ClientsBrowserTest, RootRelativeAndFolderLinksAllLoad) {
+  if (!HaveCommand("chromium")) GTEST_SKIP() << "chromium not installed";
+  const std::string dir = MakeTempDir();
+  ServedContent content({
+      {"index.html", kLinkedPage},
+      {"css/site.css", "body { margin-left: 17px }"},
+      {"js/app.js", "window.appRan = 'yes';"},
+      {"img/dot.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='3' height='3'/>"},
+      {"guide/index.html", "<title>Guide</title><link rel=stylesheet href='../css/guide.css'>"},
+      {"css/guide.css", "body { margin-left: 23px }"},
+      {"docs/index.html", "<title>Docs</title>"},
+  });
+  ASSERT_TRUE(content.Ok());
+  RecordingProxy proxy(content.Port());
+  ASSERT_NE(proxy.Port(), 0);
+  {
+    // The run prefix without its slash: redirected to the folder, which serves its index.
+    test::HeadlessChromium browser("http://127.0.0.1:" + std::to_string(proxy.Port()) + "/" +
+                                       content.Prefix().substr(0, content.Prefix().size() - 1),
+                                   dir + "/profile");
+    ASSERT_TRUE(browser.Started());
+    std::string report;
+    test::WaitUntil(
+        [&] {
+          for (const Exchange& e : proxy.Exchanges()) {
+            if (e.request.find("/report?") != std::string::npos) report = e.request;
+          }
+          return !report.empty();
+        },
+        60000);
+    EXPECT_NE(report.find("?css=17px&js=yes&img=3&guide=Guide&guidecss=23px&docs=Docs&"),
+              std::string::npos)
+        << report;
+  }
+  for (const Exchange& e : proxy.Exchanges()) {
+    if (e.request.find("/report?") != std::string::npos || e.responseHead.empty() ||
+        e.request.find("/favicon.ico") != std::string::npos) {
+      continue;  // the report and the icon a browser may ask for are not in the content
+    }
+    const bool redirect = e.request.rfind("GET /c0ffee HTTP/1.1", 0) == 0;
+    EXPECT_EQ(e.responseHead.substr(0, 12), redirect ? "HTTP/1.1 301" : "HTTP/1.1 200")
+        << e.request;
+  }
+  RemoveTree(dir);
 }
 
 TEST(ClientsBrowserTest, ChromiumSeeksInAVideoThroughRanges) {

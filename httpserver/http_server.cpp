@@ -14,7 +14,7 @@ HttpServer::~HttpServer() { delete impl_; }
 std::string HttpServer::Start(const std::u16string& caption) {
   const unsigned chosen = options.port < 0 ? 0 : static_cast<unsigned>(options.port);
   caption_ = caption;
-  std::string url = impl_->Start(chosen);
+  std::string url = impl_->Start(chosen, options.listenAny);
   std::string error = impl_->GetErrorText();
   if (!error.empty()) {
     throw utils::Exception(utils::AnsiToWide(error), u"storage::HttpServer::Start");
@@ -34,39 +34,6 @@ WebSockConnectionI* HttpServer::CurrentWebSocket() const { return impl_->current
 
 int64_t HttpServer::GetEffectiveMaxAge() const {
   return options.maxAge ? options.maxAge() : HttpServerOptions::kDefaultMaxAge;
-}
-
-SocketHandler* ConnectionTable::GetOrCreate(SocketId socket) {
-  auto& slot = handlers_[socket];
-  if (!slot) slot = std::make_unique<SocketHandler>(socket, owner_);
-  return slot.get();
-}
-
-SocketHandler* ConnectionTable::Find(SocketId socket) {
-  auto it = handlers_.find(socket);
-  return it == handlers_.end() ? nullptr : it->second.get();
-}
-
-void ConnectionTable::Erase(SocketId socket) {
-  auto it = handlers_.find(socket);
-  if (it == handlers_.end()) return;
-  std::unique_ptr<SocketHandler> doomed = std::move(it->second);
-  handlers_.erase(it);
-}
-
-void ConnectionTable::CloseAll() {
-  std::map<SocketId, std::unique_ptr<SocketHandler>> doomed;
-  doomed.swap(handlers_);
-}
-
-std::vector<SocketId> ConnectionTable::IdleSince(SocketHandler::Clock::time_point deadline) const {
-  std::vector<SocketId> idle;
-  for (const auto& entry : handlers_) {
-    // An open WebSocket is quiet by nature (a page may hold one for hours).
-    if (entry.second->IsWebSocket()) continue;
-    if (entry.second->LastProgress() < deadline) idle.push_back(entry.first);
-  }
-  return idle;
 }
 
 std::string HttpServerImpl::GetUrl() {

@@ -1,14 +1,16 @@
 // storage::HttpServer: the local HTTP server the shell holds.
 //
 // One network thread owns the listening socket and every connection and runs one event
-// at a time (Windows: a message-only window fed by WSAAsyncSelect; Linux: epoll).
+// at a time (Windows: a message-only window fed by WSAAsyncSelect; POSIX: an event
+// backend, epoll on Linux, the one POSIX system built and tested).
 // Start, Stop, SetProvider and destruction belong to the caller's thread; everything
 // else (requests, provider calls) runs on the network thread. The server reads no
 // settings: what it needs comes in as HttpServerOptions, filled by the program.
 //
 // Failures: Start throws utils::NotInitializedException when the socket API could not
 // be started, and utils::Exception (location "storage::HttpServer::Start") with the
-// network thread's error text when it could not listen.
+// network thread's error text when it could not start: no thread, not ready within 10
+// seconds, or no listener.
 #pragma once
 
 #include <atomic>
@@ -17,6 +19,7 @@
 #include <functional>
 #include <string>
 
+#include "httpserver/connection_limits.h"
 #include "httpserver/http_stream_provider.h"
 
 namespace storage {
@@ -37,8 +40,8 @@ struct HttpServerOptions {
   // Seconds of "max-age=", asked on every response (network thread) so a changed
   // setting holds at once; empty: kDefaultMaxAge.
   std::function<int64_t()> maxAge;
-  // A connection that makes no progress for this long is closed.
-  std::chrono::milliseconds idleLimit = std::chrono::seconds(60);
+  // Time, memory and connection limits of the connections.
+  ConnectionLimits limits;
 };
 
 class HttpServer {
@@ -48,8 +51,9 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  // Starts listening on options.port and returns "http://localhost:<port>/". A running
-  // network thread is stopped first.
+  // Starts listening on options.port, on 127.0.0.1 and ::1 (options.listenAny: on both
+  // any-addresses), and returns "http://localhost:<port>/". A running network thread is
+  // stopped first.
   std::string Start(const std::u16string& caption);
   // The same with options.port set to port first.
   std::string Start(int port, const std::u16string& caption) {

@@ -1,45 +1,23 @@
 // storage::HttpServerImpl: the network thread and what it owns. Internal to the server.
 //
 // The platform file (network_thread_win.cpp / network_thread_posix.cpp) defines the
-// constructor, destructor, Start, Stop and the loop; the state they share with the
+// constructor, destructor, Start, Stop and the loop (network_thread.cpp holds what they
+// share); the state they share with the
 // caller's thread (url, errorText) is guarded by a mutex so a start that times out
 // reads a consistent value.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
-#include "httpserver/socket_handler.h"
+#include "httpserver/connection_table.h"
 #include "httpserver/websocket.h"
 
 namespace storage {
 
 class HttpServer;
-
-// The connections of one server, by socket. Owns the handlers.
-class ConnectionTable {
- public:
-  explicit ConnectionTable(HttpServer* owner) : owner_(owner) {}
-  ~ConnectionTable() { CloseAll(); }
-
-  SocketHandler* GetOrCreate(SocketId socket);
-  SocketHandler* Find(SocketId socket);
-  void Erase(SocketId socket);
-  // Destroys every handler (closing its socket). The map is swapped out first so a
-  // handler's destructor never sees a half-erased table.
-  void CloseAll();
-  // Sockets whose connection made no progress since before deadline.
-  std::vector<SocketId> IdleSince(SocketHandler::Clock::time_point deadline) const;
-  size_t Size() const { return handlers_.size(); }
-
- private:
-  HttpServer* owner_;
-  std::map<SocketId, std::unique_ptr<SocketHandler>> handlers_;
-};
 
 // Also the server's default WebSocket handler (OnOpen/OnMessage/OnClose and
 // currentWebSocket come from WebSockServerHandler); the facade installs it.
@@ -48,7 +26,9 @@ class HttpServerImpl : public WebSockServerHandler {
   HttpServerImpl(HttpServer* owner, bool showNotificationIcon);
   ~HttpServerImpl() override;
 
-  std::string Start(unsigned port);
+  // Starts the network thread and waits up to 10 seconds for it to listen. Failures (no
+  // thread, not ready in time, no listener) leave their text in GetErrorText.
+  std::string Start(unsigned port, bool listenAny);
   void Stop();
   void RequestStop();
   // Network thread only.

@@ -1,15 +1,19 @@
 // The network thread on Windows: a message-only window of class "mrv.http2" that
-// receives Winsock events through WSAAsyncSelect, and a timer that closes connections
-// which stopped making progress.
+// receives Winsock events through WSAAsyncSelect, a timer for the connections' timers, and
+// a posted message for the turns of connections that had more to send than one event
+// allows (Winsock posts FD_WRITE again only after a send would have blocked).
 #include <objbase.h>
 #include <windows.h>
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "httpserver/http_server.h"
 #include "httpserver/http_server_impl.h"
+#include "httpserver/network_thread.h"
 #include "httpserver/tray_icon.h"
 #include "utils/exception.h"
 
@@ -19,6 +23,7 @@ namespace {
 constexpr UINT WM_HTTP_SOCKET = 1468;
 constexpr UINT WM_HTTP_CLOSE_ALL = 1469;
 constexpr UINT WM_HTTP_QUIT = 2023;
+constexpr UINT WM_HTTP_TURN = 2024;
 constexpr UINT_PTR kSweepTimer = 1;
 constexpr LONG kSocketEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
 const wchar_t kClassName[] = L"mrv.http2";
@@ -39,21 +44,6 @@ struct WindowClass {
   const wchar_t* name;
 };
 
-std::string WithCode(const char* text, int code) { return text + std::to_string(code); }
-
-// Sockets must not leak into child processes (the browser the shell starts).
-SOCKET NewListener() {
-  SOCKET s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                        WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
-  if (s == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
-    // Before Windows 7 SP1 the flag is unknown.
-    s = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
-    if (s != INVALID_SOCKET)
-      SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
-  }
-  return s;
-}
-
 }  // namespace
 
 struct HttpServerImpl::Platform {
@@ -63,12 +53,18 @@ struct HttpServerImpl::Platform {
   HANDLE thread = nullptr;
   DWORD threadId = 0;
   HANDLE readyEvent = nullptr;
-  SOCKET listener = INVALID_SOCKET;
+  bool listenAny = false;
+  std::vector<SocketId> listeners;
+  bool paused = false;      // accepting waits for the next tick
+  bool turnPosted = false;  // a WM_HTTP_TURN is on its way
 
   static DWORD WINAPI ThreadMain(void* argument);
   void Run(HttpServerImpl* impl);
   static void OnSocket(HttpServerImpl* impl, SOCKET socket, WORD event);
-  static void Sweep(HttpServerImpl* impl);
+  static void OnTurns(HttpServerImpl* impl);
+  static void OnTick(HttpServerImpl* impl);
+  void Accept(HttpServerImpl* impl, SocketId listener);
+  void PostTurn(HttpServerImpl* impl);
 };
 
 namespace {
@@ -89,7 +85,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         HttpServerImpl::Platform::OnSocket(impl, static_cast<SOCKET>(wParam), LOWORD(lParam));
       return 0;
     case WM_TIMER:
-      if (impl && wParam == kSweepTimer) HttpServerImpl::Platform::Sweep(impl);
+      if (impl && wParam == kSweepTimer) HttpServerImpl::Platform::OnTick(impl);
+      return 0;
+    case WM_HTTP_TURN:
+      if (impl) HttpServerImpl::Platform::OnTurns(impl);
       return 0;
     case WM_HTTP_CLOSE_ALL:
       if (impl) impl->CloseAllConnections();
@@ -115,7 +114,7 @@ HttpServerImpl::~HttpServerImpl() {
   if (platform_->winsockStarted) WSACleanup();
 }
 
-std::string HttpServerImpl::Start(unsigned port) {
+std::string HttpServerImpl::Start(unsigned port, bool listenAny) {
   Stop();
   Platform& p = *platform_;
   if (!p.winsockStarted) {
@@ -123,12 +122,19 @@ std::string HttpServerImpl::Start(unsigned port) {
                                          u"storage::HttpServerImpl::Start");
   }
   port_ = port & 0xFFFF;
+  p.listenAny = listenAny;
   SetErrorText(std::string());
+  connections_.Configure(owner_->options.limits, SocketCapacity());
   p.readyEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   p.thread = CreateThread(nullptr, 0, Platform::ThreadMain, this, 0, &p.threadId);
-  if (p.thread) {
+  if (!p.thread) {
+    SetErrorText("thread creation error: " + std::to_string(GetLastError()));
+  } else {
     HANDLE handles[2] = {p.readyEvent, p.thread};
-    WaitForMultipleObjects(2, handles, FALSE, 10000);
+    if (WaitForMultipleObjects(2, handles, FALSE, 10000) == WAIT_TIMEOUT) {
+      Stop();
+      SetErrorText("network thread not ready");
+    }
   }
   CloseHandle(p.readyEvent);
   p.readyEvent = nullptr;
@@ -164,64 +170,35 @@ DWORD WINAPI HttpServerImpl::Platform::ThreadMain(void* argument) {
 }
 
 void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
-  SOCKET s = NewListener();
-  if (s == INVALID_SOCKET) {
-    impl->SetErrorText(WithCode("socket creation error: ", WSAGetLastError()));
+  unsigned bound = 0;
+  std::string error;
+  if (!OpenListeners(impl->port_, listenAny, listeners, bound, error)) {
+    impl->SetErrorText(error);
     return;
   }
-  BOOL one = TRUE;
-  setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof(one));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  if (impl->owner_->options.listenAny) {
-    address.sin_addr.s_addr = htonl(INADDR_ANY);
-  } else {
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo("localhost", nullptr, &hints, &found) != 0 || !found) {
-      impl->SetErrorText("getaddrinfo error");
-      closesocket(s);
-      return;
-    }
-    address.sin_addr = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-  }
-  address.sin_port = htons(static_cast<u_short>(impl->port_));
-  if (bind(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
-    impl->SetErrorText(WithCode("socket bind error: ", WSAGetLastError()));
-    closesocket(s);
-    return;
-  }
-  std::string host = "localhost";
-  sockaddr_in bound{};
-  int length = sizeof(bound);
-  if (getsockname(s, reinterpret_cast<sockaddr*>(&bound), &length) == 0) {
-    host += ":" + std::to_string(ntohs(bound.sin_port));
-  }
-  impl->SetUrl("http://" + host + "/");
-  if (listen(s, SOMAXCONN) != 0) {
-    impl->SetErrorText(WithCode("socket listen error: ", WSAGetLastError()));
-    closesocket(s);
-    return;
-  }
+  impl->SetUrl(ServerUrl(bound));
+  const auto closeListeners = [this] {
+    for (SocketId s : listeners) closesocket(static_cast<SOCKET>(s));
+    listeners.clear();
+  };
   static WindowClass windowClass(kClassName, WindowProc);
   window = CreateWindowExW(0, kClassName, nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                            GetModuleHandleW(nullptr), impl);
   if (!window) {
-    impl->SetErrorText("message window error: ");
-    closesocket(s);
+    impl->SetErrorText("message window error: " + std::to_string(GetLastError()));
+    closeListeners();
     return;
   }
-  if (WSAAsyncSelect(s, window, WM_HTTP_SOCKET, kSocketEvents) != 0) {
-    impl->SetErrorText("WSAAsyncSelect error");
-    closesocket(s);
-    DestroyWindow(window);
-    window = nullptr;
-    return;
+  for (SocketId s : listeners) {
+    if (WSAAsyncSelect(static_cast<SOCKET>(s), window, WM_HTTP_SOCKET, kSocketEvents) != 0) {
+      impl->SetErrorText("WSAAsyncSelect error: " + std::to_string(WSAGetLastError()));
+      closeListeners();
+      DestroyWindow(window);
+      window = nullptr;
+      return;
+    }
   }
-  listener = s;
+  paused = turnPosted = false;
   SetTimer(window, kSweepTimer, 1000, nullptr);
   if (impl->showNotificationIcon_) {
     // Its menu command ends the message loop below.
@@ -242,45 +219,60 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
   icon.reset();
   DestroyWindow(window);
   window = nullptr;
-  closesocket(listener);
-  listener = INVALID_SOCKET;
+  closeListeners();
   // Without the window no further socket events arrive for them.
   impl->connections_.CloseAll();
 }
 
 void HttpServerImpl::Platform::OnSocket(HttpServerImpl* impl, SOCKET socket, WORD event) {
-  ConnectionTable& table = impl->connections_;
-  if (event == FD_ACCEPT) {
-    SOCKET s = accept(impl->platform_->listener, nullptr, nullptr);
-    if (s == INVALID_SOCKET) return;
-    SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);
-    BOOL on = TRUE;
-    setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof(on));
-    table.GetOrCreate(static_cast<SocketId>(s));
-    return;
-  }
-  SocketHandler* handler = table.Find(static_cast<SocketId>(socket));
-  if (!handler) return;
-  bool alive = true;
+  Platform& p = *impl->platform_;
   switch (event) {
+    case FD_ACCEPT:
+      if (!p.paused) p.Accept(impl, static_cast<SocketId>(socket));
+      return;
     case FD_READ:
-      alive = handler->OnRead();
-      break;
     case FD_WRITE:
-      alive = handler->OnWrite();
+      impl->connections_.Dispatch(static_cast<SocketId>(socket));
       break;
     case FD_CLOSE:
-      alive = handler->OnPeerClosed();
+      impl->connections_.Dispatch(static_cast<SocketId>(socket), true);
       break;
     default:
-      break;
+      return;
   }
-  if (!alive) table.Erase(static_cast<SocketId>(socket));
+  p.PostTurn(impl);
 }
 
-void HttpServerImpl::Platform::Sweep(HttpServerImpl* impl) {
-  auto deadline = SocketHandler::Clock::now() - impl->owner_->options.idleLimit;
-  for (SocketId s : impl->connections_.IdleSince(deadline)) impl->connections_.Erase(s);
+void HttpServerImpl::Platform::Accept(HttpServerImpl* impl, SocketId listener) {
+  // An accepted socket inherits the listener's WSAAsyncSelect events: nothing to enroll.
+  // Winsock posts FD_ACCEPT again only after accept was called, so a pause is ended by
+  // the tick, which accepts again.
+  if (!AcceptPending(impl->connections_, listener, [](SocketId) { return true; })) paused = true;
+}
+
+void HttpServerImpl::Platform::PostTurn(HttpServerImpl* impl) {
+  if (turnPosted || !impl->connections_.HasTurns()) return;
+  turnPosted = PostMessageW(window, WM_HTTP_TURN, 0, 0) != FALSE;
+}
+
+void HttpServerImpl::Platform::OnTurns(HttpServerImpl* impl) {
+  Platform& p = *impl->platform_;
+  p.turnPosted = false;
+  impl->connections_.RunTurns();
+  // Behind the messages already queued: the other connections' events come first.
+  p.PostTurn(impl);
+}
+
+void HttpServerImpl::Platform::OnTick(HttpServerImpl* impl) {
+  Platform& p = *impl->platform_;
+  impl->connections_.Tick();
+  if (p.paused) {
+    p.paused = false;
+    for (SocketId s : p.listeners) {
+      if (!p.paused) p.Accept(impl, s);
+    }
+  }
+  p.PostTurn(impl);
 }
 
 }  // namespace storage

@@ -1,11 +1,18 @@
 // storage::SocketHandler: one accepted connection, shared by every event loop.
 //
-// A connection is a small state machine: collecting the header block, sending the one
-// response, lingering (send side shut, the peer's late bytes read off until it closes),
-// or WebSocket. An upgraded connection is the handler's storage::WebSockConnectionI from
-// OnOpen until OnClose, which its destructor calls. Sending never blocks: bytes go out as far as
-// the socket takes them and the rest waits for write readiness. The loop calls OnRead/OnWrite on
-// the network thread; a false result means the connection is finished and the loop destroys it.
+// A connection is a small state machine: collecting a request, sending its response,
+// lingering (send side shut, the peer's late bytes read off until it closes), or WebSocket.
+// HTTP/1.1 connections persist: after a response the next request is read, pipelined ones
+// answered in order, until either side says "Connection: close", the request cap is reached
+// or the idle limit passes. An upgraded connection is the handler's storage::WebSockConnectionI
+// from OnOpen until OnClose, which its destructor calls.
+//
+// Sending never blocks: bytes go out as far as the socket takes them, the rest waits in a
+// SendQueue for write readiness. One event sends at most ConnectionLimits::turnBytes; a
+// connection with more to do asks for another turn (WantsTurn) and the loop calls OnTurn
+// after serving the others. While more than ConnectionLimits::maxUnsent bytes wait, the
+// connection reads nothing more. The loop calls every On* method on the network thread; a
+// false result means the connection is finished and the loop destroys it.
 #pragma once
 
 #include <chrono>
@@ -15,7 +22,9 @@
 #include <utility>
 #include <vector>
 
+#include "httpserver/connection_limits.h"
 #include "httpserver/http_message.h"
+#include "httpserver/send_queue.h"
 #include "httpserver/socket_ops.h"
 #include "httpserver/websocket.h"
 #include "utils/read_stream.h"
@@ -31,23 +40,28 @@ class SocketHandler final : public WebSockConnectionI {
  public:
   using Clock = std::chrono::steady_clock;
 
-  // Takes ownership of socket (non-blocking, registered with the loop).
-  SocketHandler(SocketId socket, HttpServer* owner);
+  // Takes ownership of socket (non-blocking, registered with the loop). context outlives
+  // the handler.
+  SocketHandler(SocketId socket, HttpServer* owner, ConnectionContext* context);
   ~SocketHandler();
   SocketHandler(const SocketHandler&) = delete;
   SocketHandler& operator=(const SocketHandler&) = delete;
 
-  bool OnRead();
-  bool OnWrite();
-  // The peer ended its side. A response under way still goes out (the peer may only
-  // have half-closed); otherwise the connection is finished.
+  // The socket became readable or writable, or the turn the connection asked for came:
+  // it goes on as far as the socket and the turn's budget allow.
+  bool OnReady();
+  // The peer ended its side (Windows' FD_CLOSE). Bytes before the close are still read;
+  // a response under way still goes out, and the connection ends after it.
   bool OnPeerClosed();
+  bool WantsTurn() const { return wantsTurn_; }
+  // The timers, about once a second: the idle limit, the header deadline (408), WebSocket
+  // pings. False when the connection is to be closed now.
+  bool OnTick(Clock::time_point now);
 
-  // What the loop should wait for next.
-  bool WantsRead() const;
-  bool WantsWrite() const;
-  Clock::time_point LastProgress() const { return lastProgress_; }
-  SocketId GetSocket() const { return socket_; }
+  // Whether the connection may be closed to make room for a new client, and how it ranks:
+  // lower rank first (0 idle between requests or lingering, 1 without a complete request,
+  // 2 an open WebSocket), within a rank the longest waiting (since) first.
+  bool Sheddable(int& rank, Clock::time_point& since) const;
 
   // WebSocket (websocket_connection.cpp). Send queues one text message in the
   // connection's frame format and pushes out what the socket takes; false when the
@@ -55,15 +69,12 @@ class SocketHandler final : public WebSockConnectionI {
   bool Send(const std::string& message) override;
   bool IsOpen() override;
   int32_t GetWebSocketVersion() const { return wsVersion_; }
-  // Upgraded and not yet closing: such a connection may stay quiet for as long as the
-  // page keeps it, so the idle sweep passes it by.
-  bool IsWebSocket() const { return state_ == State::kWebSocket && session_ != nullptr; }
-
-  // The largest header block a client may send before the connection is dropped.
+  // The largest header block a client may send; a longer one is answered 431.
   static constexpr size_t kMaxHeaderBytes = 1 << 20;
 
  private:
   enum class State { kCollecting, kSending, kLingering, kWebSocket, kClosed };
+  enum class Step { kAgain, kWait, kEnd };
 
   void HandleRequest(const std::string& request);
   // Answers with stream (not empty) under response's head plus the server's headers;
@@ -72,15 +83,29 @@ class SocketHandler final : public WebSockConnectionI {
              utils::SharedPtr<utils::ReadStreamI> stream, bool withBody);
   void StartResponse(const std::string& head, utils::SharedPtr<utils::ReadStreamI> stream,
                      uint64_t bodyBytes);
-  // Reads the next body block behind the pending bytes; false ends the body.
+  // A status answer after which the connection ends (400, 408, 413, 431).
+  void Refuse(int code);
+
+  // Runs the state machine until the socket would block, the turn is used up or the
+  // connection ends; false when it ended.
+  bool Drive();
+  // Reads until a request is complete and answers it.
+  Step Collect();
+  // Takes the request whose header block ends at headEnd when its body is in as well.
+  bool TakeRequest(size_t headEnd);
+  // Sends queued bytes and the body behind them.
+  Step Pump();
+  Step FinishResponse();
+  // Reads the next body block into the queue; false ends the body.
   bool FillBlock();
-  // Sends body bytes straight from the stream's memory; false when the socket failed.
-  // wouldBlock is set when the socket takes no more for now.
-  bool SendFromMemory(bool& wouldBlock);
-  // Sends until the socket would block or everything went; false on a dead connection.
-  bool Pump();
-  bool BeginLinger();
-  bool Drain();
+  // Sends body bytes straight from the stream's memory.
+  Step SendFromMemory();
+  Step Drain();
+  Step ReadWebSocket();
+  // Records the bytes of unfinished frames this connection holds now.
+  void NoteWebSocketBytes(size_t held);
+  // Starts the budget of one event.
+  void NewTurn();
 
   // Answers a GET with "Upgrade: websocket"; false when the upgrade is refused (no
   // response). A hixie-76 request may wait for the rest of its key3 bytes.
@@ -93,26 +118,36 @@ class SocketHandler final : public WebSockConnectionI {
 
   SocketId socket_;
   HttpServer* owner_;
+  ConnectionContext* context_;
   State state_ = State::kCollecting;
   std::string inBuffer_;
+  size_t searchFrom_ = 0;
+  bool headComplete_ = false;  // inBuffer_ holds a header block waiting for its body
   int32_t wsVersion_ = -1;
-  Clock::time_point lastProgress_;
+  Clock::time_point lastProgress_;  // a byte received or sent
+  Clock::time_point headStart_;     // the first byte of the request being collected
+  Clock::time_point lastReceive_;   // WebSocket: a byte received
+  Clock::time_point pingSent_;
+  bool pingOutstanding_ = false;
 
-  // Bytes waiting to go out: buffer_[begin_, end_), then bodyRemaining_ more from body_.
-  std::unique_ptr<char[]> buffer_;
-  size_t capacity_ = 0;
-  size_t begin_ = 0;
-  size_t end_ = 0;
+  uint32_t requests_ = 0;
+  bool keepAlive_ = false;    // the response under way leaves the connection open
+  bool peerClosed_ = false;   // the peer sent its FIN
+  bool wantsTurn_ = false;
+  size_t turnLeft_ = 0;  // bytes this event may still send
+  size_t readLeft_ = 0;  // bytes this event may still receive
+
+  SendQueue queue_;
   utils::SharedPtr<utils::ReadStreamI> body_;
   uint64_t bodyRemaining_ = 0;
   // A large body whose bytes sit in memory goes out straight from there, without the
-  // copy into buffer_.
+  // copy into the queue.
   bool bodyInMemory_ = false;
-  std::string queued_;  // WebSocket bytes behind the buffer
 
   WebSockHandlerI* wsHandler_ = nullptr;  // not owned; taken from the server at upgrade
   std::unique_ptr<WsSession> session_;
   bool upgraded_ = false;  // the handler was told OnOpen and is owed OnClose
+  size_t wsHeld_ = 0;      // this connection's part of context_->webSocketBytes
   // A hixie-76 handshake waiting for key3: the header values it reads, the bytes so far.
   std::vector<std::pair<std::string, std::string>> wsHeaders_;
   std::string wsPending_;

@@ -1,10 +1,12 @@
 // The WebSocket side of storage::SocketHandler: the upgrade handshake, the frames of an
 // upgraded connection, and Send/IsOpen of storage::WebSockConnectionI. Network thread
 // only; the handshakes and the frame decoder are pure (websocket.h, websocket_session.h).
+#include <cstdint>
 #include <optional>
 
 #include "httpserver/http_server.h"
 #include "httpserver/socket_handler.h"
+#include "httpserver/websocket_frame.h"
 #include "httpserver/websocket_session.h"
 
 namespace storage {
@@ -49,8 +51,9 @@ bool SocketHandler::StartUpgrade(const HttpMessage& request, const std::string& 
 void SocketHandler::CompleteUpgrade(const WsHandshake& handshake) {
   wsHeaders_.clear();
   wsPending_.clear();
-  queued_ += handshake.response;
+  queue_.Append(handshake.response);
   wsVersion_ = handshake.version;
+  lastReceive_ = Clock::now();
   session_ = std::make_unique<WsSession>(handshake.version, wsHandler_, this);
   upgraded_ = true;
   // The handler hears of the connection once the 101 response is queued, so anything it
@@ -75,15 +78,35 @@ void SocketHandler::OnWebSocketBytes(const char* data, size_t size) {
   }
   WsSession::ReadResult result = session_->OnBytes(std::string_view(data, size));
   if (state_ != State::kWebSocket) return;  // a Send from the handler failed
-  queued_ += result.reply;
-  if (result.closeConnection) state_ = State::kSending;
+  queue_.Append(result.reply);
+  NoteWebSocketBytes(session_->Committed());
+  if (!result.closeConnection && context_->webSocketBytes > context_->limits.webSocketMemory) {
+    // With this frame, all connections together would hold too much of unfinished
+    // frames: this frame goes, decided on its header.
+    session_->Abandon();
+    NoteWebSocketBytes(0);
+    if (wsVersion_ >= kWsVersionRfc6455) queue_.Append(EncodeWsClose(kWsCloseTooBig));
+    result.closeConnection = true;
+  }
+  if (!result.closeConnection) session_->ReserveFrame();
+  if (result.closeConnection) {
+    keepAlive_ = false;
+    state_ = State::kSending;
+  }
 }
 
 bool SocketHandler::Send(const std::string& message) {
   if (!IsOpen()) return false;
-  queued_ += session_->Encode(message);
-  // Pump ends with kClosed when the socket failed; the caller's OnRead notices.
-  return Pump() && state_ == State::kWebSocket;
+  queue_.Append(session_->Encode(message));
+  // Pushed out now, beyond the budget of the event under way (the handler may send from
+  // outside any event of this connection). A failed socket ends the connection; the event
+  // under way, or the next one, notices.
+  const size_t budget = turnLeft_;
+  turnLeft_ = SIZE_MAX;
+  const Step step = Pump();
+  turnLeft_ = step == Step::kEnd ? 0 : budget;
+  if (step == Step::kEnd) state_ = State::kClosed;
+  return state_ == State::kWebSocket;
 }
 
 bool SocketHandler::IsOpen() {

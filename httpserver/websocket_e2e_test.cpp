@@ -111,7 +111,7 @@ TEST_F(WebSocketServerTest, RefusedUpgradesGetNoResponseAndOversizedFramesClose1
 
 TEST_F(WebSocketServerTest, AnOpenWebSocketOutlivesTheIdleLimit) {
   server_.Stop();
-  server_.options.idleLimit = std::chrono::milliseconds(200);
+  server_.options.limits.idle = std::chrono::milliseconds(200);
   port_ = test::PortOf(server_.Start(-1, u""));
   ClientSocket quiet = test::Connect(port_);
   ASSERT_TRUE(test::SendText(quiet, "GET / HTTP/1.1\r\n"));  // a header block never ended

@@ -18,6 +18,7 @@ WsFrameDecoder::Status WsFrameDecoder::Feed(std::string_view bytes, std::vector<
     start_ = 0;
   }
   buffer_.append(bytes.data(), bytes.size());
+  need_ = 0;
   if (version_ == kWsVersionRfc6455) {
     while (DecodeRfc6455(frames)) {
     }
@@ -26,6 +27,7 @@ WsFrameDecoder::Status WsFrameDecoder::Feed(std::string_view bytes, std::vector<
     }
   }
   if (status_ != Status::kOpen || start_ == buffer_.size()) {
+    need_ = 0;
     buffer_.clear();
     start_ = 0;
     scanned_ = 0;
@@ -65,7 +67,10 @@ bool WsFrameDecoder::DecodeRfc6455(std::vector<WsFrame>& frames) {
   // (no key in the header) rather than taking payload bytes for a key.
   const size_t keyOffset = header;
   if (masked) header += 4;
-  if (available < header || available - header < length) return false;
+  if (available < header || available - header < length) {
+    need_ = header + static_cast<size_t>(length);
+    return false;
+  }
 
   WsFrame frame;
   frame.opcode = opcode;
@@ -82,6 +87,10 @@ bool WsFrameDecoder::DecodeRfc6455(std::vector<WsFrame>& frames) {
     return false;
   }
   return true;
+}
+
+void WsFrameDecoder::ReserveFrame() {
+  if (need_ != 0 && buffer_.capacity() < start_ + need_) buffer_.reserve(start_ + need_);
 }
 
 bool WsFrameDecoder::DecodeHixie(std::vector<WsFrame>& frames) {

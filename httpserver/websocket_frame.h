@@ -60,6 +60,13 @@ class WsFrameDecoder {
   Status status() const { return status_; }
   // Bytes held for a frame not yet complete.
   size_t buffered() const { return buffer_.size() - start_; }
+  // Bytes the frame not yet complete takes once all of it is in: its declared size when
+  // the header is in (RFC 6455), else what is held.
+  size_t committed() const { return need_ > buffered() ? need_ : buffered(); }
+  // Makes room for the whole of the frame not yet complete at once, so a large frame
+  // grows its buffer once instead of by doubling. The caller first checks committed()
+  // against its memory budget.
+  void ReserveFrame();
 
  private:
   // Each decodes at most one frame from the buffer; false when more bytes are needed or
@@ -73,6 +80,7 @@ class WsFrameDecoder {
   std::string buffer_;
   size_t start_ = 0;    // first byte of buffer_ not yet consumed
   size_t scanned_ = 0;  // hixie-76 text frames: bytes after start_ known to hold no 0xFF
+  size_t need_ = 0;     // RFC 6455: header and payload of the frame not yet complete
 };
 
 // A message as Send puts it on the wire: for RFC 6455 one final, unmasked text frame

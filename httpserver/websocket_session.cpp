@@ -15,6 +15,11 @@ void WsSession::OnOpened() {
   if (handler_ != nullptr) handler_->OnOpen(std::string(), connection_);
 }
 
+void WsSession::Abandon() {
+  closed_ = true;
+  decoder_ = WsFrameDecoder(version_, 0);
+}
+
 WsSession::ReadResult WsSession::OnBytes(std::string_view bytes) {
   ReadResult result;
   if (closed_) return result;

@@ -44,6 +44,13 @@ class WsSession {
   // handshake (0xFF 0x00) is answered in kind.
   ReadResult OnBytes(std::string_view bytes);
 
+  // Bytes the frame not yet complete holds or, once its header is in, will hold.
+  size_t Committed() const { return decoder_.committed(); }
+  void ReserveFrame() { decoder_.ReserveFrame(); }
+  // Ends the session without a closing handshake: the unfinished frame is dropped and
+  // later bytes are ignored.
+  void Abandon();
+
   // The wire form of a text message for Send.
   std::string Encode(std::string_view message) const { return EncodeWsMessage(version_, message); }
 

@@ -6,6 +6,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include "testing/test_client.h"
 
 namespace storage::clients {
@@ -49,9 +52,62 @@ void RecordingProxy::AcceptLoop() {
   }
 }
 
+namespace {
+
+// Cuts one direction of a persistent connection into message heads: each head ends with a
+// blank line, and the "Content-Length" bytes behind it are passed over.
+struct HeadSplitter {
+  std::string pending;
+  uint64_t skip = 0;
+
+  template <typename OnHead>
+  void Feed(const char* data, size_t size, OnHead onHead) {
+    while (size != 0) {
+      if (skip != 0) {
+        const size_t n = static_cast<size_t>(std::min<uint64_t>(skip, size));
+        skip -= n;
+        data += n;
+        size -= n;
+        continue;
+      }
+      const size_t before = pending.size();
+      pending.append(data, size);
+      const size_t end = pending.find("\r\n\r\n", before < 3 ? 0 : before - 3);
+      if (end == std::string::npos) return;
+      const std::string head = pending.substr(0, end);
+      const size_t used = end + 4 - before;
+      data += used;
+      size -= used;
+      pending.clear();
+      const size_t at = head.find("\r\nContent-Length: ");
+      if (at != std::string::npos) skip = std::strtoull(head.c_str() + at + 18, nullptr, 10);
+      onHead(head);
+    }
+  }
+};
+
+}  // namespace
+
 void RecordingProxy::Relay(int client, size_t slot) {
   const int server = static_cast<int>(test::Connect(upstream_));
-  std::string seen[2];  // the first bytes from the client and from the server
+  // Requests and responses on this connection, in order: the first request takes the slot
+  // made when the connection was accepted, later ones get slots of their own.
+  HeadSplitter split[2];
+  std::vector<size_t> slots;
+  size_t answered = 0;
+  const auto onRequest = [&](const std::string& head) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (!slots.empty()) {
+      exchanges_.emplace_back();
+      slot = exchanges_.size() - 1;
+    }
+    slots.push_back(slot);
+    exchanges_[slot].request = head;
+  };
+  const auto onResponse = [&](const std::string& head) {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (answered < slots.size()) exchanges_[slots[answered++]].responseHead = head;
+  };
   char buffer[65536];
   while (server >= 0 && !stop_) {
     pollfd p[2] = {{client, POLLIN, 0}, {server, POLLIN, 0}};
@@ -65,11 +121,12 @@ void RecordingProxy::Relay(int client, size_t slot) {
         open = m > 0;
       }
       open = open && n > 0;
-      if (n > 0 && seen[from].find("\r\n\r\n") == std::string::npos) {
-        seen[from].append(buffer, static_cast<size_t>(n));
-        std::lock_guard<std::mutex> hold(lock_);
-        exchanges_[slot] = {seen[0].substr(0, seen[0].find("\r\n\r\n")),
-                            seen[1].substr(0, seen[1].find("\r\n\r\n"))};
+      if (n > 0) {
+        if (from == 0) {
+          split[0].Feed(buffer, static_cast<size_t>(n), onRequest);
+        } else {
+          split[1].Feed(buffer, static_cast<size_t>(n), onResponse);
+        }
       }
     }
     if (!open) break;

@@ -1,6 +1,7 @@
 // A recording TCP relay for the browser tests: it sits between a real browser and the
-// server and keeps each connection's request head and response head. POSIX sockets; one
-// thread per connection.
+// server and keeps the head of every request and of its response, persistent connections
+// included (bodies are passed over by their "Content-Length"). POSIX sockets; one thread per
+// connection.
 #pragma once
 
 #include <atomic>
@@ -23,7 +24,9 @@ class RecordingProxy {
   ~RecordingProxy();
 
   uint16_t Port() const { return port_; }
-  // Finished and running connections, in order of acceptance.
+  // The requests of finished and running connections, each connection's in their order,
+  // connections in order of acceptance (a connection's later requests come after the
+  // connections accepted before they were made).
   std::vector<Exchange> Exchanges() const;
 
  private:

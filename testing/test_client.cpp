@@ -22,17 +22,50 @@
 #endif
 
 namespace storage::test {
+namespace {
 
-ClientSocket Connect(uint16_t port, int receiveBuffer) {
+#ifdef MSG_NOSIGNAL
+constexpr int kSendFlags = MSG_NOSIGNAL;  // a closed server must fail the send, not the test
+#else
+constexpr int kSendFlags = 0;
+#endif
+
+}  // namespace
+
+namespace {
+
+void StartSockets() {
 #ifdef _WIN32
   static WSADATA data;
   static const int started = WSAStartup(MAKEWORD(2, 2), &data);
   (void)started;
-  DWORD timeout = 10000;
-#else
-  timeval timeout{10, 0};
 #endif
-  auto s = static_cast<ClientSocket>(::socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+}
+
+// The loopback address of a family with a port.
+sockaddr_storage Loopback(bool ipv6, uint16_t port, int& length) {
+  sockaddr_storage storage{};
+  if (ipv6) {
+    auto* a = reinterpret_cast<sockaddr_in6*>(&storage);
+    a->sin6_family = AF_INET6;
+    a->sin6_port = htons(port);
+    a->sin6_addr = in6addr_loopback;
+    length = sizeof(*a);
+  } else {
+    auto* a = reinterpret_cast<sockaddr_in*>(&storage);
+    a->sin_family = AF_INET;
+    a->sin_port = htons(port);
+    a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    length = sizeof(*a);
+  }
+  return storage;
+}
+
+}  // namespace
+
+ClientSocket Connect(uint16_t port, int receiveBuffer, bool ipv6) {
+  StartSockets();
+  auto s = static_cast<ClientSocket>(::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP));
   if (s < 0) return -1;
   int one = 1;
   ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof(one));
@@ -40,23 +73,33 @@ ClientSocket Connect(uint16_t port, int receiveBuffer) {
     ::setsockopt(s, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&receiveBuffer),
                  sizeof(receiveBuffer));
   }
-  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout),
-               sizeof(timeout));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(s, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0) {
+  SetTimeouts(s, 0, 10000);
+  int length = 0;
+  sockaddr_storage address = Loopback(ipv6, port, length);
+  if (::connect(s, reinterpret_cast<sockaddr*>(&address), length) != 0) {
     CloseSocket(s);
     return -1;
   }
   return s;
 }
 
+bool CanBind(uint16_t port, bool ipv6) {
+  StartSockets();
+  auto s = static_cast<ClientSocket>(::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM, IPPROTO_TCP));
+  if (s < 0) return false;
+  int one = 1;
+  ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof(one));
+  int length = 0;
+  sockaddr_storage address = Loopback(ipv6, port, length);
+  const bool bound = ::bind(s, reinterpret_cast<sockaddr*>(&address), length) == 0;
+  CloseSocket(s);
+  return bound;
+}
+
 bool SendText(ClientSocket s, const std::string& text) {
   size_t sent = 0;
   while (sent < text.size()) {
-    int n = ::send(s, text.data() + sent, static_cast<int>(text.size() - sent), 0);
+    int n = ::send(s, text.data() + sent, static_cast<int>(text.size() - sent), kSendFlags);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
@@ -83,10 +126,30 @@ void CloseSocket(ClientSocket s) {
 #endif
 }
 
+void SetTimeouts(ClientSocket s, int sendMs, int receiveMs) {
+#ifdef _WIN32
+  DWORD send = static_cast<DWORD>(sendMs), receive = static_cast<DWORD>(receiveMs);
+#else
+  timeval send{sendMs / 1000, sendMs % 1000 * 1000}, receive{receiveMs / 1000, receiveMs % 1000 * 1000};
+#endif
+  ::setsockopt(s, SOL_SOCKET, SO_SNDTIMEO, reinterpret_cast<const char*>(&send), sizeof(send));
+  ::setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&receive),
+               sizeof(receive));
+}
+
+void ShutdownSend(ClientSocket s) {
+#ifdef _WIN32
+  ::shutdown(static_cast<SOCKET>(s), SD_SEND);
+#else
+  ::shutdown(static_cast<int>(s), SHUT_WR);
+#endif
+}
+
 std::string Exchange(uint16_t port, const std::string& request) {
   ClientSocket s = Connect(port);
   if (s < 0) return "<no connection>";
   SendText(s, request);
+  ShutdownSend(s);
   std::string answer = ReceiveAll(s);
   CloseSocket(s);
   return answer;

@@ -1,0 +1,92 @@
+#include "httpserver/connection_table.h"
+
+#include <algorithm>
+
+namespace storage {
+
+void ConnectionTable::Configure(const ConnectionLimits& limits, size_t platformCap) {
+  context_.limits = limits;
+  if (context_.limits.maxConnections == 0) context_.limits.maxConnections = platformCap;
+}
+
+bool ConnectionTable::MakeRoom() {
+  return handlers_.size() < context_.limits.maxConnections || ShedOne();
+}
+
+bool ConnectionTable::ShedOne() {
+  SocketId victim = kInvalidSocket;
+  int bestRank = 0;
+  SocketHandler::Clock::time_point bestSince;
+  for (const auto& [socket, handler] : handlers_) {
+    int rank = 0;
+    SocketHandler::Clock::time_point since;
+    if (!handler->Sheddable(rank, since)) continue;
+    if (victim == kInvalidSocket || rank < bestRank || (rank == bestRank && since < bestSince)) {
+      victim = socket;
+      bestRank = rank;
+      bestSince = since;
+    }
+  }
+  if (victim == kInvalidSocket) return false;
+  Erase(victim);
+  return true;
+}
+
+void ConnectionTable::Add(SocketId socket) {
+  auto& slot = handlers_[socket];
+  if (!slot) slot = std::make_unique<SocketHandler>(socket, owner_, &context_);
+}
+
+void ConnectionTable::Dispatch(SocketId socket, bool peerClosed) {
+  auto it = handlers_.find(socket);
+  if (it == handlers_.end()) return;
+  SocketHandler* handler = it->second.get();
+  After(socket, handler, peerClosed ? handler->OnPeerClosed() : handler->OnReady());
+}
+
+void ConnectionTable::RunTurns() {
+  std::vector<SocketId> due;
+  due.swap(turns_);
+  std::sort(due.begin(), due.end());
+  due.erase(std::unique(due.begin(), due.end()), due.end());
+  for (SocketId socket : due) {
+    auto it = handlers_.find(socket);
+    if (it == handlers_.end() || !it->second->WantsTurn()) continue;
+    After(socket, it->second.get(), it->second->OnReady());
+  }
+}
+
+void ConnectionTable::Tick() {
+  const auto now = SocketHandler::Clock::now();
+  std::vector<SocketId> sockets;
+  sockets.reserve(handlers_.size());
+  for (const auto& entry : handlers_) sockets.push_back(entry.first);
+  // A tick may send (408, a ping), and a send may end the connection: look each one up.
+  for (SocketId socket : sockets) {
+    auto it = handlers_.find(socket);
+    if (it != handlers_.end()) After(socket, it->second.get(), it->second->OnTick(now));
+  }
+}
+
+void ConnectionTable::After(SocketId socket, SocketHandler* handler, bool alive) {
+  if (!alive) {
+    Erase(socket);
+  } else if (handler->WantsTurn()) {
+    turns_.push_back(socket);
+  }
+}
+
+void ConnectionTable::Erase(SocketId socket) {
+  auto it = handlers_.find(socket);
+  if (it == handlers_.end()) return;
+  std::unique_ptr<SocketHandler> doomed = std::move(it->second);
+  handlers_.erase(it);
+}
+
+void ConnectionTable::CloseAll() {
+  std::map<SocketId, std::unique_ptr<SocketHandler>> doomed;
+  doomed.swap(handlers_);
+  turns_.clear();
+}
+
+}  // namespace storage
