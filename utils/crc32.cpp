@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <climits>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -144,8 +143,9 @@ uint32_t Crc32Parallel(uint32_t crc, const void* data, size_t size, unsigned thr
   const uint8_t* bytes = static_cast<const uint8_t*>(data);
   if (threads == 0) threads = std::max(1u, std::thread::hardware_concurrency());
   minPart = std::max<size_t>(minPart, 1);
-  // crc32_combine takes the length as z_off_t, a 32-bit long on Windows: parts stay at or
-  // under 1 GiB, more parts than threads when the buffer needs it.
+  // crc32_combine takes the length as z_off_t, a 32-bit long on Windows: parts stay within
+  // a few bytes of 1 GiB at most (more parts than threads when the buffer needs it), well
+  // under its 2 GiB limit.
   constexpr size_t kMaxPart = size_t{1} << 30;
   size_t parts = std::min<size_t>(threads, size / minPart);
   parts = std::max<size_t>(parts, (size + kMaxPart - 1) / kMaxPart);
@@ -161,8 +161,9 @@ uint32_t Crc32Parallel(uint32_t crc, const void* data, size_t size, unsigned thr
       crcs[i] = Crc32Of(i == 0 ? crc : 0, bytes + partBegin(i), partEnd(i) - partBegin(i));
     }
   };
-  std::vector<std::thread> helpers;
   size_t wanted = std::min<size_t>(threads, parts) - 1;
+  std::vector<std::thread> helpers;
+  helpers.reserve(wanted);
   for (size_t i = 0; i < wanted; ++i) {
     try {
       helpers.emplace_back(work);
