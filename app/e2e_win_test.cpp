@@ -100,9 +100,7 @@ HWND FindServerWindow(DWORD processId) {
 }
 
 // The hidden top-level window that owns the notification icon and its menu.
-HWND FindTrayWindow(DWORD processId) {
-  return FindWindowOf(processId, nullptr, L"mrv.http2.tray");
-}
+HWND FindTrayWindow(DWORD processId) { return FindWindowOf(processId, nullptr, L"mrv.http2.tray"); }
 
 // The runner's open pop-up menu (window class "#32768").
 HWND FindOpenMenu(DWORD processId) { return FindWindowOf(processId, nullptr, L"#32768", true); }
@@ -138,8 +136,8 @@ uint32_t MiddleColour(HICON icon) {
   format.bmiHeader = {sizeof(BITMAPINFOHEADER), bitmap.bmWidth, -bitmap.bmHeight, 1, 32, BI_RGB};
   std::vector<uint32_t> pixels(size_t(bitmap.bmWidth) * bitmap.bmHeight);
   HDC screen = GetDC(nullptr);
-  int rows = GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, pixels.data(), &format,
-                       DIB_RGB_COLORS);
+  int rows =
+      GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, pixels.data(), &format, DIB_RGB_COLORS);
   ReleaseDC(nullptr, screen);
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
@@ -169,23 +167,6 @@ std::wstring VersionString(const std::wstring& file, const std::wstring& name) {
     return L"(none)";
   }
   return static_cast<const wchar_t*>(text);
-}
-
-// Runs a command line without a window; its exit code, or 0xDEAD.
-DWORD RunToEnd(std::wstring commandLine) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION info{};
-  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                      nullptr, nullptr, &startup, &info)) {
-    return 0xDEAD;
-  }
-  DWORD code = 0xDEAD;
-  if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0)
-    GetExitCodeProcess(info.hProcess, &code);
-  CloseHandle(info.hProcess);
-  CloseHandle(info.hThread);
-  return code;
 }
 
 class WindowsRunner : public ::testing::Test {
@@ -236,8 +217,9 @@ class WindowsRunner : public ::testing::Test {
     return path;
   }
 
-  Process& Start(const std::wstring& exe) {
-    std::wstring commandLine = L"\"" + exe + L"\"";
+  // exe with arguments (the packer too runs on the test's desktop).
+  Process& Start(const std::wstring& exe, const std::wstring& arguments = L"") {
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.lpDesktop = const_cast<wchar_t*>(kDesktop);
@@ -379,14 +361,15 @@ TEST_F(WindowsRunner, BrandedProgramShowsTheAuthorsIconAndTextsAndServes) {
   CreateDirectoryW(site.c_str(), nullptr);
   std::ofstream((site + L"\\index.html").c_str(), std::ios::binary) << "<html>BRANDED</html>";
   std::vector<uint8_t> red = pack::testing::SolidPng(48, 0xFF, 0, 0);
-  std::ofstream(png.c_str(), std::ios::binary).write(reinterpret_cast<const char*>(red.data()),
-                                                     std::streamsize(red.size()));
+  std::ofstream(png.c_str(), std::ios::binary)
+      .write(reinterpret_cast<const char*>(red.data()), std::streamsize(red.size()));
   files_.insert(files_.end(), {site + L"\\index.html", png, exe});
   ASSERT_NE(ProgramIconColour(bin_ + L"contentexe.exe"), 0xFF0000u);
 
-  EXPECT_EQ(RunToEnd(L"\"" + bin_ + L"contentexe-pack.exe\" \"" + site + L"\" -o \"" + exe +
-                     L"\" --use-ie 0 --icon \"" + png +
-                     L"\" --name \"Atlas \u00e9t\u00e9\" --version 2.5.1 --company Acme"),
+  EXPECT_EQ(Start(bin_ + L"contentexe-pack.exe",
+                  L"\"" + site + L"\" -o \"" + exe + L"\" --use-ie 0 --icon \"" + png +
+                      L"\" --name \"Atlas \u00e9t\u00e9\" --version 2.5.1 --company Acme")
+                .WaitExit(60000),
             0u);
   EXPECT_EQ(ProgramIconColour(exe), 0xFF0000u);
   EXPECT_EQ(VersionString(exe, L"FileDescription"), L"Atlas \u00e9t\u00e9");

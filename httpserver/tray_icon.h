@@ -57,9 +57,9 @@ class NotificationIcon {
   std::u16string tip_;
   std::function<void()> onStop_;
   void* window_ = nullptr;
-  void* icon_ = nullptr;    // HICON, owned
-  bool version4_ = false;   // the shell took NOTIFYICON_VERSION_4
-  bool menuOpen_ = false;   // TrackPopupMenu runs
+  void* icon_ = nullptr;   // HICON, owned
+  bool version4_ = false;  // the shell took NOTIFYICON_VERSION_4
+  bool menuOpen_ = false;  // TrackPopupMenu runs
 };
 
 }  // namespace storage

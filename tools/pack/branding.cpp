@@ -52,8 +52,8 @@ uint16_t PngBitCount(const std::vector<uint8_t>& b, size_t at) {
 
 struct VersionNode {
   std::u16string key;
-  uint16_t type = 1;          // 1 text, 0 binary
-  uint16_t valueLength = 0;   // as stored: units for text, bytes for binary
+  uint16_t type = 1;         // 1 text, 0 binary
+  uint16_t valueLength = 0;  // as stored: units for text, bytes for binary
   std::vector<uint8_t> value;
   std::vector<VersionNode> children;
 };
@@ -120,8 +120,8 @@ VersionNode TextNode(const std::u16string& key, const std::u16string& text) {
 
 VersionNode NewVersionInfo() {
   VersionNode root{u"VS_VERSION_INFO", 0, 52, std::vector<uint8_t>(52), {}};
-  Set32(root.value, 0, 0xFEEF04BD);  // signature
-  Set32(root.value, 4, 0x00010000);  // structure version
+  Set32(root.value, 0, 0xFEEF04BD);   // signature
+  Set32(root.value, 4, 0x00010000);   // structure version
   Set32(root.value, 32, 0x00040004);  // VOS_NT_WINDOWS32
   Set32(root.value, 36, 1);           // VFT_APP
   VersionNode strings{u"StringFileInfo", 1, 0, {}, {}};
@@ -164,8 +164,10 @@ std::string BrandVersion(std::vector<uint8_t>& data, const Branding& b) {
     return "the program's version resource is malformed";
   }
   std::vector<std::pair<std::u16string, const std::optional<std::string>*>> texts = {
-      {u"FileDescription", &b.name}, {u"ProductName", &b.name},
-      {u"FileVersion", &b.version},  {u"ProductVersion", &b.version},
+      {u"FileDescription", &b.name},
+      {u"ProductName", &b.name},
+      {u"FileVersion", &b.version},
+      {u"ProductVersion", &b.version},
       {u"CompanyName", &b.company}};
   VersionNode* strings = Child(root, u"StringFileInfo");
   if (!strings) {
@@ -186,9 +188,9 @@ std::string BrandVersion(std::vector<uint8_t>& data, const Branding& b) {
   uint32_t high = 0, low = 0;
   if (b.version && root.value.size() >= 52 && Get32(root.value, 0) == 0xFEEF04BD &&
       NumericVersion(*b.version, high, low)) {
-    Set32(root.value, 8, high);    // file version
+    Set32(root.value, 8, high);  // file version
     Set32(root.value, 12, low);
-    Set32(root.value, 16, high);   // product version
+    Set32(root.value, 16, high);  // product version
     Set32(root.value, 20, low);
   }
   std::vector<uint8_t> out;
@@ -225,13 +227,16 @@ std::string BrandIcon(std::vector<Resource>& list, const std::vector<uint8_t>& f
     (IsGroupOne(r) ? dropped : kept).insert(ids.begin(), ids.end());
     if (IsGroupOne(r)) groupLanguages.push_back(r.language);
   }
-  if (!groupLanguages.empty()) language = groupLanguages[0];
-  else groupLanguages.push_back(language);
+  if (!groupLanguages.empty())
+    language = groupLanguages[0];
+  else
+    groupLanguages.push_back(language);
   for (uint16_t id : kept) dropped.erase(id);
   list.erase(std::remove_if(list.begin(), list.end(),
                             [&](const Resource& r) {
-                              return IsGroupOne(r) || (r.type == ResourceId{kRtIcon, {}} &&
-                                                       !r.name.IsName() && dropped.count(r.name.id));
+                              return IsGroupOne(r) ||
+                                     (r.type == ResourceId{kRtIcon, {}} && !r.name.IsName() &&
+                                      dropped.count(r.name.id));
                             }),
              list.end());
   std::set<uint16_t> used;
@@ -277,7 +282,11 @@ std::string ReadIconFile(const std::vector<uint8_t>& file, std::vector<IconImage
     uint32_t size = Get32(file, e + 8), offset = Get32(file, e + 12);
     if (size < 40 || uint64_t{offset} + size > file.size())
       return "an image of the .ico file lies outside it";
-    IconImage image{file[e], file[e + 1], file[e + 2], Get16(file, e + 4), Get16(file, e + 6),
+    IconImage image{file[e],
+                    file[e + 1],
+                    file[e + 2],
+                    Get16(file, e + 4),
+                    Get16(file, e + 6),
                     std::vector<uint8_t>(file.begin() + offset, file.begin() + offset + size)};
     // Some writers leave planes and bits per pixel zero; the image itself knows them.
     if (IsPng(file, offset, size)) {

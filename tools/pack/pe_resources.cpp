@@ -25,7 +25,9 @@ void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   Put16(b, at, v & 0xFFFF);
   Put16(b, at + 2, v >> 16);
 }
-uint64_t AlignUp(uint64_t v, uint32_t alignment) { return (v + alignment - 1) / alignment * alignment; }
+uint64_t AlignUp(uint64_t v, uint32_t alignment) {
+  return (v + alignment - 1) / alignment * alignment;
+}
 
 struct Section {
   size_t header;  // file offset of its 40-byte header
@@ -62,7 +64,11 @@ struct PeImage {
       return "the program's section alignment is invalid";
     for (uint16_t i = 0; i < sectionCount; ++i) {
       size_t h = optional + optionalSize + size_t{40} * i;
-      Section s{h, Get32(b, h + 8), Get32(b, h + 12), Get32(b, h + 16), Get32(b, h + 20),
+      Section s{h,
+                Get32(b, h + 8),
+                Get32(b, h + 12),
+                Get32(b, h + 16),
+                Get32(b, h + 20),
                 Get32(b, h + 36)};
       if (s.rawSize && uint64_t{s.rawPointer} + s.rawSize > b.size())
         return "a section of the program lies outside the file";
@@ -124,7 +130,8 @@ struct TreeReader {
       uint32_t nameField = Get32(b, entry), target = Get32(b, entry + 4);
       ResourceId id;
       if (auto why = Id(nameField, id); !why.empty()) return why;
-      if ((level < 2) != bool(target & kHighBit)) return "the resource tree is not three levels deep";
+      if ((level < 2) != bool(target & kHighBit))
+        return "the resource tree is not three levels deep";
       if (level == 0) path.type = id;
       if (level == 1) path.name = id;
       if (level < 2) {
@@ -268,8 +275,7 @@ std::string WriteResources(std::vector<uint8_t>& image, const std::vector<Resour
 
   TypeMap tree;
   for (const Resource& r : resources) {
-    if (!tree[r.type][r.name].emplace(r.language, &r).second)
-      return "a resource is listed twice";
+    if (!tree[r.type][r.name].emplace(r.language, &r).second) return "a resource is listed twice";
   }
   std::vector<uint8_t> section = BuildSection(tree, rsrc.va);
 
