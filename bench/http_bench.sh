@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Serving benchmark: our runner against nginx (sendfile), nginx with gzip_static and a .gz
 # beside the script, lighttpd and python3 -m http.server on the same files, in one run, each
-# on its own loopback port; then start-up of a 1 GiB content (startup_bench.sh). Not part of
-# the tests.
+# on its own loopback port; and, first of all, start-up of a 1 GiB content
+# (startup_bench.sh). Not part of the tests.
 #
 #   bench/http_bench.sh [BUILD_DIR]      (default: build; needs bin/contentexe{,-pack})
 #   SIZE_MB=1024                         size of the start-up content
