@@ -1,7 +1,6 @@
 #include "content/http_zip_provider.h"
 
 #include "utils/encoding.h"
-#include "zip/sink.h"
 
 namespace storage {
 namespace {
@@ -74,31 +73,31 @@ utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::GetStream(const std::strin
   utils::SharedPtr<amzip::Archive> archive = Archive();
   std::u16string name;
   if (archive && archive->IsOpen()) name = Resolve(*archive, path);
-  if (name.empty()) name = utils::AnsiToWide(path);
-  const std::u16string streamName = utils::AnsiToWide(path);
-  if (archive && archive->IsOpen()) {
-    utils::SharedPtr<utils::ReadStreamI> direct = archive->OpenEntryStream(name);
-    const amzip::Entry* entry = direct ? archive->FindEntry(name) : nullptr;
-    // Small deflated entries (scripts, style sheets, pages) are inflated once and then
-    // served from memory; stored entries already read straight from the archive.
-    if (entry && entry->method != 0 && inflated_.Accepts(entry->uncompressedSize)) {
-      std::u16string key = CacheKey(*archive, *entry);
-      utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
-      if (!bytes) bytes = inflated_.Fill(key, *direct, entry->uncompressedSize);
-      if (bytes) {
-        return utils::SharedPtr<utils::ReadStreamI>(
-            new utils::MemoryStreamReader(bytes, streamName));
-      }
-      direct = archive->OpenEntryStream(name);
-    }
-    if (direct) return direct;
+  if (name.empty()) {
+    status = 404;
+    return {};
   }
-  // Not in memory (a file on disk) or not found: extract whatever the archive gives.
-  amzip::MemCreator creator;
-  if (archive && archive->IsOpen()) archive->Extract(creator, name, name);
-  std::string& bytes = creator.Entries()[name];
-  utils::SharedPtr<utils::ByteVector> data(new utils::ByteVector(bytes.begin(), bytes.end()));
-  return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(data, streamName));
+  // The entry's local header is checked before any byte goes out: an entry that cannot
+  // be served (encrypted, unsupported method, damaged) gets a status of its own.
+  utils::SharedPtr<utils::ReadStreamI> direct = archive->OpenEntryStream(name);
+  if (!direct) {
+    status = 500;
+    return {};
+  }
+  const amzip::Entry* entry = archive->FindEntry(name);
+  // Small deflated entries (scripts, style sheets, pages) are inflated once and then
+  // served from memory; stored entries already read straight from the archive.
+  if (entry && entry->method != 0 && inflated_.Accepts(entry->uncompressedSize)) {
+    std::u16string key = CacheKey(*archive, *entry);
+    utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
+    if (!bytes) bytes = inflated_.Fill(key, *direct, entry->uncompressedSize);
+    if (bytes) {
+      return utils::SharedPtr<utils::ReadStreamI>(
+          new utils::MemoryStreamReader(bytes, utils::AnsiToWide(path)));
+    }
+    direct = archive->OpenEntryStream(name);
+  }
+  return direct;
 }
 
 utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::PostStream(

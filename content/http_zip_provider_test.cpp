@@ -28,7 +28,8 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
            // UTF-8 bytes without the flag.
            {.name = "\xC3\xA9t\xC3\xA9/caf\xC3\xA9.html", .data = "utf8", .flags = 0x0800},
            {.name = "\x82t\x82.html", .data = "legacy"},
-           {.name = "na\xC3\xAFve.txt", .data = "unflagged"}})
+           {.name = "na\xC3\xAFve.txt", .data = "unflagged"},
+           {.name = "locked.txt", .data = "secret", .flags = 0x0001}})
           .bytes;
   utils::SharedPtr<amzip::Archive> archive(new amzip::Archive());
   ASSERT_EQ(archive->OpenMemory(bytes.data(), bytes.size(), u"test.zip"), 0);
@@ -43,18 +44,19 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
     EXPECT_EQ(provider.GetInfo(missing, m), 404) << missing;
     EXPECT_TRUE(m.headers.empty());
   }
-  auto body = [&](const std::string& path) {
+  auto body = [&](const std::string& path, int32_t expected = 200) {
     int32_t status = 200;
     HttpMessage headers;
     auto stream = provider.GetStream(path, status, headers);
-    EXPECT_EQ(status, 200);
+    EXPECT_EQ(status, expected) << path;
     std::string out(stream ? stream->GetSize() : 0, '\0');
-    EXPECT_EQ(stream ? stream->Read(out.data(), uint32_t(out.size())) : 99, out.size());
+    EXPECT_EQ(stream ? stream->Read(out.data(), uint32_t(out.size())) : 0u, out.size());
     return out;
   };
   EXPECT_EQ(body("book//index.html/"), "<html>book</html>");
   EXPECT_EQ(body("script/app.js"), "app();");
-  EXPECT_EQ(body("no/such/entry"), "");  // an empty stream, not an empty pointer
+  EXPECT_EQ(body("no/such/entry", 404), "");
+  EXPECT_EQ(body("locked.txt", 500), "") << "refused before any byte, with a status";
   // Non-ASCII names as browsers send them (UTF-8), and the legacy bytes themselves.
   EXPECT_EQ(body("\xC3\xA9t\xC3\xA9/CAF\xC3\xA9.html"), "utf8");
   EXPECT_EQ(body("\xC3\xA9t\xC3\xA9.html"), "legacy");

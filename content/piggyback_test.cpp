@@ -31,15 +31,15 @@ void ExpectMapped(const fs::path& path, uint64_t start, const Bytes& archive) {
   ASSERT_EQ(archive.size(), piggy.GetSize());
   EXPECT_EQ(0, std::memcmp(piggy.GetData(), archive.data(), archive.size()));
   // The view starts on a granularity boundary: data sits start % g bytes into it.
-  EXPECT_EQ(start % content::ProgramFile::Granularity(),
-            uintptr_t(piggy.GetData()) % content::ProgramFile::Granularity());
+  EXPECT_EQ(start % utils::MappedFile::Granularity(),
+            uintptr_t(piggy.GetData()) % utils::MappedFile::Granularity());
   EXPECT_TRUE(piggy.Close());
   EXPECT_TRUE(piggy.GetData() == nullptr && piggy.GetSize() == 0);
 }
 
 TEST(PiggyBackArchiveTest, FindsArchivesAtAlignedAndUnalignedStarts) {
   TempDir dir;
-  const uint64_t g = content::ProgramFile::Granularity();
+  const uint64_t g = utils::MappedFile::Granularity();
   for (uint64_t imageSize : {uint64_t(0), g - 1, g, 3 * g + g / 2 + 3}) {
     SCOPED_TRACE(imageSize);
     WriteFile(dir / "program.bin", AppendArchive(Bytes(imageSize, 0xE9), TestArchive()));

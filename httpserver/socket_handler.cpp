@@ -185,7 +185,7 @@ void SocketHandler::Serve(const HttpMessage& request, HttpMessage& response,
     StartResponse(plan.statusText, {}, 0);
     return;
   }
-  if (plan.start != 0 && stream->Seek64(0, static_cast<int64_t>(plan.start)) == 0) {
+  if (plan.start != 0 && stream->Seek64(0, static_cast<int64_t>(plan.start)) < 0) {
     StartResponse(StatusResponse(404), {}, 0);
     return;
   }

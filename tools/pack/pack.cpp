@@ -9,7 +9,7 @@
 #include <set>
 
 #include "content/footer.h"
-#include "content/program_file.h"
+#include "utils/file/mapped_file.h"
 #include "content/runner_marker.h"
 #include "tools/pack/control_entries.h"
 #include "tools/pack/progress.h"
@@ -180,7 +180,7 @@ std::string CheckStub(const std::vector<uint8_t>& stub) {
 }
 
 fs::path DefaultStub() {
-  fs::path self(content::ProgramFilePath());
+  fs::path self(utils::ProgramFilePath());
   bool windows = self.extension() == ".exe" || self.extension() == ".EXE";
   return self.parent_path() / (windows ? "contentexe.exe" : "contentexe");
 }
