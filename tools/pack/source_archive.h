@@ -28,6 +28,11 @@ class SourceArchive {
 
   // The compressed bytes of entry, or null when they lie outside the archive.
   const uint8_t* Data(const amzip::Entry& entry) { return zip_.EntryData(entry); }
+  // A stream of entry's uncompressed bytes (checked as amzip::Archive::OpenEntryStream
+  // checks them), or empty.
+  utils::SharedPtr<utils::ReadStreamI> Stream(const amzip::Entry& entry) {
+    return zip_.OpenEntryStream(entry);
+  }
   // The uncompressed bytes of entry when it holds at most limit of them and inflates
   // cleanly, else nullopt.
   std::optional<std::string> ReadSmall(const amzip::Entry& entry, uint64_t limit);
