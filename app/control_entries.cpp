@@ -63,11 +63,21 @@ int32_t ReadDecimalInt32(const std::u16string& text) {
   return static_cast<int32_t>(value);
 }
 
+bool IsPortChoice(int64_t port) { return port >= -1 && port <= 65535; }
+
+int32_t ChooseServerPort(int32_t controlPort, uint32_t httpPort) {
+  if (controlPort == -1 || httpPort < 1 || httpPort > 65535) return controlPort;
+  return static_cast<int32_t>(httpPort);
+}
+
 void ApplyControlEntries(const std::u16string& start, const std::u16string& port,
                          const std::u16string& useIe, const std::u16string& caption,
                          std::u16string& query, ControlSettings& settings) {
   if (!start.empty()) AppendQueryParameter(query, u"show=" + start);
-  if (!port.empty()) settings.port = ReadDecimalInt32(port);
+  if (!port.empty()) {
+    int32_t value = ReadDecimalInt32(port);
+    if (IsPortChoice(value)) settings.port = value;  // any other number: as if absent
+  }
   if (!useIe.empty()) settings.useIe = ReadDecimalInt32(useIe) != 0;
   if (!caption.empty()) settings.caption = caption;
 }

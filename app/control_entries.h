@@ -24,6 +24,16 @@ std::u16string DecodeControlText(const std::string& bytes);
 // character; no digits gives 0; values outside the signed 32-bit range are clamped.
 int32_t ReadDecimalInt32(const std::u16string& text);
 
+// A port choice as ".port" and the server take it: -1 (any free port, the HttpPort
+// setting not consulted), 0 (any free port unless HttpPort names one) or a TCP port
+// 1 to 65535. A ".port" entry outside this range counts as absent.
+bool IsPortChoice(int64_t port);
+
+// The port the server asks for: controlPort, unless it is not -1 and httpPort (the
+// HttpPort setting's number, 0 when off) is a TCP port 1 to 65535, which then replaces it.
+// A setting outside that range counts as absent.
+int32_t ChooseServerPort(int32_t controlPort, uint32_t httpPort);
+
 // What the control entries decide for one run. Defaults stand for missing entries.
 struct ControlSettings {
   int32_t port = 0;

@@ -55,6 +55,23 @@ TEST(ApplyControlEntries, DefaultsAndEffects) {
   EXPECT_EQ(settings.port, -1);
   EXPECT_FALSE(settings.useIe);  // text without digits reads as 0: the default browser
   EXPECT_EQ(settings.caption, u"Atlas");
+
+  // Ports outside -1..65535 count as absent rather than wrapping to another port.
+  for (std::string port : {"70000", "-2", "4294967297"}) {
+    ControlSettings fresh;
+    ApplyControlEntries(u"", std::u16string(port.begin(), port.end()), u"", u"", query, fresh);
+    EXPECT_EQ(fresh.port, 0) << port;
+  }
+  ApplyControlEntries(u"", u"65535", u"", u"", query, settings);
+  EXPECT_EQ(settings.port, 65535);
+}
+
+TEST(ChooseServerPort, TheSettingReplacesAllButMinusOneWhenItIsAPort) {
+  EXPECT_EQ(ChooseServerPort(0, 8080), 8080);
+  EXPECT_EQ(ChooseServerPort(4000, 65535), 65535);
+  EXPECT_EQ(ChooseServerPort(-1, 8080), -1);
+  for (uint32_t absent : {0u, 65536u, 70000u, 0xFFFFFFFFu})
+    EXPECT_EQ(ChooseServerPort(4000, absent), 4000) << absent;
 }
 
 }  // namespace

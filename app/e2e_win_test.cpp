@@ -1,7 +1,9 @@
 // End-to-end runs of the Windows runner (meant for Wine): the test appends a ZIP and its
 // footer to contentexe.exe, starts the result, and checks what other programs see of it:
 // its DeployedServers value, the single-instance mutex, its message window and
-// notification icon, the menu command that stops it, and the start page it serves.
+// notification icon, the icon's menu opened from the keyboard and the command that stops
+// it, and the start page it serves; and a program packed with the author's icon and
+// version texts, as Explorer reads them.
 //
 // Nothing here assumes how long a step takes: every state the runner reaches is polled
 // for with a deadline (a brand-new Wine prefix makes the first start slow). The default
@@ -24,6 +26,7 @@
 #include <vector>
 
 #include "app/server_record.h"
+#include "testing/png_builder.h"
 #include "testing/test_client.h"
 #include "testing/utf16_text.h"
 #include "testing/zip_builder.h"
@@ -81,14 +84,28 @@ std::string ServerValue(uint32_t contentId) {
   return status == ERROR_SUCCESS && type == REG_MULTI_SZ ? data.substr(0, size) : "";
 }
 
-HWND FindServerWindow(DWORD processId) {
-  for (HWND w = nullptr; (w = FindWindowExW(HWND_MESSAGE, w, L"mrv.http2", nullptr));) {
+// The first window of the class that processId owns, among the message-only windows
+// (parent HWND_MESSAGE) or the top-level ones (parent null); visible ones only if asked.
+HWND FindWindowOf(DWORD processId, HWND parent, const wchar_t* windowClass, bool visible = false) {
+  for (HWND w = nullptr; (w = FindWindowExW(parent, w, windowClass, nullptr));) {
     DWORD owner = 0;
     GetWindowThreadProcessId(w, &owner);
-    if (owner == processId) return w;
+    if (owner == processId && (!visible || IsWindowVisible(w))) return w;
   }
   return nullptr;
 }
+
+HWND FindServerWindow(DWORD processId) {
+  return FindWindowOf(processId, HWND_MESSAGE, L"mrv.http2");
+}
+
+// The hidden top-level window that owns the notification icon and its menu.
+HWND FindTrayWindow(DWORD processId) {
+  return FindWindowOf(processId, nullptr, L"mrv.http2.tray");
+}
+
+// The runner's open pop-up menu (window class "#32768").
+HWND FindOpenMenu(DWORD processId) { return FindWindowOf(processId, nullptr, L"#32768", true); }
 
 // GET of an http://localhost:port/path URL; the status, or 0.
 int HttpGet(const std::wstring& url, std::string& body) {
@@ -111,6 +128,66 @@ bool HasIcon(HWND window, UINT id = 0) {
   return Shell_NotifyIconW(NIM_MODIFY, &icon);
 }
 
+// The colour (0xRRGGBB) in the middle of icon's colour bitmap; ~0 when unreadable.
+uint32_t MiddleColour(HICON icon) {
+  ICONINFO info{};
+  if (!icon || !GetIconInfo(icon, &info)) return ~0u;
+  BITMAP bitmap{};
+  GetObjectW(info.hbmColor, sizeof bitmap, &bitmap);
+  BITMAPINFO format{};
+  format.bmiHeader = {sizeof(BITMAPINFOHEADER), bitmap.bmWidth, -bitmap.bmHeight, 1, 32, BI_RGB};
+  std::vector<uint32_t> pixels(size_t(bitmap.bmWidth) * bitmap.bmHeight);
+  HDC screen = GetDC(nullptr);
+  int rows = GetDIBits(screen, info.hbmColor, 0, bitmap.bmHeight, pixels.data(), &format,
+                       DIB_RGB_COLORS);
+  ReleaseDC(nullptr, screen);
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  if (rows <= 0) return ~0u;
+  return pixels[size_t(bitmap.bmHeight / 2) * bitmap.bmWidth + bitmap.bmWidth / 2] & 0xFFFFFF;
+}
+
+// The colour in the middle of the first large icon of file, as Explorer extracts it.
+uint32_t ProgramIconColour(const std::wstring& file) {
+  HICON large = nullptr;
+  if (ExtractIconExW(file.c_str(), 0, &large, nullptr, 1) == 0) return ~0u;
+  uint32_t colour = MiddleColour(large);
+  DestroyIcon(large);
+  return colour;
+}
+
+// A string of file's version resource (U.S. English, Unicode), "(none)" when missing.
+std::wstring VersionString(const std::wstring& file, const std::wstring& name) {
+  DWORD ignored = 0, size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+  std::vector<BYTE> data(size);
+  void* text = nullptr;
+  UINT units = 0;
+  if (!size || !GetFileVersionInfoW(file.c_str(), 0, size, data.data()) ||
+      !VerQueryValueW(data.data(), (L"\\StringFileInfo\\040904b0\\" + name).c_str(), &text,
+                      &units) ||
+      !text) {
+    return L"(none)";
+  }
+  return static_cast<const wchar_t*>(text);
+}
+
+// Runs a command line without a window; its exit code, or 0xDEAD.
+DWORD RunToEnd(std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info{};
+  if (!CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                      nullptr, nullptr, &startup, &info)) {
+    return 0xDEAD;
+  }
+  DWORD code = 0xDEAD;
+  if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0)
+    GetExitCodeProcess(info.hProcess, &code);
+  CloseHandle(info.hProcess);
+  CloseHandle(info.hThread);
+  return code;
+}
+
 class WindowsRunner : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -118,6 +195,7 @@ class WindowsRunner : public ::testing::Test {
     std::wstring dir = binary ? std::wstring(binary, binary + strlen(binary)) : L".";
     if (!dir.empty() && dir[0] == L'/') dir = L"Z:" + dir;  // Unix paths through drive Z:
     stub_ = ReadAll(dir + L"/bin/contentexe.exe");
+    bin_ = dir + L"/bin/";
     if (stub_.empty()) GTEST_SKIP() << "contentexe.exe not built";
     const wchar_t browsers[] = L"true";
     RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", L"Browsers", REG_SZ,
@@ -176,10 +254,10 @@ class WindowsRunner : public ::testing::Test {
     return data;
   }
 
-  // The runner's message window, waited for.
+  // The runner's window that owns the icon, waited for.
   HWND WaitForWindow(const Process& runner) {
     HWND window = nullptr;
-    WaitFor([&] { return (window = FindServerWindow(runner.info.dwProcessId)) != nullptr; });
+    WaitFor([&] { return (window = FindTrayWindow(runner.info.dwProcessId)) != nullptr; });
     return window;
   }
 
@@ -188,8 +266,17 @@ class WindowsRunner : public ::testing::Test {
     EXPECT_EQ(runner.WaitExit(20000), 0u);
   }
 
+  // The icon reports event (NOTIFYICON_VERSION_4: the event in the low word of lParam,
+  // the anchor point in wParam); then the runner's menu is waited for.
+  HWND OpenMenuWith(const Process& runner, HWND window, UINT event) {
+    PostMessageW(window, kIconMessage, MAKEWPARAM(40, 40), MAKELPARAM(event, 0));
+    HWND menu = nullptr;
+    WaitFor([&] { return (menu = FindOpenMenu(runner.info.dwProcessId)) != nullptr; });
+    return menu;
+  }
+
   std::string stub_;
-  std::wstring dir_;
+  std::wstring bin_, dir_;
   std::vector<std::wstring> files_;
   std::deque<Process> processes_;
 };
@@ -219,6 +306,7 @@ TEST_F(WindowsRunner, RecordsServesAndStopsFromTheMenuCommand) {
   EXPECT_TRUE(WaitFor([&] { return HttpGet(url + L"index.html", body) == 200; }));
   EXPECT_EQ(body, "<html>WINDOWS-E2E</html>");
 
+  EXPECT_NE(FindServerWindow(runner.info.dwProcessId), nullptr);
   HWND window = WaitForWindow(runner);
   ASSERT_NE(window, nullptr);
   // The shell knows the icon of the window: changing it succeeds only for an icon that
@@ -237,21 +325,100 @@ TEST_F(WindowsRunner, RecordsServesAndStopsFromTheMenuCommand) {
                       SMTO_ABORTIFHUNG, 5000, &ignored);
   EXPECT_TRUE(WaitFor([&] { return HasIcon(window); }))
       << "the icon did not come back after TaskbarCreated";
-  // Left clicks on the icon and any other command leave it running (each is handled
-  // once the send returns); "Stop content server" ends it.
+  // Left clicks on the icon, the right-button release that comes before WM_CONTEXTMENU
+  // and any other command leave it running without a menu (each is handled once the
+  // send returns); "Stop content server" ends it.
   const struct {
     UINT message;
     WPARAM wparam;
     LPARAM lparam;
-  } harmless[] = {{kIconMessage, 0, WM_LBUTTONUP}, {WM_COMMAND, kStopCommand - 1, 0}};
+  } harmless[] = {{kIconMessage, 0, WM_LBUTTONUP},
+                  {kIconMessage, 0, NIN_SELECT},
+                  {kIconMessage, 0, WM_RBUTTONUP},
+                  {WM_COMMAND, kStopCommand - 1, 0}};
   for (const auto& m : harmless) {
     EXPECT_TRUE(SendMessageTimeoutW(window, m.message, m.wparam, m.lparam, SMTO_ABORTIFHUNG, 20000,
                                     &ignored));
     EXPECT_EQ(runner.WaitExit(500), 0xDEADu) << "ended by message " << m.message;
+    EXPECT_EQ(FindOpenMenu(runner.info.dwProcessId), nullptr) << "menu from " << m.lparam;
   }
   StopFromTheMenu(runner);
   EXPECT_EQ(ServerValue(contentId), "");
   EXPECT_EQ(FindServerWindow(runner.info.dwProcessId), nullptr);
+}
+
+// The context-menu key (or Shift+F10) and Enter/Space at the focused icon open the menu;
+// Escape closes it and the server goes on; Down and Enter choose "Stop content server".
+TEST_F(WindowsRunner, KeyboardOpensTheMenuAndChoosesItsCommand) {
+  uint32_t contentId = 0;
+  Process& runner = Start(Make(L"cx-keys", kDefaultBrowserContent, contentId));
+  ASSERT_FALSE(WaitForRecord(contentId).empty());
+  HWND window = WaitForWindow(runner);
+  ASSERT_TRUE(WaitFor([&] { return HasIcon(window); }));
+
+  HWND menu = OpenMenuWith(runner, window, WM_CONTEXTMENU);
+  ASSERT_NE(menu, nullptr) << "WM_CONTEXTMENU opened no menu";
+  PostMessageW(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+  EXPECT_TRUE(WaitFor([&] { return !FindOpenMenu(runner.info.dwProcessId); }));
+  EXPECT_EQ(runner.WaitExit(500), 0xDEADu) << "Escape stopped the server";
+
+  menu = OpenMenuWith(runner, window, NIN_KEYSELECT);
+  ASSERT_NE(menu, nullptr) << "NIN_KEYSELECT opened no menu";
+  PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_EQ(runner.WaitExit(20000), 0u);
+  EXPECT_EQ(ServerValue(contentId), "");
+}
+
+// Packed with --icon (a PNG), --name, --version and --company: Explorer's calls read them
+// back, everything else of the runner's version resource stays, the name is the caption,
+// and the program still finds its settings branch (its record) and serves.
+TEST_F(WindowsRunner, BrandedProgramShowsTheAuthorsIconAndTextsAndServes) {
+  std::wstring site = dir_ + L"cx-brand-site-" + std::to_wstring(GetCurrentProcessId());
+  std::wstring png = site + L".png", exe = site + L".exe";
+  CreateDirectoryW(site.c_str(), nullptr);
+  std::ofstream((site + L"\\index.html").c_str(), std::ios::binary) << "<html>BRANDED</html>";
+  std::vector<uint8_t> red = pack::testing::SolidPng(48, 0xFF, 0, 0);
+  std::ofstream(png.c_str(), std::ios::binary).write(reinterpret_cast<const char*>(red.data()),
+                                                     std::streamsize(red.size()));
+  files_.insert(files_.end(), {site + L"\\index.html", png, exe});
+  ASSERT_NE(ProgramIconColour(bin_ + L"contentexe.exe"), 0xFF0000u);
+
+  EXPECT_EQ(RunToEnd(L"\"" + bin_ + L"contentexe-pack.exe\" \"" + site + L"\" -o \"" + exe +
+                     L"\" --use-ie 0 --icon \"" + png +
+                     L"\" --name \"Atlas \u00e9t\u00e9\" --version 2.5.1 --company Acme"),
+            0u);
+  EXPECT_EQ(ProgramIconColour(exe), 0xFF0000u);
+  EXPECT_EQ(VersionString(exe, L"FileDescription"), L"Atlas \u00e9t\u00e9");
+  EXPECT_EQ(VersionString(exe, L"ProductName"), L"Atlas \u00e9t\u00e9");
+  EXPECT_EQ(VersionString(exe, L"FileVersion"), L"2.5.1");
+  EXPECT_EQ(VersionString(exe, L"ProductVersion"), L"2.5.1");
+  EXPECT_EQ(VersionString(exe, L"CompanyName"), L"Acme");
+  EXPECT_EQ(VersionString(exe, L"RegistryBranch"), L"Trellium");
+  EXPECT_EQ(VersionString(exe, L"InternalName"), L"contentexe");
+
+  // The archive lies before the 16-byte footer, which ends with its length.
+  std::string program = ReadAll(exe);
+  ASSERT_GT(program.size(), stub_.size() / 2);
+  uint32_t length = 0;
+  std::memcpy(&length, program.data() + program.size() - 4, 4);
+  ASSERT_LE(length, program.size() - 16);
+  std::string zip = program.substr(program.size() - 16 - length, length);
+  EXPECT_NE(zip.find(".caption"), std::string::npos);
+  EXPECT_NE(zip.find(Utf16Le(u"Atlas \u00e9t\u00e9")), std::string::npos);
+  uint32_t contentId =
+      crc32(0, reinterpret_cast<const Bytef*>(zip.data()), static_cast<uInt>(zip.size()));
+
+  Process& runner = Start(exe);
+  std::string data = WaitForRecord(contentId);
+  ASSERT_FALSE(data.empty()) << "the branded program recorded no server";
+  app::ServerRecord record;
+  ASSERT_TRUE(app::ParseServerRecord(app::RecordName(contentId), app::kRegMultiSz, data, record));
+  std::string body;
+  EXPECT_EQ(HttpGet(std::wstring(record.url.begin(), record.url.end()) + L"index.html", body), 200);
+  EXPECT_EQ(body, "<html>BRANDED</html>");
+  StopFromTheMenu(runner);
+  RemoveDirectoryW(site.c_str());
 }
 
 TEST_F(WindowsRunner, SecondStartUsesTheRunningServerAndEndsWithZero) {

@@ -1,4 +1,3 @@
-# The settings store belongs to the support library.
-cx_sources(cx_utils settings.cpp)
-cx_platform_sources(cx_utils settings)
-cx_add_test(settings_tests LIBS cx_utils SOURCES settings_test.cpp)
+# The settings store: registry values on Windows, a settings file on POSIX.
+cx_library(cx_settings SOURCES settings.cpp PLATFORM settings DEPS cx_utils)
+cx_add_test(settings_tests LIBS cx_settings SOURCES settings_test.cpp)

@@ -1,6 +1,7 @@
 // The platform-independent half of the settings store: branch and key paths, the switch
 // cache and the settings file format (used on POSIX, tested everywhere).
 #include <map>
+#include <utility>
 
 #include "app/settings.h"
 #include "app/settings_internal.h"
@@ -33,6 +34,23 @@ bool IsSwitchOn(const std::u16string& name) {
   bool on = GetDwordSetting(name, 0) != 0;
   utils::LockGuard guard(*lock);
   return cache->emplace(name, on).first->second;
+}
+
+FollowedDword::FollowedDword(std::u16string name, uint32_t defaultValue)
+    : name_(std::move(name)), defaultValue_(defaultValue), watch_(new StoreWatch) {}
+
+FollowedDword::~FollowedDword() = default;
+
+uint32_t FollowedDword::Get() {
+  utils::LockGuard guard(lock_);
+  // The stamp is taken before the read: a change that lands between the two leaves a
+  // stamp that differs at the next check, so it is read then.
+  std::string stamp = watch_->Stamp();
+  if (stamp.empty() || stamp != stamp_) {
+    value_ = GetDwordSetting(name_, defaultValue_);
+    stamp_ = std::move(stamp);
+  }
+  return value_;
 }
 
 std::optional<uint32_t> ParseDword(std::string_view text) {

@@ -11,7 +11,10 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
+
+#include "utils/lock.h"
 
 namespace settings {
 
@@ -32,5 +35,32 @@ uint32_t GetDwordSetting(const std::u16string& name, uint32_t defaultValue);
 // True when the setting is present and non-zero. The first answer for a name is cached
 // for the life of the process. Safe to call from several threads.
 bool IsSwitchOn(const std::u16string& name);
+
+class StoreWatch;
+
+// A number that follows the store at once without reading it for every answer: Get
+// answers what GetDwordSetting(name, defaultValue) answers at the time of the call, and
+// reads the value again only when the store may have changed since the last read
+// (POSIX: the settings file's path, identity, size or modification time; Windows: the
+// Expert key's last-write time). A change stamped less than two seconds before a check
+// is not trusted to be the last one (timestamps are coarse), so such a store is read at
+// every call until its stamp has settled. Any thread may call Get.
+class FollowedDword {
+ public:
+  FollowedDword(std::u16string name, uint32_t defaultValue);
+  ~FollowedDword();
+  FollowedDword(const FollowedDword&) = delete;
+  FollowedDword& operator=(const FollowedDword&) = delete;
+
+  uint32_t Get();
+
+ private:
+  const std::u16string name_;
+  const uint32_t defaultValue_;
+  utils::Lock lock_;
+  std::unique_ptr<StoreWatch> watch_;
+  std::string stamp_;  // of the store at the last read; empty: read again
+  uint32_t value_ = 0;
+};
 
 }  // namespace settings

@@ -22,4 +22,25 @@ std::optional<uint32_t> ParseDword(std::string_view text);
 // last line counts; a value that is not a whole number 0..0xFFFFFFFF counts as absent.
 std::optional<uint32_t> FindDword(std::string_view fileText, std::string_view name);
 
+// Tells whether the store may have changed. Platform halves; one object per user, which
+// serialises its calls.
+class StoreWatch {
+ public:
+  StoreWatch();
+  ~StoreWatch();
+  StoreWatch(const StoreWatch&) = delete;
+  StoreWatch& operator=(const StoreWatch&) = delete;
+
+  // An opaque text that is different whenever the store may hold other values than when
+  // an equal text was answered; empty when it cannot tell (the store changed within the
+  // last two seconds, or it cannot be checked).
+  std::string Stamp();
+
+ private:
+  void* key_ = nullptr;  // Windows: the Expert key, kept open between checks
+};
+
+// How long a change must lie in the past before its stamp is trusted, in seconds.
+inline constexpr int kSettleSeconds = 2;
+
 }  // namespace settings

@@ -1,6 +1,10 @@
 // Settings on POSIX: no version resources; the branch is fixed at build time and the
 // values live in a small text file under the user's configuration folder.
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 #include <sstream>
 
@@ -50,6 +54,31 @@ uint32_t GetDwordSetting(const std::u16string& name, uint32_t defaultValue) {
   text << file.rdbuf();
   std::optional<uint32_t> value = FindDword(text.str(), utils::WideToUtf8(name));
   return value ? *value : defaultValue;
+}
+
+StoreWatch::StoreWatch() = default;
+StoreWatch::~StoreWatch() = default;
+
+std::string StoreWatch::Stamp() {
+  std::string path = SettingsFilePath();
+  if (path.empty()) return "no folder";
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    // Missing: stable until the file appears. Other failures may pass: read each time.
+    return errno == ENOENT || errno == ENOTDIR ? "missing " + path : std::string();
+  }
+#ifdef __APPLE__
+  const timespec& modified = st.st_mtimespec;
+#else
+  const timespec& modified = st.st_mtim;
+#endif
+  // File times come from a coarse clock: a second write in the same tick keeps the
+  // time, so a recent time does not prove the file unchanged.
+  if (modified.tv_sec >= std::time(nullptr) - kSettleSeconds) return {};
+  std::ostringstream stamp;
+  stamp << path << ' ' << st.st_dev << ' ' << st.st_ino << ' ' << st.st_size << ' '
+        << modified.tv_sec << '.' << modified.tv_nsec;
+  return stamp.str();
 }
 
 }  // namespace settings

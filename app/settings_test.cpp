@@ -14,6 +14,7 @@
 #else
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #endif
@@ -105,6 +106,35 @@ TEST_F(SettingsStore, NumbersFollowTheStoreSwitchesTheFirstQuery) {
   setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
   EXPECT_EQ(GetDwordSetting(u"CxTestHome", 1), 1u);
   setenv("HOME", savedHome.c_str(), 1);
+#endif
+}
+
+// A followed number sees every change at once, yet reads the store only after a change.
+TEST_F(SettingsStore, FollowedNumbersSeeChangesAtOnce) {
+  Remove("CxTestAge");
+  FollowedDword age(u"CxTestAge", 77);
+  EXPECT_EQ(age.Get(), 77u);
+  for (uint32_t value : {300u, 600u, 0u}) {
+    SetDword("CxTestAge", value);
+    EXPECT_EQ(age.Get(), value);
+  }
+  Remove("CxTestAge");
+  EXPECT_EQ(age.Get(), 77u);
+#ifndef _WIN32
+  // Once the file's time has settled, a rewrite that keeps its size and time goes unseen
+  // (the store is not read again); any other time is seen.
+  const std::string file = configHome + "/Trellium/Expert";
+  SetDword("CxTestAge", 300);
+  const auto settled = std::filesystem::last_write_time(file) - std::chrono::hours(1);
+  std::filesystem::last_write_time(file, settled);
+  EXPECT_EQ(age.Get(), 300u);
+  SetDword("CxTestAge", 600);
+  std::filesystem::last_write_time(file, settled);
+  EXPECT_EQ(age.Get(), 300u) << "read again although nothing told of a change";
+  std::filesystem::last_write_time(file, settled + std::chrono::minutes(1));
+  EXPECT_EQ(age.Get(), 600u);
+  Remove("CxTestAge");
+  EXPECT_EQ(age.Get(), 77u);
 #endif
 }
 

@@ -13,6 +13,11 @@ namespace {
 
 const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 
+const std::u16string& ExpertKeyPath() {
+  static const std::u16string path = GetSettingsKeyPath() + u"Expert";
+  return path;
+}
+
 }  // namespace
 
 int ReadVersionStrings(const std::u16string& filePath,
@@ -61,9 +66,9 @@ std::u16string ReadVersionString(const std::u16string& name, const std::u16strin
 std::u16string LoadProgramBranch() { return ReadVersionString(u"RegistryBranch", u""); }
 
 uint32_t GetDwordSetting(const std::u16string& name, uint32_t defaultValue) {
-  static const std::u16string expertPath = GetSettingsKeyPath() + u"Expert";
   HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, W(expertPath), 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, W(ExpertKeyPath()), 0, KEY_QUERY_VALUE, &key) !=
+      ERROR_SUCCESS) {
     return defaultValue;
   }
   DWORD type = 0, value = 0, size = sizeof value;
@@ -71,6 +76,43 @@ uint32_t GetDwordSetting(const std::u16string& name, uint32_t defaultValue) {
   RegCloseKey(key);
   if (rc != ERROR_SUCCESS || type != REG_DWORD || size != sizeof value) return defaultValue;
   return value;
+}
+
+StoreWatch::StoreWatch() = default;
+
+StoreWatch::~StoreWatch() {
+  if (key_) RegCloseKey(static_cast<HKEY>(key_));
+}
+
+std::string StoreWatch::Stamp() {
+  // The key stays open between checks, so a check is one call. A key deleted meanwhile
+  // answers ERROR_KEY_DELETED: open it (or its successor) again.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!key_) {
+      HKEY key = nullptr;
+      if (RegOpenKeyExW(HKEY_CURRENT_USER, W(ExpertKeyPath()), 0, KEY_QUERY_VALUE, &key) !=
+          ERROR_SUCCESS) {
+        return "missing";
+      }
+      key_ = key;
+    }
+    FILETIME written{};
+    if (RegQueryInfoKeyW(static_cast<HKEY>(key_), nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr, nullptr, &written) == ERROR_SUCCESS) {
+      // Last-write times come from a coarse clock (about 16 ms): a recent time does not
+      // prove the key unchanged.
+      FILETIME now{};
+      GetSystemTimeAsFileTime(&now);
+      auto ticks = [](const FILETIME& t) {
+        return uint64_t{t.dwHighDateTime} << 32 | t.dwLowDateTime;
+      };
+      if (ticks(written) + uint64_t{kSettleSeconds} * 10000000 >= ticks(now)) return {};
+      return std::to_string(ticks(written));
+    }
+    RegCloseKey(static_cast<HKEY>(key_));
+    key_ = nullptr;
+  }
+  return {};
 }
 
 }  // namespace settings

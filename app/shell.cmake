@@ -11,7 +11,7 @@ cx_library(cx_app
     instance_lock
     server_registry
     shell_platform
-  DEPS cx_utils
+  DEPS cx_settings cx_translation cx_utils
 )
 if(NOT WIN32)
   cx_sources(cx_app runtime_folder_posix.cpp)
@@ -25,32 +25,27 @@ cx_add_test(app_tests LIBS cx_app SOURCES
   server_record_test.cpp
 )
 
-# The program: the start-up and the entry, linked with every subsystem it drives. It is
-# built once the archive provider exists.
-if(EXISTS ${CMAKE_SOURCE_DIR}/content/http_zip_provider.h)
-  if(WIN32)
-    enable_language(RC)
-    add_executable(contentexe WIN32
-      ${CMAKE_CURRENT_SOURCE_DIR}/main_win.cpp
-      ${CMAKE_CURRENT_SOURCE_DIR}/startup.cpp
-      ${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.rc)
-    set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.rc PROPERTIES
-      OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.ico;${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.manifest")
-    # wWinMain is the entry.
-    target_link_options(contentexe PRIVATE -municode)
-  else()
-    add_executable(contentexe
-      ${CMAKE_CURRENT_SOURCE_DIR}/main_posix.cpp
-      ${CMAKE_CURRENT_SOURCE_DIR}/startup.cpp)
-  endif()
-  target_link_libraries(contentexe PRIVATE cx_app cx_provider cx_http cx_tray cx_zip cx_content cx_utils)
-
-  if(NOT WIN32 AND CONTENTEXE_TESTS AND NOT CONTENTEXE_FUZZ)
-    cx_add_test(app_e2e LIBS cx_app cx_testing SOURCES e2e_test.cpp)
-    add_dependencies(app_e2e contentexe contentexe-pack)
-  endif()
-  if(WIN32 AND CONTENTEXE_TESTS AND NOT CONTENTEXE_FUZZ)
-    cx_add_test(app_e2e_win LIBS cx_app cx_testing SOURCES e2e_win_test.cpp)
-    add_dependencies(app_e2e_win contentexe)
-  endif()
+# The program: the start-up and the entry, linked with every subsystem it drives.
+if(WIN32)
+  enable_language(RC)
+  add_executable(contentexe WIN32
+    ${CMAKE_CURRENT_SOURCE_DIR}/main_win.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/startup.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.rc)
+  set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.rc PROPERTIES
+    OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.ico;${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.manifest")
+  # wWinMain is the entry. Release runners carry no symbols: the packer copies the
+  # runner into every program.
+  target_link_options(contentexe PRIVATE -municode
+                      $<$<OR:$<CONFIG:Release>,$<CONFIG:MinSizeRel>>:-s>)
+  cx_add_test(app_e2e_win LIBS cx_app cx_testing DEPENDS contentexe contentexe-pack
+              SOURCES e2e_win_test.cpp)
+else()
+  add_executable(contentexe
+    ${CMAKE_CURRENT_SOURCE_DIR}/main_posix.cpp
+    ${CMAKE_CURRENT_SOURCE_DIR}/startup.cpp)
+  cx_add_test(app_e2e LIBS cx_app cx_testing DEPENDS contentexe contentexe-pack
+              SOURCES e2e_test.cpp)
 endif()
+target_link_libraries(contentexe PRIVATE cx_app cx_provider cx_http cx_tray cx_zip cx_content
+                                         cx_settings cx_translation cx_utils)

@@ -1,16 +1,20 @@
 #include "app/startup.h"
 
 #include <cstdio>
+#include <memory>
 
 #include "app/browser.h"
 #include "app/instance_lock.h"
 #include "app/run_state.h"
 #include "app/server_registry.h"
+#include "app/settings.h"
 #include "app/shell_platform.h"
 #include "app/trace_hook.h"
 #include "content/http_zip_provider.h"
+#include "content/navigation_provider.h"
 #include "content/piggyback.h"
 #include "httpserver/http_server.h"
+#include "translation/dict.h"
 #include "utils/encoding.h"
 #include "zip/archive.h"
 #include "zip/sink.h"
@@ -30,6 +34,21 @@ std::string FormatRunPrefix(uint32_t ticks) {
 }
 
 }  // namespace
+
+storage::HttpServerOptions ServerOptions(int port) {
+  storage::HttpServerOptions options;
+  options.port = port;  // already chosen: the HttpPort setting was applied by the caller
+  options.listenAny = settings::IsSwitchOn(u"HttpListenAny");
+  // Asked per response; the setting is read again only when the store changed, so a
+  // changed HttpMaxAge holds from the next response on.
+  auto age = std::make_shared<settings::FollowedDword>(u"HttpMaxAge", 0);
+  options.maxAge = [age] {
+    // The switch holds for the run once seen on; its value follows the store.
+    if (!settings::IsSwitchOn(u"HttpMaxAge")) return storage::HttpServerOptions::kDefaultMaxAge;
+    return int64_t{age->Get()};
+  };
+  return options;
+}
 
 std::u16string ReadControlEntry(const std::u16string& name) {
   try {
@@ -109,9 +128,10 @@ bool StartContentServer(storage::HttpStreamProviderI* provider, int port,
   try {
     std::string runPrefix = FormatRunPrefix(TickCount());
     server = std::make_unique<storage::HttpServer>(true);
+    server->options = ServerOptions(port);
     server->SetRunPrefix(runPrefix);
     PrepareForServing();
-    std::string url = server->Start(port, caption);
+    std::string url = server->Start(caption);
     ContentBaseUrl = utils::AnsiToWide(url) + utils::AnsiToWide(runPrefix);
     server->SetProvider(provider);
     RegisterServer();
@@ -122,6 +142,10 @@ bool StartContentServer(storage::HttpStreamProviderI* provider, int port,
 }
 
 int RunContent(const StartArguments& arguments) {
+  // The dictionary's debug switch is read once per process, and exception texts take
+  // their captions from the dictionary.
+  t9n::SetDebugLookups(settings::IsSwitchOn(u"dict_debug"));
+  t9n::InstallExceptionTexts();
   int exitCode = kExitOk;
   std::u16string query = arguments.query;
   ControlSettings control;
@@ -129,7 +153,9 @@ int RunContent(const StartArguments& arguments) {
   // provider's only caller), then the provider, then the locator that maps the
   // archive bytes.
   PiggyBackArchive locator;
-  storage::HttpZipProvider provider;
+  storage::HttpZipProvider archiveProvider;
+  // Nothing in this program fills the navigation members: documents go out as stored.
+  storage::NavigationProvider provider(archiveProvider, {});
   std::unique_ptr<storage::HttpServer> server;
 
   if (!OpenContentArchive(arguments.archivePath, locator, query, control)) return kExitFailed;
@@ -141,7 +167,12 @@ int RunContent(const StartArguments& arguments) {
   // open until the process ends.
   static InstanceLock lock;
   bool otherInstanceRuns = lock.Acquire();
-  if (!StartContentServer(&provider, control.port, control.caption, otherInstanceRuns, server)) {
+  // -1 asks for any free port without consulting the settings.
+  int32_t port = control.port;
+  if (port != -1 && settings::IsSwitchOn(u"HttpPort")) {
+    port = ChooseServerPort(port, settings::GetDwordSetting(u"HttpPort", 0));
+  }
+  if (!StartContentServer(&provider, port, control.caption, otherInstanceRuns, server)) {
     return kExitFailed;
   }
   if (LaunchBrowser(query, control.useIe) && server) WaitForServer(*server);

@@ -21,6 +21,7 @@ class PiggyBackArchive;
 namespace storage {
 class HttpServer;
 class HttpStreamProviderI;
+struct HttpServerOptions;
 }  // namespace storage
 
 namespace app {
@@ -36,6 +37,10 @@ bool OpenContentArchive(const std::u16string& archivePath, PiggyBackArchive& loc
 // The decoded text of one control entry of the open archive; empty when missing.
 // Never throws: an exception while extracting is shown and counts as missing.
 std::u16string ReadControlEntry(const std::u16string& name);
+
+// The server's options: port as chosen, HttpListenAny, and a max-age source that
+// follows HttpMaxAge (read again only when the settings changed).
+storage::HttpServerOptions ServerOptions(int port);
 
 // Either finds another process's server for this content (server stays empty and
 // ContentBaseUrl holds its URL) or starts, records and returns this process's own.

@@ -42,24 +42,42 @@ macro(cx_setup_googletest)
   add_subdirectory(${CX_GTEST_SRC} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 endmacro()
 
-# cx_add_test(name SOURCES a_test.cpp ... LIBS cx_x ...): one GoogleTest binary per
-# subsystem, registered with CTest. Cross builds run it through
+# cx_add_test(name SOURCES a_test.cpp ... LIBS cx_x ... [DEPENDS program ...]): one
+# GoogleTest binary per subsystem, registered with CTest, in test builds only. DEPENDS
+# names programs the test runs, built before it. Cross builds run it through
 # CMAKE_CROSSCOMPILING_EMULATOR (Wine).
 function(cx_add_test name)
-  if(NOT CONTENTEXE_TESTS OR CONTENTEXE_FUZZ)
+  if(NOT CX_TESTING)
     return()
   endif()
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;DEPENDS" ${ARGN})
   add_executable(${name})
   foreach(src IN LISTS T_SOURCES)
     target_sources(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${src})
   endforeach()
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gmock GTest::gtest_main)
   set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+  if(T_DEPENDS)
+    add_dependencies(${name} ${T_DEPENDS})
+  endif()
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES
     ENVIRONMENT "CX_SOURCE_DIR=${CMAKE_SOURCE_DIR};CX_BINARY_DIR=${CMAKE_BINARY_DIR}"
     TIMEOUT 900)
+endfunction()
+
+# cx_add_probe(name SOURCES a.cpp ... LIBS cx_x ...): a program that tests run (bin/name),
+# built in test builds only.
+function(cx_add_probe name)
+  if(NOT CX_TESTING)
+    return()
+  endif()
+  cmake_parse_arguments(P "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name})
+  foreach(src IN LISTS P_SOURCES)
+    target_sources(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR}/${src})
+  endforeach()
+  target_link_libraries(${name} PRIVATE ${P_LIBS})
 endfunction()
 
 # cx_add_fuzzer(name source.cpp LIBS ...): a libFuzzer target bin/fuzz_<name>.

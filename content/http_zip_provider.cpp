@@ -1,6 +1,8 @@
 #include "content/http_zip_provider.h"
 
+#include "content/content_type.h"
 #include "utils/encoding.h"
+#include "zip/platform.h"
 
 namespace storage {
 namespace {
@@ -44,60 +46,59 @@ utils::SharedPtr<amzip::Archive> HttpZipProvider::Archive() const {
   return archive_ ? archive_ : amzip::Archive::GetInstance();
 }
 
-std::u16string HttpZipProvider::Resolve(const amzip::Archive& archive,
-                                        const std::string& path) const {
+const amzip::Entry* HttpZipProvider::Resolve(const amzip::Archive& archive,
+                                            const std::string& path) const {
   for (const std::u16string& name : CandidateNames(path)) {
-    if (archive.FindEntry(name)) return name;
+    const amzip::Entry* entry = archive.FindEntry(name);
+    // A folder's own record has no content to serve.
+    if (entry && !entry->name.empty() && entry->name.back() != u'\\') return entry;
   }
-  return std::u16string();
+  return nullptr;
 }
 
-int32_t HttpZipProvider::GetInfo(const std::string& path, HttpMessage& response) {
+ProviderReply HttpZipProvider::Open(const std::string& path) {
+  ProviderReply reply;
   utils::SharedPtr<amzip::Archive> archive = Archive();
-  if (!archive || !archive->IsOpen()) return 404;
-  std::u16string name = Resolve(*archive, path);
-  uint32_t size = 0;
+  const amzip::Entry* entry = archive && archive->IsOpen() ? Resolve(*archive, path) : nullptr;
+  if (!entry) {
+    reply.head.status = 404;
+    reply.head.reason = "Not Found";
+    return reply;
+  }
+  reply.stream = OpenEntry(*archive, *entry, utils::AnsiToWide(path));
+  if (!reply.stream) {
+    // Refused before anything is sent, with a length of its own: never a 200 that breaks off.
+    reply.head.status = 500;
+    reply.head.reason = "Internal Server Error";
+    reply.head.Set("Content-Length", "0");
+    return reply;
+  }
+  reply.head.Set("Content-Type", GetContentType(path, "text/html"));
+  reply.head.Set("Content-Length", std::to_string(entry->uncompressedSize));
   amzip::FileTime time;
-  if (name.empty() || !archive->GetEntryInfo(name, size, &time)) return 404;
-  response.Set("Content-Length", std::to_string(size));
   // An entry without date and time gets no "Last-Modified" rather than a 1601 date.
-  if (time.dwHighDateTime != 0 || time.dwLowDateTime != 0) {
-    response.Set("Last-Modified", FormatHttpDate(HttpTimeFromUnix(UnixSeconds(time))));
+  if ((entry->modDate != 0 || entry->modTime != 0) &&
+      amzip::DosDateTimeToUtc(entry->modDate, entry->modTime, time)) {
+    reply.head.Set("Last-Modified", FormatHttpDate(HttpTimeFromUnix(UnixSeconds(time))));
   }
-  return 200;
+  return reply;
 }
 
-utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::GetStream(const std::string& path,
-                                                                int32_t& status,
-                                                                HttpMessage& streamHeaders) {
-  utils::SharedPtr<amzip::Archive> archive = Archive();
-  std::u16string name;
-  if (archive && archive->IsOpen()) name = Resolve(*archive, path);
-  if (name.empty()) {
-    status = 404;
-    return {};
-  }
-  // The entry's local header is checked before any byte goes out: an entry that cannot
-  // be served (encrypted, unsupported method, damaged) gets a status of its own.
-  utils::SharedPtr<utils::ReadStreamI> direct = archive->OpenEntryStream(name);
-  if (!direct) {
-    status = 500;
-    return {};
-  }
-  const amzip::Entry* entry = archive->FindEntry(name);
+utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenEntry(amzip::Archive& archive,
+                                                                const amzip::Entry& entry,
+                                                                const std::u16string& streamName) {
+  // The archive checks the entry's local header before handing out a stream, whatever
+  // its source; an entry it refuses gets an empty pointer.
+  utils::SharedPtr<utils::ReadStreamI> direct = archive.OpenEntryStream(entry);
   // Small deflated entries (scripts, style sheets, pages) are inflated once and then
   // served from memory; stored entries already read straight from the archive.
-  if (entry && entry->method != 0 && inflated_.Accepts(entry->uncompressedSize)) {
-    std::u16string key = CacheKey(*archive, *entry);
-    utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
-    if (!bytes) bytes = inflated_.Fill(key, *direct, entry->uncompressedSize);
-    if (bytes) {
-      return utils::SharedPtr<utils::ReadStreamI>(
-          new utils::MemoryStreamReader(bytes, utils::AnsiToWide(path)));
-    }
-    direct = archive->OpenEntryStream(name);
-  }
-  return direct;
+  if (!direct || entry.method == 0 || !inflated_.Accepts(entry.uncompressedSize)) return direct;
+  std::u16string key = CacheKey(archive, entry);
+  utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
+  // An entry that does not inflate to its size and CRC-32 is refused (empty pointer).
+  if (!bytes) bytes = inflated_.Fill(key, *direct, entry.uncompressedSize);
+  if (!bytes) return {};
+  return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, streamName));
 }
 
 utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::PostStream(

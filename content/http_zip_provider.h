@@ -8,8 +8,8 @@
 // Streams read the entry itself, whatever the archive's source (the mapped program file,
 // a file named on the command line): stored entries straight from the archive, deflated
 // ones inflated as they are read, small deflated ones inflated once and kept in an
-// InflatedCache. An entry whose local header does not check out gets status 500 and no
-// stream. Network thread only, like the server.
+// InflatedCache. The entry is looked up once per request. Network thread only, like
+// the server.
 #pragma once
 
 #include <string>
@@ -28,10 +28,10 @@ class HttpZipProvider : public HttpStreamProviderI {
   explicit HttpZipProvider(utils::SharedPtr<amzip::Archive> archive = {})
       : archive_(std::move(archive)) {}
 
-  utils::SharedPtr<utils::ReadStreamI> GetStream(const std::string& path, int32_t& status,
-                                                 HttpMessage& streamHeaders) override;
-  // 404 for an unknown name; otherwise "Content-Length" and "Last-Modified" and 200.
-  int32_t GetInfo(const std::string& path, HttpMessage& response) override;
+  // 404 for an unknown name (or a folder's own record); 500 with "Content-Length: 0"
+  // for an entry whose data cannot be read; otherwise 200 with the entry's stream,
+  // "Content-Type" (from the path's extension), "Content-Length" and "Last-Modified".
+  ProviderReply Open(const std::string& path) override;
   // Posted data is not kept: an empty pointer, status untouched.
   utils::SharedPtr<utils::ReadStreamI> PostStream(const std::string& path, const std::string& body,
                                                   int32_t& status,
@@ -42,8 +42,11 @@ class HttpZipProvider : public HttpStreamProviderI {
 
  private:
   utils::SharedPtr<amzip::Archive> Archive() const;
-  // The first candidate name the archive knows, or an empty text.
-  std::u16string Resolve(const amzip::Archive& archive, const std::string& path) const;
+  // The entry of the first candidate name the archive knows, or null.
+  const amzip::Entry* Resolve(const amzip::Archive& archive, const std::string& path) const;
+  // The stream of one entry's bytes; empty when they cannot be read whole.
+  utils::SharedPtr<utils::ReadStreamI> OpenEntry(amzip::Archive& archive, const amzip::Entry& entry,
+                                                 const std::u16string& streamName);
 
   static std::u16string CacheKey(const amzip::Archive& archive, const amzip::Entry& entry);
 

@@ -24,6 +24,9 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
             .modTime = (15 << 11) | (41 << 5) | (56 / 2),
             .modDate = ((2024 - 1980) << 9) | (3 << 5) | 13},
            {.name = "script/app.js", .data = "app();", .method = 8},
+           {.name = "book/"},  // a folder's own record
+           // Deflated data that does not inflate.
+           {.name = "bad.js", .data = "app();", .method = 8, .payload = std::string(8, '\xFF')},
            // UTF-8 with the flag; "été" in the legacy code page (CP437);
            // UTF-8 bytes without the flag.
            {.name = "\xC3\xA9t\xC3\xA9/caf\xC3\xA9.html", .data = "utf8", .flags = 0x0800},
@@ -34,29 +37,31 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
   utils::SharedPtr<amzip::Archive> archive(new amzip::Archive());
   ASSERT_EQ(archive->OpenMemory(bytes.data(), bytes.size(), u"test.zip"), 0);
   HttpZipProvider provider(archive);
-  HttpMessage r;
-  EXPECT_EQ(provider.GetInfo("Book/INDEX.HTML", r), 200);
-  EXPECT_EQ(r.Serialize(),
-            "HTTP/1.1 200 OK\r\nContent-Length: 17\r\n"
+  ProviderReply r = provider.Open("Book/INDEX.HTML");
+  EXPECT_EQ(r.head.Serialize(),
+            "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 17\r\n"
             "Last-Modified: Wed, 13 Mar 2024 15:41:56 GMT\r\n\r\n");
-  for (const char* missing : {"book/", "book", "", "book/index.htm"}) {
-    HttpMessage m;
-    EXPECT_EQ(provider.GetInfo(missing, m), 404) << missing;
-    EXPECT_TRUE(m.headers.empty());
+  EXPECT_EQ(provider.Open("script/app.js").head.Get("Content-Type"), "application/javascript");
+  for (const char* missing : {"book/", "book", "", "book/index.htm", "no/such/entry"}) {
+    ProviderReply m = provider.Open(missing);
+    EXPECT_EQ(m.head.status, 404) << missing;
+    EXPECT_TRUE(m.head.headers.empty());
+    EXPECT_FALSE(m.stream);
   }
-  auto body = [&](const std::string& path, int32_t expected = 200) {
-    int32_t status = 200;
-    HttpMessage headers;
-    auto stream = provider.GetStream(path, status, headers);
-    EXPECT_EQ(status, expected) << path;
-    std::string out(stream ? stream->GetSize() : 0, '\0');
-    EXPECT_EQ(stream ? stream->Read(out.data(), uint32_t(out.size())) : 0u, out.size());
+  // Refused before a status line goes out, with a length of its own.
+  ProviderReply bad = provider.Open("bad.js");
+  EXPECT_EQ(bad.head.Serialize(), "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n");
+  EXPECT_FALSE(bad.stream);
+  EXPECT_EQ(provider.Open("locked.txt").head.status, 500) << "encrypted: refused, not served";
+  auto body = [&](const std::string& path) {
+    ProviderReply reply = provider.Open(path);
+    EXPECT_EQ(reply.head.status, 200) << path;
+    std::string out(reply.stream ? reply.stream->GetSize() : 0, '\0');
+    EXPECT_EQ(reply.stream ? reply.stream->Read(out.data(), uint32_t(out.size())) : 99, out.size());
     return out;
   };
   EXPECT_EQ(body("book//index.html/"), "<html>book</html>");
   EXPECT_EQ(body("script/app.js"), "app();");
-  EXPECT_EQ(body("no/such/entry", 404), "");
-  EXPECT_EQ(body("locked.txt", 500), "") << "refused before any byte, with a status";
   // Non-ASCII names as browsers send them (UTF-8), and the legacy bytes themselves.
   EXPECT_EQ(body("\xC3\xA9t\xC3\xA9/CAF\xC3\xA9.html"), "utf8");
   EXPECT_EQ(body("\xC3\xA9t\xC3\xA9.html"), "legacy");

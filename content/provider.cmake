@@ -1,13 +1,16 @@
-# The archive provider the server reads content from. The content-type table is compiled
-# into cx_http, which needs it for every request; its tests live here.
+# The content types (the one extension table, read by the provider and the packer) and
+# the archive provider the server reads content from.
+cx_library(cx_content_types SOURCES content_type.cpp DEPS cx_utils)
 cx_library(cx_provider
   SOURCES
     http_zip_provider.cpp
     inflated_cache.cpp
-  DEPS cx_http cx_zip cx_utils
+    navigation_provider.cpp
+  DEPS cx_content_types cx_http cx_json cx_zip cx_utils
 )
-cx_add_test(provider_tests LIBS cx_provider SOURCES
+cx_add_test(provider_tests LIBS cx_provider cx_testing SOURCES
   content_type_test.cpp
+  navigation_provider_test.cpp
   http_zip_provider_test.cpp
   inflated_cache_test.cpp
 )

@@ -43,15 +43,20 @@ bool EqualsNoCaseA(const std::string& a, const std::string& b) {
 }
 
 HttpMessage::HttpMessage(const std::string& raw) {
-  if (!raw.empty()) Parse(raw);
+  if (!raw.empty()) Parse(raw, false);
 }
 
-void HttpMessage::Parse(const std::string& raw) {
+size_t HttpMessage::ParseHead(const std::string& raw) { return Parse(raw, true); }
+
+// Lines end in LF, with or without a CR before it (HTTP/1.1 lets a recipient take a bare
+// LF as the end of a line).
+size_t HttpMessage::Parse(const std::string& raw, bool headOnly) {
   headers.clear();
   reason.clear();
   status = 500;
-  size_t firstEnd = raw.find("\r\n");
-  if (firstEnd == std::string::npos) return;
+  const size_t firstLf = raw.find('\n');
+  if (firstLf == std::string::npos) return std::string::npos;
+  const size_t firstEnd = firstLf > 0 && raw[firstLf - 1] == '\r' ? firstLf - 1 : firstLf;
 
   // "HTTP/1.%d %d" over the first line only: a request line leaves status alone.
   static const char kPrefix[] = "HTTP/1.";
@@ -68,10 +73,16 @@ void HttpMessage::Parse(const std::string& raw) {
   }
 
   std::vector<std::string> lines;
-  size_t start = firstEnd + 2;
+  size_t headEnd = std::string::npos;
+  size_t start = firstLf + 1;
   for (;;) {
-    size_t end = raw.find("\r\n", start);
-    if (end == std::string::npos) break;
+    const size_t lf = raw.find('\n', start);
+    if (lf == std::string::npos) break;
+    const size_t end = lf > start && raw[lf - 1] == '\r' ? lf - 1 : lf;
+    if (end == start && headOnly) {
+      headEnd = lf + 1;
+      break;
+    }
     if (end > start) {
       if (IsWhiteSpace(raw[start])) {
         // A folded line continues the previous header; with none before it, it is dropped.
@@ -85,7 +96,7 @@ void HttpMessage::Parse(const std::string& raw) {
         lines.emplace_back(raw, start, end - start);
       }
     }
-    start = end + 2;
+    start = lf + 1;
   }
   for (const std::string& line : lines) {
     size_t colon = line.find(':');
@@ -99,6 +110,7 @@ void HttpMessage::Parse(const std::string& raw) {
     while (e > b && IsBlankOrTab(line[e - 1])) --e;
     headers.emplace_back(line.substr(0, colon), line.substr(b, e - b));
   }
+  return headEnd;
 }
 
 std::string HttpMessage::Get(const std::string& name) const {

@@ -16,10 +16,15 @@ namespace storage {
 class HttpMessage {
  public:
   // An empty text gives 200 "OK" without headers; any other text is parsed: the first
-  // line (a response status line sets status and reason), then every "\r\n"-ended line
-  // up to the last "\r\n" as a header line; lines starting with white space continue
-  // the previous header.
+  // line (a response status line sets status and reason), then every line ended by LF
+  // (a CR before it is dropped) up to the last LF as a header line; lines starting with
+  // white space continue the previous header.
   explicit HttpMessage(const std::string& raw = std::string());
+
+  // Parses like the constructor, but stops at the first empty line after the first
+  // line: returns the offset just past it (where a body starts), or npos when the text
+  // holds none (every line was then read as a header).
+  size_t ParseHead(const std::string& raw);
 
   // Value of the first header named name (ignoring case); empty when absent.
   std::string Get(const std::string& name) const;
@@ -36,7 +41,7 @@ class HttpMessage {
   std::string reason = "OK";
 
  private:
-  void Parse(const std::string& raw);
+  size_t Parse(const std::string& raw, bool headOnly);
 };
 
 bool EqualsNoCaseA(const std::string& a, const std::string& b);

@@ -1,6 +1,5 @@
 #include "httpserver/http_server.h"
 
-#include "app/settings.h"
 #include "httpserver/http_server_impl.h"
 #include "utils/encoding.h"
 #include "utils/exception.h"
@@ -12,12 +11,8 @@ HttpServer::HttpServer(bool showNotificationIcon)
 
 HttpServer::~HttpServer() { delete impl_; }
 
-std::string HttpServer::Start(int port, const std::u16string& caption) {
-  unsigned chosen = 0;
-  if (port != -1) {
-    chosen = static_cast<unsigned>(port);
-    if (settings::IsSwitchOn(u"HttpPort")) chosen = settings::GetDwordSetting(u"HttpPort", 0);
-  }
+std::string HttpServer::Start(const std::u16string& caption) {
+  const unsigned chosen = options.port < 0 ? 0 : static_cast<unsigned>(options.port);
   caption_ = caption;
   std::string url = impl_->Start(chosen);
   std::string error = impl_->GetErrorText();
@@ -37,14 +32,8 @@ void* HttpServer::GetThreadHandle() { return impl_->GetThreadHandle(); }
 
 WebSockConnectionI* HttpServer::CurrentWebSocket() const { return impl_->currentWebSocket.load(); }
 
-utils::SharedPtr<utils::ReadStreamI> HttpServer::TransformNavigation(
-    utils::SharedPtr<utils::ReadStreamI> stream) const {
-  return json::TransformNavigation(stream, navigationMembers_);
-}
-
 int64_t HttpServer::GetEffectiveMaxAge() const {
-  if (settings::IsSwitchOn(u"HttpMaxAge")) return settings::GetDwordSetting(u"HttpMaxAge", 0);
-  return maxAge;
+  return options.maxAge ? options.maxAge() : HttpServerOptions::kDefaultMaxAge;
 }
 
 SocketHandler* ConnectionTable::GetOrCreate(SocketId socket) {

@@ -1,9 +1,10 @@
 // storage::HttpServer: the local HTTP server the shell holds.
 //
 // One network thread owns the listening socket and every connection and runs one event
-// at a time (Windows: a message-only window fed by WSAAsyncSelect; POSIX: epoll or poll).
+// at a time (Windows: a message-only window fed by WSAAsyncSelect; Linux: epoll).
 // Start, Stop, SetProvider and destruction belong to the caller's thread; everything
-// else (requests, provider calls) runs on the network thread.
+// else (requests, provider calls) runs on the network thread. The server reads no
+// settings: what it needs comes in as HttpServerOptions, filled by the program.
 //
 // Failures: Start throws utils::NotInitializedException when the socket API could not
 // be started, and utils::Exception (location "storage::HttpServer::Start") with the
@@ -13,18 +14,32 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "httpserver/http_stream_provider.h"
-#include "json/navigation.h"
-#include "utils/read_stream.h"
-#include "utils/shared_ptr.h"
 
 namespace storage {
 
 class HttpServerImpl;
 class WebSockConnectionI;
 class WebSockHandlerI;
+
+struct HttpServerOptions {
+  // Seconds of the caching directive when maxAge is not set.
+  static constexpr int64_t kDefaultMaxAge = 5;
+
+  // The port Start listens on; -1 takes a free one.
+  int port = -1;
+  // Listen on every address instead of loopback only. Only then is a request answered
+  // whatever its "Host" names.
+  bool listenAny = false;
+  // Seconds of "max-age=", asked on every response (network thread) so a changed
+  // setting holds at once; empty: kDefaultMaxAge.
+  std::function<int64_t()> maxAge;
+  // A connection that makes no progress for this long is closed.
+  std::chrono::milliseconds idleLimit = std::chrono::seconds(60);
+};
 
 class HttpServer {
  public:
@@ -33,10 +48,14 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  // Starts listening on port (-1: a free port, settings not consulted; otherwise the
-  // HttpPort setting, when on, replaces it) and returns "http://localhost:<port>/".
-  // A running network thread is stopped first.
-  std::string Start(int port, const std::u16string& caption);
+  // Starts listening on options.port and returns "http://localhost:<port>/". A running
+  // network thread is stopped first.
+  std::string Start(const std::u16string& caption);
+  // The same with options.port set to port first.
+  std::string Start(int port, const std::u16string& caption) {
+    options.port = port;
+    return Start(caption);
+  }
   // Ends the network thread, if one runs, and waits for it (3 seconds at most).
   void Stop();
   // Asks the network thread to end without waiting (any thread; e.g. a signal handler's
@@ -65,33 +84,19 @@ class HttpServer {
   // pointer may be used on the network thread only; other threads may test it.
   WebSockConnectionI* CurrentWebSocket() const;
 
-  // Members set (as strings, in key order) on the root object of every navigation
-  // document served; with none, the default, such documents go out as stored. Set
-  // before Start.
-  void SetNavigationMembers(json::NavigationMembers members) {
-    navigationMembers_ = std::move(members);
-  }
-  const json::NavigationMembers& GetNavigationMembers() const { return navigationMembers_; }
-  // The stream to serve for a navigation document's stream (network thread).
-  utils::SharedPtr<utils::ReadStreamI> TransformNavigation(
-      utils::SharedPtr<utils::ReadStreamI> stream) const;
-
-  // Seconds of "max-age=": the HttpMaxAge setting when it is on, else maxAge.
+  // Seconds of "max-age=" for the next response.
   int64_t GetEffectiveMaxAge() const;
 
   const std::u16string& GetCaption() const { return caption_; }
 
-  // Default of the caching directive, in seconds.
-  int32_t maxAge = 5;
-  // A connection that makes no progress for this long is closed. Set before Start.
-  std::chrono::milliseconds idleLimit = std::chrono::seconds(60);
+  // Set before Start; read by the network thread while it runs.
+  HttpServerOptions options;
 
  private:
   HttpServerImpl* impl_;
   std::atomic<HttpStreamProviderI*> provider_{nullptr};
   std::string runPrefix_;
   WebSockHandlerI* webSocketHandler_;
-  json::NavigationMembers navigationMembers_;
   std::u16string caption_;
 };
 

@@ -1,7 +1,8 @@
 // storage::HttpStreamProviderI: where the server's content comes from.
 //
 // The server calls a provider on its network thread only, one request at a time. Paths
-// arrive percent-decoded, without query, leading '/' or run prefix.
+// arrive percent-decoded, without query, leading '/' or run prefix; a path naming a
+// folder already ends in "index.html".
 #pragma once
 
 #include <cstdint>
@@ -13,16 +14,24 @@
 
 namespace storage {
 
+// A provider's answer for one path.
+struct ProviderReply {
+  // Status, reason and headers: "Content-Type" always for a stream, and whatever else
+  // the content knows ("Content-Length", "Last-Modified", ...). The server adds its own
+  // (caching, ranges, cross-origin) and corrects "Content-Length" to what it sends.
+  HttpMessage head;
+  // The data. Served only with status 200; otherwise, or when empty, the server answers
+  // with the status line and head's headers alone (a provider that refuses gives them
+  // "Content-Length: 0" so the answer is complete as sent).
+  utils::SharedPtr<utils::ReadStreamI> stream;
+};
+
 class HttpStreamProviderI {
  public:
   virtual ~HttpStreamProviderI() = default;
-  // The data of path. An empty pointer makes the server answer with status alone.
-  // When GetInfo answered 501, streamHeaders becomes the response.
-  virtual utils::SharedPtr<utils::ReadStreamI> GetStream(const std::string& path, int32_t& status,
-                                                         HttpMessage& streamHeaders) = 0;
-  // 200 or 206: available (the provider may Set headers on response); 501: available,
-  // headers from GetStream; anything else is sent back as a status response.
-  virtual int32_t GetInfo(const std::string& path, HttpMessage& response) = 0;
+  // Opens path for GET and HEAD alike (HEAD sends the same head without the body). The
+  // stream is read only after Open returned, as the socket drains.
+  virtual ProviderReply Open(const std::string& path) = 0;
   // Posted data. This default answers nothing: status 200, empty pointer.
   virtual utils::SharedPtr<utils::ReadStreamI> PostStream(const std::string& path,
                                                           const std::string& body, int32_t& status,

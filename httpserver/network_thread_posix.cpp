@@ -14,7 +14,6 @@
 #include <cstring>
 #include <thread>
 
-#include "app/settings.h"
 #include "httpserver/http_server.h"
 #include "httpserver/http_server_impl.h"
 
@@ -117,7 +116,7 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
 
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  if (settings::IsSwitchOn(u"HttpListenAny")) {
+  if (impl->owner_->options.listenAny) {
     address.sin_addr.s_addr = htonl(INADDR_ANY);
   } else {
     addrinfo hints{};
@@ -231,7 +230,7 @@ void HttpServerImpl::Platform::Loop(HttpServerImpl* impl, int listener) {
     auto now = SocketHandler::Clock::now();
     if (now - lastSweep >= std::chrono::seconds(1)) {
       lastSweep = now;
-      for (SocketId s : table.IdleSince(now - impl->owner_->idleLimit)) table.Erase(s);
+      for (SocketId s : table.IdleSince(now - impl->owner_->options.idleLimit)) table.Erase(s);
       if (!listening) {
         event.events = EPOLLIN;
         event.data.u64 = static_cast<uint64_t>(listener);

@@ -6,7 +6,8 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
-#include "app/settings.h"
+#include <memory>
+
 #include "httpserver/http_server.h"
 #include "httpserver/http_server_impl.h"
 #include "httpserver/tray_icon.h"
@@ -17,18 +18,12 @@ namespace {
 
 constexpr UINT WM_HTTP_SOCKET = 1468;
 constexpr UINT WM_HTTP_CLOSE_ALL = 1469;
-constexpr UINT WM_HTTP_NOTIFYICON = kWmHttpNotifyIcon;
 constexpr UINT WM_HTTP_QUIT = 2023;
-constexpr WORD IDM_STOP_SERVER = kIdmStopServer;
 constexpr UINT_PTR kSweepTimer = 1;
 constexpr LONG kSocketEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CLOSE;
 const wchar_t kClassName[] = L"mrv.http2";
-// A message-only window gets no broadcasts, and "TaskbarCreated" is one: a hidden
-// top-level window of this class hears it for the server's window.
-const wchar_t kTaskbarClassName[] = L"mrv.http2.taskbar";
 
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT CALLBACK TaskbarWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Registered once per process; unregistered at exit.
 struct WindowClass {
@@ -64,7 +59,7 @@ SOCKET NewListener() {
 struct HttpServerImpl::Platform {
   bool winsockStarted = false;
   HWND window = nullptr;
-  HWND taskbarWindow = nullptr;  // hidden; only while the icon is shown
+  std::unique_ptr<NotificationIcon> icon;  // only while the icon is shown
   HANDLE thread = nullptr;
   DWORD threadId = 0;
   HANDLE readyEvent = nullptr;
@@ -74,7 +69,6 @@ struct HttpServerImpl::Platform {
   void Run(HttpServerImpl* impl);
   static void OnSocket(HttpServerImpl* impl, SOCKET socket, WORD event);
   static void Sweep(HttpServerImpl* impl);
-  static void AddIcon(HttpServerImpl* impl);
 };
 
 namespace {
@@ -90,9 +84,6 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_NCDESTROY:
       SetWindowLongPtrW(window, GWLP_USERDATA, 0);
       break;
-    case WM_COMMAND:
-      if (LOWORD(wParam) == IDM_STOP_SERVER && impl) impl->RequestStop();
-      break;
     case WM_HTTP_SOCKET:
       if (impl)
         HttpServerImpl::Platform::OnSocket(impl, static_cast<SOCKET>(wParam), LOWORD(lParam));
@@ -103,29 +94,6 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     case WM_HTTP_CLOSE_ALL:
       if (impl) impl->CloseAllConnections();
       return 0;
-    case WM_HTTP_NOTIFYICON:
-      // Left clicks and the other mouse messages do nothing.
-      if (impl && LOWORD(lParam) == WM_RBUTTONUP) ShowNotificationMenu(window);
-      break;
-    default:
-      // Explorer forgets every icon when it restarts and then broadcasts this message.
-      if (impl && message == TaskbarCreatedMessage()) HttpServerImpl::Platform::AddIcon(impl);
-      break;
-  }
-  return DefWindowProcW(window, message, wParam, lParam);
-}
-
-// Hands the taskbar's broadcast to the server's window, which owns the icon.
-LRESULT CALLBACK TaskbarWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_NCCREATE) {
-    SetWindowLongPtrW(
-        window, GWLP_USERDATA,
-        reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams));
-  } else if (message == TaskbarCreatedMessage()) {
-    if (HWND server = reinterpret_cast<HWND>(GetWindowLongPtrW(window, GWLP_USERDATA))) {
-      PostMessageW(server, message, wParam, lParam);
-    }
-    return 0;
   }
   return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -205,7 +173,7 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
   setsockopt(s, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&one), sizeof(one));
   sockaddr_in address{};
   address.sin_family = AF_INET;
-  if (settings::IsSwitchOn(u"HttpListenAny")) {
+  if (impl->owner_->options.listenAny) {
     address.sin_addr.s_addr = htonl(INADDR_ANY);
   } else {
     addrinfo hints{};
@@ -256,11 +224,11 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
   listener = s;
   SetTimer(window, kSweepTimer, 1000, nullptr);
   if (impl->showNotificationIcon_) {
-    static WindowClass taskbarClass(kTaskbarClassName, TaskbarWindowProc);
-    // Never shown; WS_EX_TOOLWINDOW keeps it off the taskbar and out of Alt+Tab.
-    taskbarWindow = CreateWindowExW(WS_EX_TOOLWINDOW, kTaskbarClassName, nullptr, WS_POPUP, 0, 0, 0,
-                                    0, nullptr, nullptr, GetModuleHandleW(nullptr), window);
-    AddIcon(impl);
+    // Its menu command ends the message loop below.
+    icon = std::make_unique<NotificationIcon>(
+        MakeNotificationTip(impl->GetUrl(), impl->owner_->GetRunPrefix(),
+                            impl->owner_->GetCaption()),
+        [impl] { impl->RequestStop(); });
   }
   SetEvent(readyEvent);
 
@@ -271,9 +239,7 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
     DispatchMessageW(&msg);
   }
   KillTimer(window, kSweepTimer);
-  if (impl->showNotificationIcon_) RemoveNotificationIcon(window);
-  if (taskbarWindow) DestroyWindow(taskbarWindow);
-  taskbarWindow = nullptr;
+  icon.reset();
   DestroyWindow(window);
   window = nullptr;
   closesocket(listener);
@@ -312,15 +278,8 @@ void HttpServerImpl::Platform::OnSocket(HttpServerImpl* impl, SOCKET socket, WOR
   if (!alive) table.Erase(static_cast<SocketId>(socket));
 }
 
-void HttpServerImpl::Platform::AddIcon(HttpServerImpl* impl) {
-  HWND window = impl->platform_->window;
-  if (!window || !impl->showNotificationIcon_) return;
-  AddNotificationIcon(window, MakeNotificationTip(impl->GetUrl(), impl->owner_->GetRunPrefix(),
-                                                  impl->owner_->GetCaption()));
-}
-
 void HttpServerImpl::Platform::Sweep(HttpServerImpl* impl) {
-  auto deadline = SocketHandler::Clock::now() - impl->owner_->idleLimit;
+  auto deadline = SocketHandler::Clock::now() - impl->owner_->options.idleLimit;
   for (SocketId s : impl->connections_.IdleSince(deadline)) impl->connections_.Erase(s);
 }
 

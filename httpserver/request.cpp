@@ -5,11 +5,15 @@
 namespace storage {
 
 size_t FindHeaderEnd(const std::string& buffer, size_t searchFrom) {
-  size_t at = buffer.find("\r\n\r\n", searchFrom);
-  return at == std::string::npos ? at : at + 4;
+  for (size_t lf = buffer.find('\n', searchFrom); lf != std::string::npos;
+       lf = buffer.find('\n', lf + 1)) {
+    if (lf + 1 < buffer.size() && buffer[lf + 1] == '\n') return lf + 2;
+    if (lf + 2 < buffer.size() && buffer[lf + 1] == '\r' && buffer[lf + 2] == '\n') return lf + 3;
+  }
+  return std::string::npos;
 }
 
-RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength) {
+RequestLine ParseRequestLine(const std::string& request, const std::string& runPrefix) {
   RequestLine line;
   size_t blank = request.find(' ');
   if (blank == std::string::npos) {
@@ -17,7 +21,7 @@ RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength)
     return line;
   }
   size_t targetEnd = request.find_first_of(std::string(" \t\r\n", 4), blank + 1);
-  if (targetEnd == std::string::npos) return line;  // kNoResponse
+  if (targetEnd == std::string::npos) return line;  // kBadRequest
 
   std::string method = request.substr(0, blank);
   if (method == "GET") {
@@ -32,15 +36,43 @@ RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength)
   }
 
   std::string target = request.substr(blank + 1, targetEnd - blank - 1);
-  size_t query = target.find('?');
-  if (query != std::string::npos) target.resize(query);
+  std::string query;
+  const size_t mark = target.find('?');
+  if (mark != std::string::npos) {
+    query = target.substr(mark);
+    target.resize(mark);
+  }
   std::string path = utils::PercentDecode(target);
   if (!path.empty() && path[0] == '/') path.erase(0, 1);
-  if (path.size() < runPrefixLength) return line;  // kNoResponse
-  path.erase(0, runPrefixLength);
+  if (!runPrefix.empty()) {
+    if (path.compare(0, runPrefix.size(), runPrefix) == 0) {
+      path.erase(0, runPrefix.size());
+    } else if (runPrefix.back() == '/' && path.size() + 1 == runPrefix.size() &&
+               runPrefix.compare(0, path.size(), path) == 0) {
+      // Relative links of the start page resolve against its folder only with the slash.
+      line.verdict = RequestVerdict::kRedirect;
+      line.location = "/" + runPrefix + (IsSafeHeaderValue(query) ? query : std::string());
+      return line;
+    }
+  }
+  if (path.empty() || path.back() == '/') path += "index.html";
   line.path = std::move(path);
   line.verdict = RequestVerdict::kServe;
   return line;
+}
+
+ParsedRequest ParseRequest(const std::string& request, const std::string& runPrefix) {
+  ParsedRequest parsed;
+  parsed.line = ParseRequestLine(request, runPrefix);
+  parsed.line.path = RewriteWebAppPath(parsed.line.path);
+  const size_t end = parsed.headers.ParseHead(request);
+  if (end != std::string::npos) parsed.body = request.substr(end);
+  // A posted body is text: it ends at its first NUL byte.
+  if (parsed.line.method == RequestMethod::kPost) {
+    const size_t nul = parsed.body.find('\0');
+    if (nul != std::string::npos) parsed.body.resize(nul);
+  }
+  return parsed;
 }
 
 std::string RewriteWebAppPath(const std::string& path) {
@@ -59,15 +91,20 @@ std::string RewriteWebAppPath(const std::string& path) {
   return path.substr(p + 1, restEnd - p - 1);
 }
 
-std::string RequestBody(const std::string& request, bool forPost) {
-  size_t end = FindHeaderEnd(request);
-  if (end == std::string::npos) return std::string();
-  std::string body = request.substr(end);
-  if (forPost) {
-    size_t nul = body.find('\0');
-    if (nul != std::string::npos) body.resize(nul);
+bool IsLoopbackHost(const std::string& host) {
+  if (host.empty()) return true;
+  size_t nameEnd = host.size();
+  const size_t colon = host.rfind(':');
+  // A colon after the closing bracket of an IPv6 literal, or in a name without brackets.
+  if (colon != std::string::npos && (host[0] != '[' || host.find(']') < colon)) {
+    if (colon + 1 == host.size()) return false;
+    for (size_t i = colon + 1; i < host.size(); ++i) {
+      if (host[i] < '0' || host[i] > '9') return false;
+    }
+    nameEnd = colon;
   }
-  return body;
+  const std::string name = host.substr(0, nameEnd);
+  return EqualsNoCaseA(name, "localhost") || name == "127.0.0.1" || name == "[::1]";
 }
 
 bool IsSafeHeaderValue(const std::string& value) {

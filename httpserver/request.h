@@ -1,44 +1,62 @@
 // The pure part of request handling: completion of the header block, the request line,
-// the resource path a request names, and the body it carries.
+// the resource path a request names, and the one parse of a request's header block.
 #pragma once
 
 #include <cstddef>
 #include <string>
 
+#include "httpserver/http_message.h"
+
 namespace storage {
 
-// Offset just past the first "\r\n\r\n" in buffer, searching from searchFrom (callers
-// pass the previous length minus 3 so a growing buffer is scanned once); npos when the
-// header block is not complete yet.
+// Offset just past the first empty line in buffer (a line end, LF or CR LF, followed by
+// another), searching from searchFrom (callers pass the previous length minus 3 so a
+// growing buffer is scanned once); npos when the header block is not complete yet.
 size_t FindHeaderEnd(const std::string& buffer, size_t searchFrom = 0);
 
 enum class RequestVerdict {
   kServe,       // method and path are valid
-  kBadRequest,  // no blank in the request: 400
+  kBadRequest,  // no blank in the request, or no end of the target: 400
   kNotAllowed,  // unknown method: 405 with the Allow line
-  kNoResponse,  // no end of the target, or a path shorter than the run prefix
+  kRedirect,    // the run prefix without its closing '/': 301 to location
 };
 
 enum class RequestMethod { kGet, kHead, kPost };
 
 struct RequestLine {
-  RequestVerdict verdict = RequestVerdict::kNoResponse;
+  RequestVerdict verdict = RequestVerdict::kBadRequest;
   RequestMethod method = RequestMethod::kGet;
-  // Query dropped, percent-decoded, leading '/' and run prefix removed; not yet rewritten.
+  // Query dropped, percent-decoded, leading '/' and run prefix removed, "index.html"
+  // added to a folder; not yet rewritten.
   std::string path;
+  std::string location;  // kRedirect: where to
 };
 
-// Reads the method and the resource path from the start of a request. The run prefix is
-// removed by its length only, without comparing it.
-RequestLine ParseRequestLine(const std::string& request, size_t runPrefixLength);
+// Reads the method and the resource path from the start of a request. A path that
+// starts with runPrefix ("1a2b/") loses it; any other path names an entry from the
+// archive's root, so root-relative links ("/css/site.css") work. A path that is empty
+// or ends in '/' names a folder and gets its "index.html" ("/" is the start page). The
+// prefix without its '/' ("/1a2b") is redirected to "/1a2b/", its query kept.
+RequestLine ParseRequestLine(const std::string& request, const std::string& runPrefix);
+
+// One complete request, read in one pass over its header block.
+struct ParsedRequest {
+  RequestLine line;     // the path already rewritten (RewriteWebAppPath)
+  HttpMessage headers;  // the header lines of the block (not the body)
+  std::string body;     // what follows the block; for POST up to its first NUL byte
+};
+
+// Parses a request whose header block is complete (FindHeaderEnd found its end).
+ParsedRequest ParseRequest(const std::string& request, const std::string& runPrefix);
 
 // The "_WA_/<segment>/" rewrite: "_WA_/abc/page.html" becomes "page.html"; any other path
 // is returned unchanged.
 std::string RewriteWebAppPath(const std::string& path);
 
-// The text after the first "\r\n\r\n" (empty when there is none), cut at its first NUL
-// byte when forPost is set.
-std::string RequestBody(const std::string& request, bool forPost);
+// A "Host" value that names this machine by a loopback name: localhost, 127.0.0.1 or
+// [::1], with or without ":port" (the name compared ignoring case). An empty value (no
+// "Host" header) counts too: pages of other sites always name their host.
+bool IsLoopbackHost(const std::string& host);
 
 // A value that may be copied into a response header: no CR, LF or NUL bytes.
 bool IsSafeHeaderValue(const std::string& value);

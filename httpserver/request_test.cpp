@@ -8,7 +8,9 @@ namespace {
 TEST(FindHeaderEnd, FindsFirstBlankLine) {
   EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\r\n\r\nbody"), 18u);
   EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\r\n\r"), std::string::npos);
-  EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\n\n"), std::string::npos);
+  EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\r\n\n\n"), 17u);  // bare LF ends lines too
+  EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\nHost: a\n\r\nxy"), 25u);
+  EXPECT_EQ(FindHeaderEnd("GET / HTTP/1.1\r\nA: \r\r\n"), std::string::npos);
   EXPECT_EQ(FindHeaderEnd("ab\r\n\r\n", 2), 6u);
 }
 
@@ -18,14 +20,16 @@ TEST(ParseRequestLine, Verdicts) {
     RequestVerdict verdict;
   } cases[] = {
       {"GET\r\n\r\n", RequestVerdict::kBadRequest},
-      {"GET /x", RequestVerdict::kNoResponse},  // no end of the target
+      {"GET /x", RequestVerdict::kBadRequest},  // no end of the target
       {"get /1a2b/x HTTP/1.1\r\n\r\n", RequestVerdict::kNotAllowed},
       {"GET\t/1a2b/x HTTP/1.1\r\n\r\n", RequestVerdict::kNotAllowed},  // method "GET\t/1a2b/x"
-      {"GET / HTTP/1.1\r\n\r\n", RequestVerdict::kNoResponse},         // shorter than the prefix
+      {"GET / HTTP/1.1\r\n\r\n", RequestVerdict::kServe},             // the start page
+      {"GET /1a2b HTTP/1.1\r\n\r\n", RequestVerdict::kRedirect},
+      {"GET /1a2 HTTP/1.1\r\n\r\n", RequestVerdict::kServe},
       {"GET /1a2b/ HTTP/1.1\r\n\r\n", RequestVerdict::kServe},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(ParseRequestLine(c.request, 5).verdict, c.verdict) << c.request;
+    EXPECT_EQ(ParseRequestLine(c.request, "1a2b/").verdict, c.verdict) << c.request;
   }
 }
 
@@ -37,18 +41,25 @@ TEST(ParseRequestLine, PathDerivation) {
       {"GET /1a2b/dir%20a/b.txt?x=1 HTTP/1.1\r\n", "dir a/b.txt"},
       {"GET /1a2b/a+b%2fc%2 HTTP/1.1\r\n", "a+b/c"},
       {"GET 1a2b/x HTTP/1.1\r\n", "x"},   // no leading '/'
-      {"GET /zzzz/x HTTP/1.1\r\n", "x"},  // the prefix is cut by length only
+      {"GET /zzzz/x HTTP/1.1\r\n", "zzzz/x"},  // not the prefix: from the root
+      {"GET /1a2b/1a2b/x HTTP/1.1\r\n", "1a2b/x"},
+      {"GET /css/a%2Fb.css HTTP/1.1\r\n", "css/a/b.css"},
+      {"GET /1a2b/guide/?x HTTP/1.1\r\n", "guide/index.html"},
+      {"GET /%31a2b/ HTTP/1.1\r\n", "index.html"},
       {"HEAD /1a2b/%C3%A9t%C3%A9.html HTTP/1.1\r\n", "\xC3\xA9t\xC3\xA9.html"},
       {"GET /1a2b/x?y/z.mp4 HTTP/1.1\r\n", "x"},
   };
   for (const Case& c : cases) {
-    RequestLine line = ParseRequestLine(c.request, 5);
+    RequestLine line = ParseRequestLine(c.request, "1a2b/");
     EXPECT_EQ(line.verdict, RequestVerdict::kServe) << c.request;
     EXPECT_EQ(line.path, c.path) << c.request;
   }
-  EXPECT_EQ(ParseRequestLine("HEAD /1a2b/x HTTP/1.1\r\n", 5).method, RequestMethod::kHead);
-  EXPECT_EQ(ParseRequestLine("POST /1a2b/x HTTP/1.1\r\n", 5).method, RequestMethod::kPost);
-  EXPECT_EQ(ParseRequestLine("GET /x HTTP/1.1\r\n", 0).path, "x");
+  EXPECT_EQ(ParseRequestLine("HEAD /1a2b/x HTTP/1.1\r\n", "1a2b/").method, RequestMethod::kHead);
+  EXPECT_EQ(ParseRequestLine("POST /1a2b/x HTTP/1.1\r\n", "1a2b/").method, RequestMethod::kPost);
+  EXPECT_EQ(ParseRequestLine("GET /x HTTP/1.1\r\n", "").path, "x");
+  EXPECT_EQ(ParseRequestLine("GET /1a2b?a=1 HTTP/1.1\r\n", "1a2b/").location, "/1a2b/?a=1");
+  EXPECT_EQ(ParseRequestLine(std::string("GET /1a2b?a\0 HTTP/1.1\r\n", 23), "1a2b/").location,
+            "/1a2b/");
 }
 
 TEST(RewriteWebAppPath, DropsMarkerAndFirstSegment) {
@@ -59,12 +70,17 @@ TEST(RewriteWebAppPath, DropsMarkerAndFirstSegment) {
   for (const auto& [path, rewritten] : cases) EXPECT_EQ(RewriteWebAppPath(path), rewritten) << path;
 }
 
-TEST(RequestBody, CutAtNulForPostAndSafeHeaderValues) {
-  const std::string req("POST / HTTP/1.1\r\n\r\nab\0cd", 24);
-  EXPECT_EQ(RequestBody(req, true), "ab");
-  EXPECT_EQ(RequestBody(req, false), std::string("ab\0cd", 5));
-  EXPECT_EQ(RequestBody("GET / HTTP/1.1\r\n", true), "");
+TEST(ParseRequest, OnePassOverHeadersBodyCutAtNulForPostAndSafeHeaderValues) {
+  ParsedRequest post = ParseRequest(std::string("POST /x HTTP/1.1\nA: 1\n\nab\0c\r\nB: d", 33), "");
+  EXPECT_EQ(post.line.path, "x");
+  EXPECT_EQ(post.body, "ab");
+  ASSERT_EQ(post.headers.headers.size(), 1u);  // the body's lines are not headers
+  EXPECT_EQ(post.headers.Get("A"), "1");
+  ParsedRequest get = ParseRequest(std::string("GET /_WA_/s/y HTTP/1.1\r\n\r\nab\0cd", 31), "");
+  EXPECT_EQ(get.line.path, "y");
+  EXPECT_EQ(get.body, std::string("ab\0cd", 5));
   EXPECT_TRUE(IsSafeHeaderValue("abc def"));
+  EXPECT_TRUE(IsLoopbackHost(""));
   EXPECT_FALSE(IsSafeHeaderValue("a\rb"));
   EXPECT_FALSE(IsSafeHeaderValue("a\nSet-Cookie: x"));
   EXPECT_FALSE(IsSafeHeaderValue(std::string("a\0b", 3)));

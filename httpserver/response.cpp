@@ -47,7 +47,11 @@ ByteRange EvaluateRange(const std::string& rangeValue, uint64_t size) {
   if (dash != std::string::npos && dash > numbers) {
     r.start = ReadInt64(rangeValue, numbers);
     r.end = ReadInt64(rangeValue, dash + 1);
-    if (r.end == 0) r.end = last;
+    // Only a missing end means "to the end"; "0-0" is the first byte.
+    size_t at = dash + 1;
+    while (at < rangeValue.size() && rangeValue[at] == ' ') ++at;
+    const char c = at < rangeValue.size() ? rangeValue[at] : ',';
+    if ((c < '0' || c > '9') && c != '+' && c != '-') r.end = last;
   } else if (dash != std::string::npos) {
     int64_t suffix = ReadInt64(rangeValue, dash + 1);
     // A suffix longer than the entry stands for the whole entry; a negative one ("--5")
@@ -143,7 +147,7 @@ std::string BuildResponseHead(HttpMessage& response, uint64_t size, uint64_t con
     response.status = 206;
     response.reason = "Partial Content";
   }
-  if (contentLength != 0) response.Set("Content-Length", std::to_string(contentLength));
+  response.Set("Content-Length", std::to_string(contentLength));
   if (!lastModified.empty()) response.Set("Last-Modified", lastModified);
   return response.Serialize();
 }

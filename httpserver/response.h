@@ -14,7 +14,8 @@ namespace storage {
 std::string StatusResponse(int code, const std::string& extra = std::string());
 
 // The first range of a "bytes=" value against an entry of size bytes (size > 0), read
-// the way the C runtime's decimal conversion reads numbers. end is capped at size - 1.
+// the way the C runtime's decimal conversion reads numbers. A missing end means the last
+// byte ("bytes=0-0" is byte 0 alone); end is capped at size - 1.
 struct ByteRange {
   int64_t start = 0;
   int64_t end = 0;
@@ -52,8 +53,8 @@ struct ServePlan {
 ServePlan PrepareServe(const HttpMessage& request, HttpMessage& response, uint64_t size,
                        const std::string& lastModified, const ServeOptions& options);
 
-// Finishes the response (206 when only part is sent, "Content-Length", "Last-Modified")
-// and returns its header text.
+// Finishes the response (206 when only part is sent, "Content-Length" always,
+// "Last-Modified") and returns its header text.
 std::string BuildResponseHead(HttpMessage& response, uint64_t size, uint64_t contentLength,
                               const std::string& lastModified);
 

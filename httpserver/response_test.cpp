@@ -14,7 +14,8 @@ TEST(EvaluateRange, Table) {
     uint64_t size;
     int64_t start, end;
   } cases[] = {
-      {"bytes=-100", 1000, 900, 999},    {"bytes=0-0", 1000, 0, 999},
+      {"bytes=-100", 1000, 900, 999},    {"bytes=0-0", 1000, 0, 0},
+      {"bytes=5-,9-9", 1000, 5, 999},    {"bytes=5- 0", 1000, 5, 0},  // then 416
       {"bytes=0-10,20-30", 1000, 0, 10}, {"bytes=700", 1000, 700, 999},
       {"bytes=-5000", 1000, 0, 999},     {"bytes= 5 -7", 1000, 5, 7},
       {"bytes=x-y", 1000, 0, 999},       {"bytes=99999999999999999999-", 10, INT64_MAX, 9},
@@ -82,8 +83,8 @@ TEST(PrepareServe, VideoGetsDateRangesTagAndSafeSessionId) {
             "Date: Wed, 13 Mar 2024 14:41:56 GMT\r\nAccept-Ranges: bytes\r\n"
             "Connection: keep-alive\r\nX-Playback-Session-Id: AB-12\r\n"
             "ETag: 4D6E334A6C323130323A304754\r\n\r\n");
-  // A session id with a line break is not echoed.
-  std::string head = Head("GET /v.mp4 HTTP/1.1\r\nX-Playback-Session-Id: a\nSet-Cookie: x\r\n\r\n",
+  // A session id with a CR in it is not echoed.
+  std::string head = Head("GET /v.mp4 HTTP/1.1\r\nX-Playback-Session-Id: a\rSet-Cookie: x\r\n\r\n",
                           ProviderResponse("video/mp4", 1000), 1000);
   EXPECT_EQ(head.find("Set-Cookie"), std::string::npos);
   EXPECT_EQ(head.find("X-Playback-Session-Id"), std::string::npos);

@@ -1,7 +1,5 @@
 # The HTTP server: wire layer (messages, requests, responses), connections shared by both
 # event loops (with their WebSocket side), and the network thread of each platform.
-# Content types are compiled in here because every request needs them; their table lives
-# with the provider in content/.
 cx_library(cx_http
   SOURCES
     http_message.cpp
@@ -13,9 +11,8 @@ cx_library(cx_http
   PLATFORM
     network_thread
     socket_ops
-  DEPS cx_utils cx_tray cx_websocket cx_json
+  DEPS cx_utils cx_tray cx_websocket
 )
-target_sources(cx_http PRIVATE ${CMAKE_SOURCE_DIR}/content/content_type.cpp)
 cx_add_test(http_tests LIBS cx_http cx_testing SOURCES
   http_message_test.cpp
   http_server_test.cpp

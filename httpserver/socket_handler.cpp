@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "content/content_type.h"
 #include "httpserver/http_server.h"
 #include "httpserver/request.h"
 #include "httpserver/response.h"
@@ -106,9 +105,9 @@ bool SocketHandler::OnPeerClosed() {
 }
 
 void SocketHandler::HandleRequest(const std::string& request) {
-  HttpStreamProviderI* provider = owner_->GetProvider();
-  if (!provider) return;
-  RequestLine line = ParseRequestLine(request, owner_->GetRunPrefix().size());
+  const ParsedRequest parsed = ParseRequest(request, owner_->GetRunPrefix());
+  const RequestLine& line = parsed.line;
+  const HttpMessage& req = parsed.headers;
   switch (line.verdict) {
     case RequestVerdict::kBadRequest:
       StartResponse(StatusResponse(400), {}, 0);
@@ -116,82 +115,78 @@ void SocketHandler::HandleRequest(const std::string& request) {
     case RequestVerdict::kNotAllowed:
       StartResponse(StatusResponse(405, "Allow: GET, POST, HEAD\r\n"), {}, 0);
       return;
-    case RequestVerdict::kNoResponse:
+    case RequestVerdict::kRedirect:
+      StartResponse(StatusResponse(301, "Location: " + line.location + "\r\nContent-Length: 0\r\n"),
+                    {}, 0);
       return;
     case RequestVerdict::kServe:
       break;
   }
-  HttpMessage req(request);
-  HttpMessage response;
-  response.Set("Content-Type", GetContentType(line.path, "text/html"));
-  const std::string path = RewriteWebAppPath(line.path);
-  const bool post = line.method == RequestMethod::kPost;
-  const std::string body = RequestBody(request, post);
+  // On loopback only a local name is answered: a page of another site whose name was
+  // made to resolve to 127.0.0.1 (DNS rebinding) must not read the content.
+  if (!owner_->options.listenAny && !IsLoopbackHost(req.Get("Host"))) {
+    StartResponse(StatusResponse(403), {}, 0);
+    return;
+  }
+  HttpStreamProviderI* provider = owner_->GetProvider();
+  if (!provider) {
+    StartResponse(StatusResponse(503, "Content-Length: 0\r\n"), {}, 0);
+    return;
+  }
 
   if (line.method == RequestMethod::kGet && EqualsNoCaseA(req.Get("Upgrade"), "websocket")) {
     if (owner_->GetWebSocketHandler() != nullptr) {
-      if (!StartUpgrade(req, body)) state_ = State::kCollecting;  // refused: no response
+      if (!StartUpgrade(req, parsed.body)) state_ = State::kCollecting;  // refused: no response
       return;
     }
   }
 
-  if (post) {
+  if (line.method == RequestMethod::kPost) {
     std::u16string contentTypeLine;
     if (req.Has("Content-Type")) {
       contentTypeLine = u"Content-Type: " + utils::AnsiToWide(req.Get("Content-Type")) + u"\r\n";
     }
     int32_t status = 200;
-    auto stream = provider->PostStream(path, body, status, contentTypeLine);
+    auto stream = provider->PostStream(line.path, parsed.body, status, contentTypeLine);
     if (!stream) {
-      StartResponse(StatusResponse(status), {}, 0);
+      StartResponse(StatusResponse(status, "Content-Length: 0\r\n"), {}, 0);
       return;
     }
-    Serve(req, response, stream, std::string());
+    HttpMessage response;
+    Serve(req, response, stream, true);
     return;
   }
 
-  int32_t status = provider->GetInfo(path, response);
-  const std::string lastModified = response.Get("Last-Modified");
-  if (status != 200 && status != 206 && status != 501) {
-    StartResponse(StatusResponse(status), {}, 0);
+  ProviderReply reply = provider->Open(line.path);
+  if (reply.head.status != 200 || !reply.stream) {
+    std::string extra;
+    for (const auto& [name, value] : reply.head.headers) extra += name + ": " + value + "\r\n";
+    StartResponse(StatusResponse(reply.head.status, extra), {}, 0);
     return;
   }
-  if (line.method == RequestMethod::kHead) {
-    Serve(req, response, {}, lastModified);
-    return;
-  }
-  HttpMessage streamHeaders;
-  auto stream = provider->GetStream(path, status, streamHeaders);
-  if (status == 501) response = streamHeaders;
-  if (!stream) {
-    StartResponse(StatusResponse(status), {}, 0);
-    return;
-  }
-  Serve(req, response, stream, lastModified);
+  Serve(req, reply.head, reply.stream, line.method != RequestMethod::kHead);
 }
 
 void SocketHandler::Serve(const HttpMessage& request, HttpMessage& response,
-                          utils::SharedPtr<utils::ReadStreamI> stream,
-                          const std::string& lastModified) {
-  if (stream && IsNavigationType(response.Get("Content-Type"))) {
-    stream = owner_->TransformNavigation(stream);
-  }
+                          utils::SharedPtr<utils::ReadStreamI> stream, bool withBody) {
+  const std::string lastModified = response.Get("Last-Modified");
   ServeOptions options;
   options.maxAge = owner_->GetEffectiveMaxAge();
   options.now = CurrentHttpTime();
-  const uint64_t size = stream ? stream->GetSize() : 0;
+  const uint64_t size = stream->GetSize();
   ServePlan plan = PrepareServe(request, response, size, lastModified, options);
   if (plan.statusOnly) {
     StartResponse(plan.statusText, {}, 0);
     return;
   }
-  if (plan.start != 0 && stream->Seek64(0, static_cast<int64_t>(plan.start)) < 0) {
-    StartResponse(StatusResponse(404), {}, 0);
+  if (withBody && plan.start != 0 &&
+      stream->Seek64(0, static_cast<int64_t>(plan.start)) != static_cast<int64_t>(plan.start)) {
+    StartResponse(StatusResponse(500, "Content-Length: 0\r\n"), {}, 0);
     return;
   }
   std::string head = BuildResponseHead(response, plan.size, plan.contentLength, lastModified);
-  // HEAD and empty entries carry no body whatever "Content-Length" says.
-  StartResponse(head, stream, stream ? plan.contentLength : 0);
+  // HEAD carries GET's head and no body.
+  StartResponse(head, stream, withBody ? plan.contentLength : 0);
 }
 
 void SocketHandler::StartResponse(const std::string& head,

@@ -66,8 +66,10 @@ class SocketHandler final : public WebSockConnectionI {
   enum class State { kCollecting, kSending, kLingering, kWebSocket, kClosed };
 
   void HandleRequest(const std::string& request);
+  // Answers with stream (not empty) under response's head plus the server's headers;
+  // withBody false (HEAD) sends the same head alone.
   void Serve(const HttpMessage& request, HttpMessage& response,
-             utils::SharedPtr<utils::ReadStreamI> stream, const std::string& lastModified);
+             utils::SharedPtr<utils::ReadStreamI> stream, bool withBody);
   void StartResponse(const std::string& head, utils::SharedPtr<utils::ReadStreamI> stream,
                      uint64_t bodyBytes);
   // Reads the next body block behind the pending bytes; false ends the body.

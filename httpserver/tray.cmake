@@ -4,7 +4,3 @@ if(WIN32)
   cx_sources(cx_tray tray_icon_win.cpp)
 endif()
 cx_add_test(tray_tests LIBS cx_tray SOURCES tray_icon_test.cpp)
-# The Windows network thread adds and removes the icon, so the server needs this library.
-if(TARGET cx_http)
-  target_link_libraries(cx_http PUBLIC cx_tray)
-endif()

@@ -74,7 +74,7 @@ TEST_F(WebSocketServerTest, Rfc6455FramesSplitAndBatchedReachTheHandlerInOrder) 
 TEST_F(WebSocketServerTest, HixieHandshakeWithKey3InALaterWrite) {
   ClientSocket s = test::Connect(port_);
   ASSERT_TRUE(test::SendText(s,
-                             "GET /demo HTTP/1.1\r\nHost: example.com\r\nConnection: Upgrade\r\n"
+                             "GET /demo HTTP/1.1\r\nHost: localhost\r\nConnection: Upgrade\r\n"
                              "Sec-WebSocket-Key2: 12998 5 Y3 1  .P00\r\nUpgrade: WebSocket\r\n"
                              "Sec-WebSocket-Key1: 4 @1  46546xW%0l 1 5\r\n"
                              "Origin: http://example.com\r\n\r\n^n:"));
@@ -83,7 +83,7 @@ TEST_F(WebSocketServerTest, HixieHandshakeWithKey3InALaterWrite) {
   const std::string response =
       "HTTP/1.1 101 Switching Protocols\r\nUpgrade: WebSocket\r\nConnection: Upgrade\r\n"
       "Sec-WebSocket-Origin: http://example.com\r\n"
-      "Sec-WebSocket-Location: ws://example.com/\r\n\r\n8jKS'y:G*Co,Wxa-";
+      "Sec-WebSocket-Location: ws://localhost/\r\n\r\n8jKS'y:G*Co,Wxa-";
   EXPECT_EQ(ReceiveExactly(s, response.size()), response);
   ASSERT_TRUE(test::SendText(s, std::string("\0echo\xFF", 6)));
   EXPECT_EQ(ReceiveExactly(s, 6), std::string("\0echo\xFF", 6));
@@ -95,7 +95,7 @@ TEST_F(WebSocketServerTest, HixieHandshakeWithKey3InALaterWrite) {
 TEST_F(WebSocketServerTest, RefusedUpgradesGetNoResponseAndOversizedFramesClose1009) {
   // Version 13 without a key (the refusals themselves are listed in websocket_test).
   EXPECT_EQ(test::Exchange(port_,
-                           "GET / HTTP/1.1\r\nHost: h\r\nUpgrade: websocket\r\n"
+                           "GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\n"
                            "Sec-WebSocket-Version: 13\r\n\r\n"),
             "");
   EXPECT_EQ(handler_.opens, 0);
@@ -111,7 +111,7 @@ TEST_F(WebSocketServerTest, RefusedUpgradesGetNoResponseAndOversizedFramesClose1
 
 TEST_F(WebSocketServerTest, AnOpenWebSocketOutlivesTheIdleLimit) {
   server_.Stop();
-  server_.idleLimit = std::chrono::milliseconds(200);
+  server_.options.idleLimit = std::chrono::milliseconds(200);
   port_ = test::PortOf(server_.Start(-1, u""));
   ClientSocket quiet = test::Connect(port_);
   ASSERT_TRUE(test::SendText(quiet, "GET / HTTP/1.1\r\n"));  // a header block never ended

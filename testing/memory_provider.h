@@ -39,29 +39,44 @@ class MapProvider : public HttpStreamProviderI {
  public:
   std::map<std::string, std::string> entries;
   std::map<std::string, uint64_t> generated;
+  // Paths refused as unreadable: 500 with "Content-Length: 0".
+  std::set<std::string> unreadable;
+  // Content types by extension; any other path is served as "text/html".
+  std::map<std::string, std::string> types = {{"mp4", "video/mp4"},
+                                              {"js", "application/javascript"},
+                                              {"txt", "text/plain"},
+                                              {"mnv", "application/x-morvane-navigation"}};
 
   bool WasRequested(const std::string& path) {
     std::lock_guard<std::mutex> hold(lock_);
     return requested_.count(path) != 0;
   }
 
-  int32_t GetInfo(const std::string& path, HttpMessage& response) override {
+  ProviderReply Open(const std::string& path) override {
     std::lock_guard<std::mutex> hold(lock_);
     requested_.insert(path);
-    if (!entries.count(path) && !generated.count(path)) return 404;
-    uint64_t size = entries.count(path) ? entries[path].size() : generated[path];
-    response.Set("Content-Length", std::to_string(size));
-    response.Set("Last-Modified", "Mon, 23 Jul 2012 10:20:30 GMT");
-    return 200;
-  }
-  utils::SharedPtr<utils::ReadStreamI> GetStream(const std::string& path, int32_t& status,
-                                                 HttpMessage& streamHeaders) override {
-    if (generated.count(path)) {
-      return utils::SharedPtr<utils::ReadStreamI>(new PatternStream(generated[path]));
+    ProviderReply reply;
+    if (unreadable.count(path)) {
+      reply.head.status = 500;
+      reply.head.Set("Content-Length", "0");
+      return reply;
     }
-    const std::string& text = entries[path];
-    utils::SharedPtr<utils::ByteVector> data(new utils::ByteVector(text.begin(), text.end()));
-    return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(data, u""));
+    if (generated.count(path)) {
+      reply.stream = utils::SharedPtr<utils::ReadStreamI>(new PatternStream(generated[path]));
+    } else if (entries.count(path)) {
+      const std::string& text = entries[path];
+      utils::SharedPtr<utils::ByteVector> data(new utils::ByteVector(text.begin(), text.end()));
+      reply.stream = utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(data, u""));
+    } else {
+      reply.head.status = 404;
+      return reply;
+    }
+    const size_t dot = path.rfind('.');
+    const auto type = dot == std::string::npos ? types.end() : types.find(path.substr(dot + 1));
+    reply.head.Set("Content-Type", type == types.end() ? "text/html" : type->second);
+    reply.head.Set("Content-Length", std::to_string(reply.stream->GetSize()));
+    reply.head.Set("Last-Modified", "Mon, 23 Jul 2012 10:20:30 GMT");
+    return reply;
   }
 
  private:

@@ -1,9 +1,33 @@
 #include "translation/dict.h"
 
-#include "app/settings.h"
+#include <atomic>
+
 #include "translation/string_pool.h"
+#include "utils/exception.h"
 
 namespace t9n {
+namespace {
+
+std::atomic<bool> debugLookups{false};
+
+// Exception captions and the system-error language from the global dictionary.
+class GlobalDictTexts : public utils::ExceptionTextsI {
+ public:
+  std::u16string Caption(const std::u16string& key) override {
+    return GetGlobalDict().LookupOrEmpty(key);
+  }
+  uint16_t Language() override { return GetGlobalDict().GetLanguage(); }
+};
+
+}  // namespace
+
+void SetDebugLookups(bool on) { debugLookups.store(on); }
+
+void InstallExceptionTexts() {
+  // Never destroyed, like the dictionary it reads.
+  static auto* texts = new GlobalDictTexts;
+  utils::SetExceptionTexts(texts);
+}
 
 Dict::Dict(uint16_t language) : language_(language) {}
 
@@ -44,8 +68,7 @@ PooledString Dict::Lookup(const std::u16string& key) {
 
 PooledString Dict::LookupOrEmpty(const std::u16string& key) {
   if (PooledString text = FindEntryText(key)) return text;
-  // The switch is cached by the settings store, so it is read once per process.
-  if (settings::IsSwitchOn(u"dict_debug")) return AnswerKey(key);
+  if (debugLookups.load(std::memory_order_relaxed)) return AnswerKey(key);
   return StringPool::Empty();
 }
 

@@ -32,7 +32,7 @@ class DictI {
   virtual void SetKeyPrefix(const std::u16string& prefix) = 0;
   // The text for the key, or the (pooled) key itself when there is none.
   virtual PooledString Lookup(const std::u16string& key) = 0;
-  // The text for the key, or the empty text ("dict_debug" on: the key).
+  // The text for the key, or the empty text (debug lookups on: the key).
   virtual PooledString LookupOrEmpty(const std::u16string& key) = 0;
   virtual bool Contains(const std::u16string& key) const = 0;
   virtual void AddText(const std::u16string& key, const std::u16string& text) = 0;
@@ -115,5 +115,14 @@ class GlobalDict : public Dict {
 // The one process-wide dictionary, created on first use with language 0 (thread-safe).
 // It is never destroyed, so exception texts built during static destruction still work.
 GlobalDict& GetGlobalDict();
+
+// Debug lookups: LookupOrEmpty of every dictionary answers a missing text with its key
+// instead of the empty text. Off until the program hands its "dict_debug" setting here,
+// once at start; any thread may read it.
+void SetDebugLookups(bool on);
+
+// Makes the global dictionary the source of exception captions ("IDS_ERROR") and of the
+// language of system-error texts (utils::SetExceptionTexts). Idempotent.
+void InstallExceptionTexts();
 
 }  // namespace t9n

@@ -2,37 +2,17 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <string>
 
 #include "translation/string_pool.h"
 #include "utils/exception.h"
-
-#ifndef _WIN32
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
-#endif
 
 namespace t9n {
 namespace {
 
 std::u16string S(PooledString text) { return text; }
 
-class DictTest : public ::testing::Test {
- protected:
-  static void SetUpTestSuite() {
-    // Settings from the machine must not switch "dict_debug" on for these tests.
-#ifdef _WIN32
-    std::system("reg delete HKCU\\SOFTWARE\\Trellium\\Expert /v dict_debug /f >NUL 2>&1");
-#else
-    setenv("XDG_CONFIG_HOME", "/nonexistent-cx-config", 1);
-#endif
-  }
-};
-
-TEST_F(DictTest, LookupsAddSetAndClearHoldAndReleasePooledTexts) {
+TEST(Dict, LookupsAddSetAndClearHoldAndReleasePooledTexts) {
   size_t before = StringPool::Size();
   {
     Dict dict(1031);
@@ -71,7 +51,7 @@ TEST_F(DictTest, LookupsAddSetAndClearHoldAndReleasePooledTexts) {
   EXPECT_EQ(StringPool::Size(), before);
 }
 
-TEST_F(DictTest, ExpandReferencesHereAndInTheGlobalDictionary) {
+TEST(Dict, ExpandReferencesHereAndInTheGlobalDictionary) {
   Dict dict(0);
   dict.SetText(u"name", u"Bob");
   dict.SetText(u"self", u"{self}");
@@ -104,30 +84,28 @@ TEST_F(DictTest, ExpandReferencesHereAndInTheGlobalDictionary) {
   EXPECT_TRUE(global.IsEmpty());
 }
 
-// "dict_debug" is read once per process, so it is tested in a child process of its own.
-TEST(DictDebugDeathTest, MissingTextsAnswerTheirKeysWhenTheSwitchIsOn) {
-  GTEST_FLAG_SET(death_test_style, "threadsafe");
-  auto child = [] {
-#ifdef _WIN32
-    std::system(
-        "reg add HKCU\\SOFTWARE\\Trellium\\Expert /v dict_debug /t REG_DWORD /d 1 /f >NUL 2>&1");
-#else
-    char dir[] = "/tmp/cx-dict-XXXXXX";
-    if (!mkdtemp(dir)) std::exit(2);
-    std::filesystem::create_directories(std::string(dir) + "/Trellium");
-    std::ofstream(std::string(dir) + "/Trellium/Expert") << "dict_debug=1\n";
-    setenv("XDG_CONFIG_HOME", dir, 1);
-#endif
-    bool keyed = std::u16string(GetGlobalDict().LookupOrEmpty(u"IDS_ERROR")) == u"IDS_ERROR";
-    bool empty = Dict(0).LookupOrEmpty(u"") == StringPool::Empty();
-#ifdef _WIN32
-    std::system("reg delete HKCU\\SOFTWARE\\Trellium\\Expert /v dict_debug /f >NUL 2>&1");
-#else
-    std::filesystem::remove_all(dir);
-#endif
-    std::exit(keyed && empty ? 0 : 1);
+// Debug lookups answer keys; installed, the global dictionary gives exception captions.
+TEST(DictDebug, MissingTextsAnswerKeysAndExceptionsTakeTheirCaption) {
+  struct Untyped : utils::Exception {
+    using Exception::Exception;
+    const char16_t* GetTypeName() const override { return u""; }
   };
-  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+  const Untyped e(u"", u"File::Flush");
+  EXPECT_EQ(e.GetText(), u"Exception in 'File::Flush'") << "no texts installed";
+  SetDebugLookups(true);
+  EXPECT_EQ(S(Dict(0).LookupOrEmpty(u"IDS_ABSENT")), u"IDS_ABSENT");
+  EXPECT_EQ(Dict(0).LookupOrEmpty(u""), StringPool::Empty());
+  InstallExceptionTexts();
+  EXPECT_EQ(e.GetText(), u"IDS_ERROR in 'File::Flush'");
+  SetDebugLookups(false);
+  EXPECT_EQ(e.GetText(), u"Exception in 'File::Flush'") << "an empty caption falls back";
+  GetGlobalDict().SetText(u"IDS_ERROR", u"Fehler");
+  GetGlobalDict().SetLanguage(1031);
+  EXPECT_EQ(e.GetText(), u"Fehler in 'File::Flush'");
+  EXPECT_EQ(utils::GetExceptionTexts()->Language(), 1031);
+  GetGlobalDict().Clear();
+  GetGlobalDict().SetLanguage(0);
+  utils::SetExceptionTexts(nullptr);
 }
 
 }  // namespace

@@ -2,11 +2,10 @@
 
 #include <cxxabi.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <typeinfo>
 #include <utility>
-
-#include "translation/dict.h"
 
 namespace utils {
 
@@ -22,6 +21,8 @@ Exception* Exception::Clone() const { return new Exception(*this); }
 
 namespace {
 
+std::atomic<ExceptionTextsI*> installedTexts{nullptr};
+
 // The run-time class name without its namespace ("Exception" for the base class).
 std::u16string RuntimeClassName(const Exception& e) {
   int status = 0;
@@ -36,12 +37,15 @@ std::u16string RuntimeClassName(const Exception& e) {
 
 }  // namespace
 
+void SetExceptionTexts(ExceptionTextsI* texts) { installedTexts.store(texts); }
+ExceptionTextsI* GetExceptionTexts() { return installedTexts.load(); }
+
 std::u16string Exception::GetText() const {
   std::u16string text;
   if (const char16_t* type = GetTypeName()) {
     text = type;
     if (text.empty() && !location_.empty()) {
-      text = t9n::GetGlobalDict().LookupOrEmpty(u"IDS_ERROR");
+      if (ExceptionTextsI* texts = GetExceptionTexts()) text = texts->Caption(u"IDS_ERROR");
       if (text.empty()) text = u"Exception";
     }
   } else {

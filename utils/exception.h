@@ -51,6 +51,25 @@ CX_DECLARE_EXCEPTION(CantWriteException, IoException);
 CX_DECLARE_EXCEPTION(NotImplementedException, Exception);
 CX_DECLARE_EXCEPTION(ParameterException, Exception);
 
+// The translated parts of exception and system-error texts. The support library knows
+// no dictionary: the program installs one (t9n::InstallExceptionTexts) at start. Without
+// one, captions are empty and the language is 0 (neutral), which is what an empty
+// dictionary answers too.
+class ExceptionTextsI {
+ public:
+  virtual ~ExceptionTextsI() = default;
+  // The text for key (such as "IDS_ERROR"), empty when there is none. Must not throw.
+  virtual std::u16string Caption(const std::u16string& key) = 0;
+  // The language identifier the texts are in.
+  virtual uint16_t Language() = 0;
+};
+
+// Installs texts (not owned; null removes them). They must stay alive while exception
+// texts may be built, static destruction included. Any thread may install and read;
+// the usual place is the start of the program, before other threads exist.
+void SetExceptionTexts(ExceptionTextsI* texts);
+ExceptionTextsI* GetExceptionTexts();
+
 }  // namespace utils
 
 // "file.cpp, line 12": the file part of the path (after the last '\' or '/') and the line.
@@ -58,6 +77,7 @@ CX_DECLARE_EXCEPTION(ParameterException, Exception);
 std::u16string FormatSourceLocation(const char16_t* sourcePath, unsigned line);
 
 // prefix + " [0x%08X] " + the system's message text for code, trailing control
-// characters removed. language 0xFFFF stands for the global dictionary's language.
+// characters removed. language 0xFFFF stands for the language of the installed
+// exception texts (0 when none are installed).
 // Windows asks FormatMessageW; POSIX uses the C library's error text.
 std::u16string FormatSystemError(const std::u16string& prefix, uint32_t code, uint16_t language);

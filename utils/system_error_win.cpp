@@ -1,7 +1,6 @@
 // The system's own text for a Windows error code.
 #include <windows.h>
 
-#include "translation/dict.h"
 #include "utils/encoding.h"
 #include "utils/exception.h"
 
@@ -24,7 +23,10 @@ std::u16string SystemMessage(uint32_t code, uint16_t language) {
 }  // namespace
 
 std::u16string FormatSystemError(const std::u16string& prefix, uint32_t code, uint16_t language) {
-  if (language == 0xFFFF) language = t9n::GetGlobalDict().GetLanguage() & 0xFFFF;
+  if (language == 0xFFFF) {
+    utils::ExceptionTextsI* texts = utils::GetExceptionTexts();
+    language = texts ? texts->Language() : 0;
+  }
   std::u16string text = SystemMessage(code, language);
   if (text.empty()) text = SystemMessage(code, 0);  // neutral: the system's own choice
   std::u16string result = prefix + utils::FormatString(u" [0x%08X] ", code) + text;

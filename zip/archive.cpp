@@ -1,12 +1,11 @@
 #include "zip/archive.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdint>
 #include <limits>
 
+#include "utils/crc32.h"
 #include "zip/entry_key.h"
 #include "zip/platform.h"
 
@@ -237,24 +236,20 @@ bool Archive::GetEntryInfo(const std::u16string& name, uint32_t& size, FileTime*
 
 uint32_t Archive::GetChecksum() {
   if (checksum_ != 0 || !reader_) return checksum_;
-  uLong crc = crc32(0, nullptr, 0);
   const uint64_t size = reader_->Size();
   if (const uint8_t* bytes = reader_->Data()) {
-    // The bytes are at hand: one pass over them, without copying through the buffer.
-    for (uint64_t done = 0; done < size;) {
-      uInt slice = static_cast<uInt>(std::min<uint64_t>(size - done, 1u << 30));
-      crc = crc32(crc, bytes + done, slice);
-      done += slice;
-    }
-  } else {
-    for (uint64_t done = 0;;) {
-      uint32_t got = 0;
-      if (!reader_->ReadAt(done, inBuffer_.get(), kInBufferSize, got) || got == 0) break;
-      crc = crc32(crc, inBuffer_.get(), got);
-      done += got;
-    }
+    // The bytes are at hand: one pass over them, spread over the cores.
+    checksum_ = utils::Crc32Parallel(0, bytes, static_cast<size_t>(size));
+    return checksum_;
   }
-  checksum_ = static_cast<uint32_t>(crc);
+  uint32_t crc = 0;
+  for (uint64_t done = 0;;) {
+    uint32_t got = 0;
+    if (!reader_->ReadAt(done, inBuffer_.get(), kInBufferSize, got) || got == 0) break;
+    crc = utils::Crc32(crc, inBuffer_.get(), got);
+    done += got;
+  }
+  checksum_ = crc;
   return checksum_;
 }
 

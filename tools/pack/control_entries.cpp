@@ -1,6 +1,7 @@
 #include "tools/pack/control_entries.h"
 
 #include <cstdint>
+#include <string>
 
 namespace pack {
 namespace {
@@ -103,6 +104,12 @@ bool IsDecimalInt32(const std::string& text) {
     if (value > 2147483648LL) return false;
   }
   return negative || value <= 2147483647LL;
+}
+
+bool IsControlPort(const std::string& text) {
+  if (!IsDecimalInt32(text)) return false;
+  long value = std::stol(text);
+  return value >= -1 && value <= 65535;
 }
 
 }  // namespace pack

@@ -18,4 +18,9 @@ std::string DecodeControlText(const std::string& bytes);
 // nothing else), as --port and --use-ie must be.
 bool IsDecimalInt32(const std::string& text);
 
+// Whether text is a port the runner takes from ".port": a decimal number (as above) that
+// is -1 (any free port, settings not consulted), 0 (any free port unless the user's
+// settings name one) or a TCP port 1 to 65535.
+bool IsControlPort(const std::string& text);
+
 }  // namespace pack

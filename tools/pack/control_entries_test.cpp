@@ -32,6 +32,10 @@ TEST(ControlEntriesTest, DecimalNumbers) {
   for (const char* bad :
        {"", "-", "8080x", " 1", "2147483648", "-2147483649", "99999999999999999999"})
     EXPECT_FALSE(IsDecimalInt32(bad)) << bad;
+  for (const char* port : {"-1", "0", "1", "+80", "65535"})
+    EXPECT_TRUE(IsControlPort(port)) << port;
+  for (const char* port : {"-2", "65536", "70000", "80a", "-2147483648"})
+    EXPECT_FALSE(IsControlPort(port)) << port;
 }
 
 }  // namespace

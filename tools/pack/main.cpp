@@ -19,7 +19,8 @@ namespace {
 
 const char kUsage[] =
     "usage: contentexe-pack SOURCE -o OUTPUT [--start TEXT] [--port N] [--use-ie N]\n"
-    "                       [--caption TEXT] [--stub RUNNER] [--force]\n"
+    "                       [--caption TEXT] [--icon FILE] [--name TEXT]\n"
+    "                       [--version TEXT] [--company TEXT] [--stub RUNNER] [--force]\n"
     "       contentexe-pack --list FILE\n";
 
 const char kHelp[] =
@@ -29,10 +30,16 @@ const char kHelp[] =
     "\n"
     "  -o, --output OUTPUT  the program to write\n"
     "  --start TEXT         added to the start page's address as show=TEXT\n"
-    "  --port N             the port to ask for (-1 or absent: any free port)\n"
-    "  --use-ie N           Windows: 0 opens the default browser, otherwise Internet\n"
-    "                       Explorer where it still exists\n"
-    "  --caption TEXT       the notification-area tooltip\n"
+    "  --port N             the port to ask for, 1 to 65535; 0 or absent: the user's\n"
+    "                       HttpPort setting, else any free port; -1: any free port\n"
+    "  --use-ie N           Windows: 0 (the default) opens the default browser,\n"
+    "                       otherwise Internet Explorer where it still exists\n"
+    "  --caption TEXT       the notification-area tooltip (default: --name)\n"
+    "  --icon FILE          Windows: the program's icon, a .ico or a PNG file of at\n"
+    "                       most 256 by 256 pixels\n"
+    "  --name TEXT          Windows: the program's description and product name\n"
+    "  --version TEXT       Windows: its file and product version, e.g. 1.2.0\n"
+    "  --company TEXT       Windows: its company name\n"
     "  --stub RUNNER        the runner to append the content to (default: the runner\n"
     "                       beside this packer, contentexe or contentexe.exe)\n"
     "  --force              replace an existing OUTPUT\n"
@@ -96,19 +103,25 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--force") {
       options.force = true;
-    } else if (a == "-o" || a == "--output" || a == "--stub" || a == "--list") {
+    } else if (a == "-o" || a == "--output" || a == "--stub" || a == "--list" || a == "--icon") {
       if (!value(text)) return Usage(a + " needs a value");
       if (a == "--stub")
         options.stub = PathOf(*text);
+      else if (a == "--icon")
+        options.icon = PathOf(*text);
       else if (a == "--list")
         list = *text;
       else
         options.output = PathOf(*text);
-    } else if (a == "--start" || a == "--port" || a == "--use-ie" || a == "--caption") {
-      auto& into = a == "--start"    ? options.start
-                   : a == "--port"   ? options.port
-                   : a == "--use-ie" ? options.useIe
-                                     : options.caption;
+    } else if (a == "--start" || a == "--port" || a == "--use-ie" || a == "--caption" ||
+               a == "--name" || a == "--version" || a == "--company") {
+      auto& into = a == "--start"     ? options.start
+                   : a == "--port"    ? options.port
+                   : a == "--use-ie"  ? options.useIe
+                   : a == "--name"    ? options.name
+                   : a == "--version" ? options.version
+                   : a == "--company" ? options.company
+                                      : options.caption;
       if (!value(into)) return Usage(a + " needs a value");
     } else if (a.size() > 1 && a[0] == '-') {
       return Usage("unknown option " + a);

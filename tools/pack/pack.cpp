@@ -6,10 +6,11 @@
 #include <map>
 #include <memory>
 #include <random>
-#include <set>
 
+#include "content/content_type.h"
 #include "content/footer.h"
 #include "content/runner_marker.h"
+#include "tools/pack/branding.h"
 #include "tools/pack/control_entries.h"
 #include "tools/pack/progress.h"
 #include "tools/pack/source_archive.h"
@@ -118,13 +119,24 @@ std::string CollectZip(const fs::path& zip, SourceArchive& source, std::vector<I
 }
 
 std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
+  const std::optional<std::string>& caption = o.caption ? o.caption : o.name;
   const std::pair<const char*, const std::optional<std::string>*> controls[] = {
-      {".start", &o.start}, {".port", &o.port}, {".use_ie", &o.useIe}, {".caption", &o.caption}};
-  for (const auto& [name, value] : controls) {
+      {".start", &o.start}, {".port", &o.port}, {".use_ie", &o.useIe}, {".caption", &caption}};
+  auto has = [&](const char* entry) {
+    return std::any_of(items.begin(), items.end(), [&](const Item& i) { return i.name == entry; });
+  };
+  // Without a choice the runner would ask for Internet Explorer: the default browser is
+  // what authors expect. A ".use_ie" the source already holds is the author's choice.
+  const std::optional<std::string> defaultBrowser = "0";
+  for (auto [name, value] : controls) {
+    if (value == &o.useIe && !*value && !has(name)) value = &defaultBrowser;
     if (!*value) continue;
-    if ((value == &o.port || value == &o.useIe) && !IsDecimalInt32(**value))
-      return std::string(value == &o.port ? "--port" : "--use-ie") +
-             " needs a whole number, got '" + **value + "'";
+    if (value == &o.useIe && !IsDecimalInt32(**value))
+      return "--use-ie needs a whole number, got '" + **value + "'";
+    if (value == &o.port && !IsControlPort(**value))
+      return "--port needs -1 (any free port), 0 (the user's HttpPort setting, else any free "
+             "port) or a port from 1 to 65535, got '" +
+             **value + "'";
     auto bytes = EncodeControlText(**value);
     if (!bytes) return std::string("the text for ") + name + " is not valid UTF-8";
     items.erase(std::remove_if(items.begin(), items.end(),
@@ -137,6 +149,21 @@ std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
     item.bytes = std::move(*bytes);
     items.push_back(std::move(item));
   }
+  return {};
+}
+
+// The icon and version texts of a Windows runner, set in place.
+std::string Brand(const PackOptions& o, std::vector<uint8_t>& stub) {
+  Branding branding{std::nullopt, o.name, o.version, o.company};
+  if (!o.icon.empty()) {
+    branding.icon = ReadWhole(o.icon);
+    if (!branding.icon) return "cannot read the icon " + Show(o.icon);
+  }
+  if (!branding.Any()) return {};
+  if (stub.size() < 2 || stub[0] != 'M' || stub[1] != 'Z')
+    return "--icon, --name, --version and --company need a Windows runner";
+  if (auto why = ApplyBranding(stub, branding); !why.empty())
+    return "cannot brand the runner " + Show(o.stub) + ": " + why;
   return {};
 }
 
@@ -154,14 +181,7 @@ std::function<ReadFn()> FileOpener(const fs::path& path) {
 
 }  // namespace
 
-bool IsPrecompressedExtension(const std::string& e) {
-  static const std::set<std::string> kStored = {
-      "mp4",  "m4v",   "mov",  "webm", "mkv",  "ogg",  "ogv", "oga",  "opus", "mp3",
-      "m4a",  "aac",   "flac", "jpg",  "jpeg", "png",  "gif", "webp", "avif", "heic",
-      "woff", "woff2", "zip",  "gz",   "tgz",  "bz2",  "xz",  "zst",  "7z",   "rar",
-      "br",   "pdf",   "docx", "xlsx", "pptx", "epub", "jar"};
-  return kStored.count(e) != 0;
-}
+bool IsPrecompressedExtension(const std::string& e) { return storage::IsStoredExtension(e); }
 
 std::string CheckStub(const std::vector<uint8_t>& stub) {
   bool pe = stub.size() >= 2 && stub[0] == 'M' && stub[1] == 'Z';
@@ -204,6 +224,7 @@ PackResult Pack(const PackOptions& o) {
     return fail("cannot read the runner " + Show(o.stub) + " (choose one with --stub)");
   if (auto why = CheckStub(*stub); !why.empty())
     return fail("the runner " + Show(o.stub) + " " + why);
+  if (auto why = Brand(o, *stub); !why.empty()) return fail(why);
 
   std::vector<Item> items;
   SourceArchive sourceZip;

@@ -20,6 +20,10 @@ struct PackOptions {
   std::filesystem::path output;
   std::filesystem::path stub;                              // the runner to append to
   std::optional<std::string> start, port, useIe, caption;  // UTF-8 texts
+  // Windows runners only: the program's icon (a .ico or a PNG file) and version texts.
+  // A name without a caption is the caption too.
+  std::filesystem::path icon;
+  std::optional<std::string> name, version, company;  // UTF-8 texts
   bool force = false;
   // Upper bound of the archive's length; the footer holds it in 32 bits, and the whole
   // program file must stay below 4 GiB for the runner to map it.

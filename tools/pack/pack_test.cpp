@@ -81,7 +81,7 @@ TEST_F(PackTest, RoundTripThroughUnzipListAndTheLocator) {
   PackOptions o = Options("out.exe");
   o.start = "chapter 2 \xE2\x80\x94 intro";
   o.port = "-1";
-  o.useIe = "0";
+  o.useIe = "1";
   o.caption = "Demo \xF0\x9F\x98\x80";
   PackResult r = Pack(o);
   ASSERT_TRUE(r.ok) << r.error;
@@ -104,7 +104,7 @@ TEST_F(PackTest, RoundTripThroughUnzipListAndTheLocator) {
     EXPECT_NE(std::string::npos, listing.find(" " + name + "\n")) << name;
   for (const char* line :
        {".start = \"chapter 2 \xE2\x80\x94 intro\"", ".caption = \"Demo \xF0\x9F\x98\x80\"",
-        ".port = \"-1\"", ".use_ie = \"0\""})
+        ".port = \"-1\"", ".use_ie = \"1\""})
     EXPECT_NE(std::string::npos, listing.find(line)) << line;
 
   // Media and what deflate cannot shrink are stored, text deflated; the extension is
@@ -154,7 +154,7 @@ TEST_F(PackTest, RepacksZipsMadeByZip) {
     o.force = true;
     PackResult r = Pack(o);
     ASSERT_TRUE(r.ok) << r.error;
-    EXPECT_EQ(files_.size() + 1, r.entryCount);  // folders dropped, .start added
+    EXPECT_EQ(files_.size() + 2, r.entryCount);  // folders dropped, .start and .use_ie added
     for (const auto& [name, data] : files_)
       EXPECT_TRUE(data == testing::Unzip(o.output, name)) << flags << name;
     EXPECT_EQ(std::string("s\0", 2), testing::Unzip(o.output, ".start"));
@@ -205,8 +205,12 @@ TEST_F(PackTest, BadInputIsRefusedWithoutLeavingOutput) {
       {"stub already packed", [&](auto& o) { o.stub = packed; }, "already carries content"},
       {"missing stub", [&](auto& o) { o.stub = dir_ / "no-stub"; }, "cannot read the runner"},
       {"too large", [&](auto& o) { o.maxArchiveSize = 100000; }, "does not fit"},
-      {"bad port", [&](auto& o) { o.port = "80a"; }, "--port needs a whole number"},
+      {"bad port", [&](auto& o) { o.port = "80a"; }, "--port needs -1"},
+      {"port out of range", [&](auto& o) { o.port = "65536"; }, "to 65535, got '65536'"},
+      {"bad use-ie", [&](auto& o) { o.useIe = "yes"; }, "--use-ie needs a whole number"},
       {"bad caption", [&](auto& o) { o.caption = "\xC3"; }, "not valid UTF-8"},
+      {"branding an ELF runner", [&](auto& o) { o.company = "Acme"; }, "need a Windows runner"},
+      {"missing icon", [&](auto& o) { o.icon = dir_ / "no.ico"; }, "cannot read the icon"},
       {"dangling link", [&](auto&) { fs::create_symlink(dir_ / "x", source_ / "a.js"); }, "a.js"},
       // clang-format on
   };
@@ -236,7 +240,12 @@ TEST_F(PackTest, CommandLine) {
   EXPECT_EQ(0, ok.status) << ok.output;
   EXPECT_EQ(std::string::npos, ok.output.find('\r')) << ok.output;  // not a terminal: no progress
   EXPECT_NE(std::string::npos, ok.output.find("index.html")) << ok.output;  // missing: a warning
-  EXPECT_NE(std::string::npos, ListOf(dir_ / "cli.bin").find(".port = \"8080\""));
+  const std::string listing = ListOf(dir_ / "cli.bin");
+  EXPECT_NE(std::string::npos, listing.find(".port = \"8080\"")) << listing;
+  EXPECT_NE(std::string::npos, listing.find(".use_ie = \"0\"")) << "the default browser";
+  auto wrapped = cli(pack + " --force --port 70000");
+  EXPECT_EQ(1, wrapped.status);
+  EXPECT_NE(std::string::npos, wrapped.output.find("got '70000'")) << wrapped.output;
   auto again = cli(pack);
   EXPECT_EQ(1, again.status);
   EXPECT_NE(std::string::npos, again.output.find("--force")) << again.output;
@@ -250,7 +259,8 @@ TEST_F(PackTest, RepackedNamesAreDecodedLikeTheRunnerDoes) {
                                 {.name = "\201ber.txt", .data = "cp437"},
                                 {.name = "caf\xC3\xA9.txt", .data = "utf8", .flags = 0x0800},
                                 {.name = "win\\path.txt", .data = "backslash"},
-                                {.name = "folder/", .data = ""}})
+                                {.name = "folder/", .data = ""},
+                                {.name = ".use_ie", .data = std::string("1\0", 2)}})
                           .bytes;
   ASSERT_EQ("", PackZip(bytes));
   const std::pair<const char*, const char*> expected[] = {{"index.html", "<p>"},
@@ -260,7 +270,8 @@ TEST_F(PackTest, RepackedNamesAreDecodedLikeTheRunnerDoes) {
   for (const auto& [name, data] : expected)
     EXPECT_EQ(data, testing::Unzip(dir_ / "out", name)) << name;
   std::string listing = ListOf(dir_ / "out");
-  EXPECT_NE(std::string::npos, listing.find("4 entries, 21 bytes")) << listing;
+  EXPECT_NE(std::string::npos, listing.find("5 entries, 23 bytes")) << listing;
+  EXPECT_NE(std::string::npos, listing.find(".use_ie = \"1\"")) << "the source's own choice";
   EXPECT_EQ(std::string::npos, listing.find("folder")) << listing;
 
   SourceArchive plain, packed;

@@ -1,0 +1,255 @@
+#include "tools/pack/pe_resources.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+
+#include "testing/png_builder.h"
+#include "tools/pack/branding.h"
+
+namespace pack {
+namespace {
+
+// A small program made by windres and GNU ld (testdata/make_branding_probe.sh): icon
+// groups 1 and 2 (icons 1-2 and 3-4), a version resource, a manifest and RCDATA "NOTES",
+// then .reloc, debug sections and a symbol table behind the resources.
+std::vector<uint8_t> Probe() {
+  const char* dir = std::getenv("CX_SOURCE_DIR");
+  std::ifstream in(std::string(dir ? dir : ".") + "/tools/pack/testdata/branding_probe.exe",
+                   std::ios::binary);
+  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
+}
+uint16_t U16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+
+// The layout read straight from the headers.
+struct Layout {
+  struct Section {
+    std::string name;
+    uint32_t va, virtualSize, rawSize, raw;
+  };
+  std::vector<Section> sections;
+  uint32_t sizeOfImage, resourceRva, resourceSize, relocRva, relocSize, symbols;
+
+  explicit Layout(const std::vector<uint8_t>& b) {
+    size_t pe = U32(b, 0x3C), opt = pe + 24, dirs = opt + 112;  // PE32+
+    symbols = U32(b, pe + 12);
+    sizeOfImage = U32(b, opt + 56);
+    resourceRva = U32(b, dirs + 16), resourceSize = U32(b, dirs + 20);
+    relocRva = U32(b, dirs + 40), relocSize = U32(b, dirs + 44);
+    size_t h = opt + U16(b, pe + 20);
+    for (int i = 0; i < U16(b, pe + 6); ++i, h += 40) {
+      std::string name(reinterpret_cast<const char*>(&b[h]), 8);
+      sections.push_back({name.c_str(), U32(b, h + 12), U32(b, h + 8), U32(b, h + 16),
+                          U32(b, h + 20)});
+    }
+  }
+  const Section& Named(const std::string& name) const {
+    return *std::find_if(sections.begin(), sections.end(),
+                         [&](const Section& s) { return s.name == name; });
+  }
+};
+
+std::vector<uint8_t> Bytes(const std::vector<uint8_t>& b, size_t at, size_t n) {
+  return std::vector<uint8_t>(b.begin() + at, b.begin() + at + n);
+}
+
+using Key = std::tuple<uint16_t, std::u16string, uint16_t, std::u16string, uint16_t>;
+std::map<Key, std::vector<uint8_t>> ByKey(const std::vector<Resource>& list) {
+  std::map<Key, std::vector<uint8_t>> map;
+  for (const Resource& r : list)
+    map[{r.type.id, r.type.name, r.name.id, r.name.name, r.language}] = r.data;
+  return map;
+}
+
+std::vector<Resource> Read(const std::vector<uint8_t>& image) {
+  std::vector<Resource> list;
+  std::string error;
+  EXPECT_TRUE(ReadResources(image, list, error)) << error;
+  return list;
+}
+
+TEST(PeResources, ReadsTheTreeTheLinkerWrote) {
+  auto resources = ByKey(Read(Probe()));
+  std::vector<Key> keys;
+  for (const auto& [key, data] : resources) keys.push_back(key);
+  const std::vector<Key> expected = {
+      {3, u"", 1, u"", 1033},  {3, u"", 2, u"", 1033},  {3, u"", 3, u"", 1033},
+      {3, u"", 4, u"", 1033},  {10, u"", 0, u"NOTES", 1033}, {14, u"", 1, u"", 1033},
+      {14, u"", 2, u"", 1033}, {16, u"", 1, u"", 1033},  {24, u"", 1, u"", 1033}};
+  EXPECT_EQ(keys, expected);
+  std::string notes = "kept as it is";
+  notes += '\0';
+  EXPECT_EQ(resources[expected[4]], std::vector<uint8_t>(notes.begin(), notes.end()));
+}
+
+// Growing and shrinking the section: every resource reads back unchanged, and what lies
+// behind it (.reloc, debug sections, the symbol table) moves along intact.
+TEST(PeResources, RewriteKeepsEveryResourceAndMovesWhatFollows) {
+  std::vector<uint8_t> base = Probe();
+  std::vector<Resource> list = Read(base);
+  Resource big{{10, {}}, {0, u"BIG"}, 0, 0, std::vector<uint8_t>(20000, 0x5A)};
+  std::vector<Resource> grown = list;
+  grown.push_back(big);
+  // Grown by five pages, then back to the probe's resources without its icons.
+  for (const std::vector<Resource>& next : {grown, std::vector<Resource>(list.begin() + 4, list.end())}) {
+    const Layout before(base);
+    std::vector<uint8_t> image = base;
+    ASSERT_EQ(WriteResources(image, next), "");
+    EXPECT_EQ(ByKey(Read(image)), ByKey(next));
+    const Layout after(image);
+    const auto& rsrc = after.Named(".rsrc");
+    EXPECT_EQ(after.resourceRva, rsrc.va);
+    EXPECT_EQ(after.resourceSize, rsrc.virtualSize);
+    EXPECT_EQ(rsrc.rawSize % 0x200, 0u);
+    int64_t shift = int64_t(rsrc.rawSize) - before.Named(".rsrc").rawSize;
+    int64_t vaShift = int64_t((rsrc.virtualSize + 0xFFF) & ~0xFFFu) -
+                      ((before.Named(".rsrc").virtualSize + 0xFFF) & ~0xFFFu);
+    EXPECT_EQ(std::abs(vaShift), 0x5000);
+    for (size_t i = 0; i < before.sections.size(); ++i) {
+      const auto &old = before.sections[i], &now = after.sections[i];
+      bool behind = old.va > before.resourceRva;
+      EXPECT_EQ(now.va, old.va + (behind ? vaShift : 0)) << old.name;
+      if (old.name == ".rsrc") continue;
+      EXPECT_EQ(Bytes(image, now.raw, now.rawSize), Bytes(base, old.raw, old.rawSize)) << old.name;
+      EXPECT_EQ(now.raw, old.raw + (behind ? shift : 0)) << old.name;
+    }
+    EXPECT_EQ(after.relocRva, after.Named(".reloc").va);
+    EXPECT_EQ(after.relocSize, before.relocSize);
+    EXPECT_EQ(after.symbols, before.symbols + shift);
+    EXPECT_EQ(Bytes(image, after.symbols, base.size() - before.symbols),
+              Bytes(base, before.symbols, base.size() - before.symbols));
+    EXPECT_EQ(image.size(), base.size() + shift);
+    const auto& last = after.sections.back();
+    EXPECT_EQ(after.sizeOfImage, (last.va + last.virtualSize + 0xFFF) & ~0xFFFu);
+    base = image;
+  }
+}
+
+TEST(PeResources, RefusesWhatItCannotRewriteAndLeavesItAlone) {
+  const std::vector<uint8_t> probe = Probe();
+  const std::vector<Resource> list = Read(probe);
+  std::vector<Resource> grown = list;
+  grown.push_back({{10, {}}, {7, {}}, 0, 0, std::vector<uint8_t>(9000, 1)});
+  size_t pe = U32(probe, 0x3C), dirs = pe + 24 + 112;
+  auto refused = [&](std::vector<uint8_t> image, const std::string& why) {
+    std::vector<uint8_t> copy = image;
+    EXPECT_NE(WriteResources(image, grown).find(why), std::string::npos) << why;
+    EXPECT_EQ(image, copy);
+  };
+  std::vector<uint8_t> signedImage = probe;
+  signedImage[dirs + 32] = 0x10;  // a certificate table
+  refused(signedImage, "signed");
+  // .reloc made loadable and no longer the relocation directory's: it may not move.
+  std::vector<uint8_t> pinned = probe;
+  pinned[dirs + 40] = pinned[dirs + 41] = 0;
+  size_t h = pe + 24 + U16(probe, pe + 20) + 40 * 7;
+  ASSERT_EQ(std::string(reinterpret_cast<const char*>(&pinned[h]), 6), ".reloc");
+  pinned[h + 39] &= ~0x02;  // not discardable
+  refused(pinned, "cannot move");
+  std::vector<uint8_t> twice = probe;
+  grown.push_back(grown.back());
+  refused(twice, "twice");
+  grown.pop_back();
+
+  std::vector<Resource> out;
+  std::string error;
+  std::vector<uint8_t> cut(probe.begin(), probe.begin() + 0x1010);  // inside the tree
+  EXPECT_FALSE(ReadResources(cut, out, error));
+  EXPECT_FALSE(ReadResources(std::vector<uint8_t>(100, 'M'), out, error));
+  EXPECT_EQ(error, "not a Windows program");
+}
+
+// ---- branding ----
+
+// The text value of key in a version resource, found the way VerQueryValue walks a
+// block: the key, its terminator, padding to 4 bytes, the value.
+std::u16string VersionText(const std::vector<uint8_t>& data, const std::u16string& key) {
+  for (size_t at = 0; at + 6 + 2 * key.size() < data.size(); at += 2) {
+    size_t k = at + 6;
+    bool match = true;
+    for (size_t i = 0; i <= key.size() && match; ++i)
+      match = U16(data, k + 2 * i) == (i < key.size() ? key[i] : 0);
+    if (!match) continue;
+    std::u16string text;
+    for (size_t v = (k + 2 * key.size() + 2 + 3) & ~size_t{3}; U16(data, v); v += 2)
+      text += char16_t(U16(data, v));
+    return text;
+  }
+  return u"(missing)";
+}
+
+TEST(Branding, SetsTheIconAndTheVersionTextsAndKeepsTheRest) {
+  std::vector<uint8_t> image = Probe();
+  auto before = ByKey(Read(image));
+  Branding branding;
+  branding.icon = testing::SolidPng(48, 255, 0, 0);
+  branding.name = "Atlas \xC3\xA9t\xC3\xA9";
+  branding.version = "2.5.1";
+  branding.company = "Acme";
+  ASSERT_EQ(ApplyBranding(image, branding), "");
+  auto after = ByKey(Read(image));
+
+  // Group 1 lists one 48-pixel 32-bit image under a free id; group 2 and its icons stay.
+  const std::vector<uint8_t>& group = after[Key(14, u"", 1, u"", 1033)];
+  ASSERT_EQ(group.size(), 6u + 14);
+  EXPECT_EQ(U16(group, 4), 1);
+  EXPECT_EQ(group[6], 48);
+  EXPECT_EQ(U16(group, 6 + 6), 32);
+  EXPECT_EQ(U32(group, 6 + 8), branding.icon->size());
+  EXPECT_EQ(after[Key(3, u"", U16(group, 6 + 12), u"", 1033)], *branding.icon);
+  size_t oldIcons = 0;
+  for (uint16_t id : {2, 3, 4}) oldIcons += after.count(Key(3, u"", id, u"", 1033));
+  EXPECT_EQ(oldIcons, 2u);  // 1 is the new one, 2 went with the old group 1
+  for (const Key& kept :
+       {Key{14, u"", 2, u"", 1033}, Key{10, u"", 0, u"NOTES", 1033}, Key{24, u"", 1, u"", 1033}})
+    EXPECT_EQ(after[kept], before[kept]);
+
+  const std::vector<uint8_t>& version = after[Key(16, u"", 1, u"", 1033)];
+  EXPECT_EQ(VersionText(version, u"FileDescription"), u"Atlas \u00e9t\u00e9");
+  EXPECT_EQ(VersionText(version, u"ProductName"), u"Atlas \u00e9t\u00e9");
+  EXPECT_EQ(VersionText(version, u"FileVersion"), u"2.5.1");
+  EXPECT_EQ(VersionText(version, u"ProductVersion"), u"2.5.1");
+  EXPECT_EQ(VersionText(version, u"CompanyName"), u"Acme");
+  EXPECT_EQ(VersionText(version, u"RegistryBranch"), u"ProbeBranch");
+  EXPECT_EQ(U16(version, 0), version.size());
+  // VS_FIXEDFILEINFO: file and product version 2.5.1.0.
+  size_t fixed = 40;
+  ASSERT_EQ(U32(version, fixed), 0xFEEF04BDu);
+  for (size_t at : {8, 16}) {
+    EXPECT_EQ(U32(version, fixed + at), 0x00020005u);
+    EXPECT_EQ(U32(version, fixed + at + 4), 0x00010000u);
+  }
+}
+
+TEST(Branding, IconFilesAreCheckedAndCompleted) {
+  std::vector<IconImage> images;
+  EXPECT_EQ(ReadIconFile(testing::SolidPng(256, 1, 2, 3), images), "");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].width, 0);  // 256
+  EXPECT_NE(ReadIconFile(testing::SolidPng(257, 1, 2, 3), images), "");
+  EXPECT_NE(ReadIconFile(std::vector<uint8_t>(64, 0), images), "");
+  // A .ico whose entry leaves planes and bits zero: the bitmap header supplies them.
+  std::vector<uint8_t> bitmap(40 + 16 * 16 * 4 + 16 * 4, 0);
+  bitmap[0] = 40, bitmap[12] = 1, bitmap[14] = 32;
+  std::vector<uint8_t> ico = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 0, 0, 0, 0};
+  for (uint32_t v : {uint32_t(bitmap.size()), 22u})
+    for (int i = 0; i < 4; ++i) ico.push_back(uint8_t(v >> 8 * i));
+  ico.insert(ico.end(), bitmap.begin(), bitmap.end());
+  ASSERT_EQ(ReadIconFile(ico, images), "");
+  ASSERT_EQ(images.size(), 1u);
+  EXPECT_EQ(images[0].planes, 1);
+  EXPECT_EQ(images[0].bitCount, 32);
+  EXPECT_EQ(images[0].data, bitmap);
+  ico.pop_back();  // the image now runs past the end
+  EXPECT_NE(ReadIconFile(ico, images), "");
+}
+
+}  // namespace
+}  // namespace pack
