@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "utils/crc32.h"
 #include "zip/error.h"
 
 namespace amzip {
@@ -48,11 +49,7 @@ void EntryStream::Fail(int32_t code) {
 bool EntryStream::Account(const uint8_t* bytes, uint64_t at, uint64_t n) {
   if (at > checked_ || at + n <= checked_) return true;
   uint64_t skip = checked_ - at;
-  for (uint64_t done = skip; done < n;) {
-    uInt slice = static_cast<uInt>(std::min<uint64_t>(n - done, kMaxSlice));
-    crc_ = static_cast<uint32_t>(crc32(crc_, bytes + done, slice));
-    done += slice;
-  }
+  crc_ = utils::Crc32(crc_, bytes + skip, static_cast<size_t>(n - skip));
   checked_ = at + n;
   if (checked_ == data_.size && crc_ != data_.crc32) {
     Fail(AZERROR_CRC);
