@@ -1,8 +1,6 @@
 // Reading an archive's directory: the backward search for the end record, the state
 // machine over the directory's records, and the headers that become entries. When no end
 // record exists the local headers are scanned from the start instead.
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -407,34 +405,23 @@ class DirectoryReader {
     return a_.SeekTo(end + at + (wide ? 20 : 12));
   }
 
+  // Inflates a streamed entry to the end of its deflate stream, through the same entry
+  // stream that serves entries, to learn its compressed and uncompressed sizes.
   bool InflateToEnd(uint64_t dataStart, uint64_t& consumed, uint64_t& produced) {
-    z_stream s = {};
-    if (inflateInit2(&s, -MAX_WBITS) != Z_OK || !a_.SeekTo(dataStart)) {
-      inflateEnd(&s);
-      if (Ok()) a_.SetError(ERROR_FLATE, static_cast<uint32_t>(Z_MEM_ERROR), VolumeName());
-      return false;
+    EntryLocation where;
+    where.source = a_.reader_;
+    where.offset = dataStart;
+    where.compressedSize = dataStart < VolumeSize() ? VolumeSize() - dataStart : 0;
+    where.size = EntryStream::kSizeUnknown;
+    where.method = 8;
+    EntryStream stream(std::move(where), {});
+    produced = 0;
+    for (uint32_t got = 0; stream.Read(a_.outBuffer_.get(), Archive::kOutBufferSize, got) && got;) {
+      produced += got;
     }
-    int result = Z_OK;
-    while (result == Z_OK) {
-      uint32_t got = 0;
-      if (!a_.ReadSome(a_.inBuffer_.get(), Archive::kInBufferSize, got) || got == 0) {
-        result = Z_BUF_ERROR;
-        break;
-      }
-      s.next_in = a_.inBuffer_.get();
-      s.avail_in = got;
-      while (s.avail_in > 0 && result == Z_OK) {
-        s.next_out = a_.outBuffer_.get();
-        s.avail_out = Archive::kOutBufferSize;
-        result = inflate(&s, Z_NO_FLUSH);
-        if (result == Z_BUF_ERROR) result = Z_OK;
-      }
-    }
-    consumed = s.total_in;
-    produced = s.total_out;
-    inflateEnd(&s);
-    if (result != Z_STREAM_END) {
-      a_.SetError(ERROR_FLATE, static_cast<uint32_t>(result), VolumeName());
+    consumed = stream.CompressedUsed();
+    if (stream.Failed() || !stream.Ended()) {
+      a_.SetError(ERROR_FLATE, 0, VolumeName());
       return false;
     }
     return true;

@@ -158,7 +158,7 @@ uint32_t EntryStream::Inflate(uint8_t* out, uint32_t count) {
     z.produced += made;
     if (result == Z_STREAM_END) {
       z.ended = true;
-      if (z.produced != data_.size) Fail(ERROR_FLATE);
+      if (z.produced != data_.size && data_.size != kSizeUnknown) Fail(ERROR_FLATE);
     } else if (result != Z_OK && result != Z_BUF_ERROR) {
       Fail(ERROR_FLATE);
     } else if (made == 0 && s.avail_in == 0 && z.fed >= data_.compressedSize &&
@@ -191,11 +191,17 @@ bool EntryStream::ReadDeflated(uint8_t* out, uint32_t want, uint32_t& got) {
   }
   if (!failed_ && z.produced == position_) got = Inflate(out, want);
   if (failed_) return false;
-  if (got < want) {
+  if (got < want && !(z.ended && data_.size == kSizeUnknown)) {
     Fail(ERROR_FLATE);  // the stream ended before the recorded size
     return false;
   }
   return true;
+}
+
+bool EntryStream::Ended() const { return inflater_ && inflater_->ended; }
+
+uint64_t EntryStream::CompressedUsed() const {
+  return inflater_ ? inflater_->fed - inflater_->stream.avail_in : 0;
 }
 
 int64_t EntryStream::Seek64(int origin, int64_t offset) {

@@ -37,6 +37,10 @@ struct EntryLocation {
 
 class EntryStream : public utils::ReadStreamI {
  public:
+  // A deflated size not known in advance: the stream ends where the deflate data ends
+  // (and no CRC-32 is checked). For measuring entries whose headers give no sizes.
+  static constexpr uint64_t kSizeUnknown = ~0ull;
+
   // index: where a deflated entry's restart points are kept (may be empty: none kept).
   EntryStream(EntryLocation data, utils::SharedPtr<RestartIndex> index);
   ~EntryStream() override;
@@ -55,6 +59,10 @@ class EntryStream : public utils::ReadStreamI {
   bool PeekMemory(const uint8_t*& data, uint64_t& size) override;
 
   uint64_t Tell() const { return position_; }
+  // Deflated: whether the end of the deflate data was reached, and the compressed bytes
+  // used up to where inflation stands.
+  bool Ended() const;
+  uint64_t CompressedUsed() const;
   // True after corrupt or truncated data, a read failure or a CRC-32 mismatch.
   bool Failed() const { return failed_; }
   // The error code of the failure (ERROR_FLATE, ERROR_READ_FILE, AZERROR_CRC), else 0.
