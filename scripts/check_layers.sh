@@ -37,7 +37,7 @@ while IFS= read -r file; do
   while IFS=: read -r line target; do
     top=${target%%/*}
     # utils/ is below utils/file/: the ground includes nothing of the file layer.
-    if [ "$top" = utils ] && [ "${target#utils/file/}" != "$target" ] &&
+    if [ "${file%%/*}" = utils ] && [ "${target#utils/file/}" != "$target" ] &&
       [ "${file#utils/file/}" = "$file" ]; then
       echo "$file:$line: includes $target (utils/ is below utils/file/)"
       broken=$((broken + 1))
