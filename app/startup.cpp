@@ -162,6 +162,9 @@ int RunContent(const StartArguments& arguments) {
   ContentId = amzip::Archive::GetInstance()->GetChecksum();
   ProcessId = CurrentProcessId();
   if (ContentId == 0 || ProcessId == 0) return kExitFailed;
+  // Restart points of large deflated entries are built while the server starts, so
+  // the first range request far into one does not inflate it from the start.
+  amzip::Archive::GetInstance()->StartIndexing();
 
   // The lock outlives this function when the start fails, as a mutex handle left
   // open until the process ends.

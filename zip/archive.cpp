@@ -83,6 +83,7 @@ int32_t Archive::OpenSource(SourcePtr source, const std::u16string& name) {
 }
 
 void Archive::Close() {
+  indexer_.reset();  // stops and joins the thread first
   reader_.Reset();
   sources_.clear();
   position_ = 0;

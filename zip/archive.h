@@ -13,7 +13,9 @@
 // so no entry is ever copied whole into memory to be served.
 //
 // Threads: the object has no lock. One thread at a time may use it (start-up on the main
-// thread, then requests on the network thread).
+// thread, then requests on the network thread). The one other thread is its restart
+// indexer (StartIndexing), which never touches the object; Close and the destructor
+// stop and join it.
 //
 // Hardening: no offset, size or count read from an archive makes the reader touch memory
 // outside its buffers or the archive's bytes, and a corrupt archive ends in an error code.
@@ -29,6 +31,7 @@
 #include "utils/shared_ptr.h"
 #include "zip/entry_stream.h"
 #include "zip/error.h"
+#include "zip/restart_indexer.h"
 #include "zip/sink.h"
 #include "zip/source.h"
 
@@ -128,6 +131,17 @@ class Archive {
   // a writer copy entries without inflating and deflating them again.
   const uint8_t* EntryData(const Entry& entry);
 
+  // Deflated entries of at least this many bytes get their restart points ahead of need.
+  static constexpr uint64_t kIndexAhead = 2ull << 20;
+  // Starts the background thread that builds the restart points of the deflated entries
+  // of at least kIndexAhead bytes that open (see OpenEntryStream), largest first, into
+  // the indexes their entry streams share, within the archive's restart budget (see
+  // restart_indexer.h and entry_stream.h). For an archive about to be served; once per
+  // opened archive (later calls do nothing). The last error is left as it was.
+  void StartIndexing();
+  // False while the indexer started by StartIndexing is still at work.
+  bool IndexingFinished() const { return !indexer_ || indexer_->Finished(); }
+
   // The entry whose key equals NormalizeEntryKey(name), or null. Loads nothing.
   const Entry* FindEntry(const std::u16string& name) const;
 
@@ -160,6 +174,9 @@ class Archive {
   // Checks entry's local header (see OpenEntryStream) and fills where its data lies;
   // false with the last error set.
   bool LocateEntry(const Entry& entry, EntryLocation& where);
+  // The restart index the streams of entry share (made on first use), or empty when a
+  // seek in it could not skip an interval.
+  utils::SharedPtr<RestartIndex> RestartIndexOf(const Entry& entry);
 
   std::u16string name_;
   uint32_t cdStartDisk_ = 0;
@@ -184,6 +201,7 @@ class Archive {
   std::map<std::u16string, size_t> index_;
   utils::SharedPtr<RestartBudget> restartBudget_;
   std::map<uint32_t, utils::SharedPtr<RestartIndex>> restartIndexes_;  // by ordinal
+  std::unique_ptr<RestartIndexer> indexer_;
   std::unique_ptr<uint8_t[]> extraBuffer_;
   uint16_t extraCapacity_ = 0;
   bool notZip_ = false;

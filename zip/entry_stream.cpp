@@ -156,6 +156,7 @@ uint32_t EntryStream::Inflate(uint8_t* out, uint32_t count) {
     if (made > 0 && !Account(target, z.produced, made)) break;
     total += made;
     z.produced += made;
+    inflated_ += made;
     if (result == Z_STREAM_END) {
       z.ended = true;
       if (z.produced != data_.size && data_.size != kSizeUnknown) Fail(ERROR_FLATE);
@@ -185,8 +186,11 @@ bool EntryStream::ReadDeflated(uint8_t* out, uint32_t want, uint32_t& got) {
   if (!Reposition()) return false;
   Inflater& z = *inflater_;
   if (!z.scratch) z.scratch.reset(new uint8_t[kBlock]);
-  // Forward seeks are paid here: inflate and discard up to the position.
+  // Forward seeks are paid here: inflate and discard up to the position. Another reader
+  // of the entry (the background indexer) may pass this one meanwhile; Reposition then
+  // goes on from its newer point.
   while (z.produced < position_ && !z.ended && !failed_) {
+    if (!Reposition()) return false;
     Inflate(nullptr, static_cast<uint32_t>(std::min<uint64_t>(position_ - z.produced, kBlock)));
   }
   if (!failed_ && z.produced == position_) got = Inflate(out, want);

@@ -8,6 +8,13 @@
 // one input block, one scratch block), starting a seek from the nearest point of its
 // RestartIndex rather than from the entry's first byte.
 //
+// A seek never waits for anyone: it inflates from the best point the index holds. When
+// the background indexer (restart_indexer.h) is working through the same entry, that is
+// its newest point, and the point is looked up again every block of the way, so once the
+// indexer has passed the target the rest costs at most one interval; when it has not
+// reached the entry yet, the stream inflates from its own best point, as it always did,
+// and leaves its points in the index for everyone.
+//
 // CRC-32: while the bytes have been produced in order from the first, their CRC-32 is
 // kept; the read (or PeekMemory) that would hand out the entry's last byte fails instead
 // when the CRC-32 or the length is not the recorded one, so a reader never gets a complete
@@ -63,6 +70,8 @@ class EntryStream : public utils::ReadStreamI {
   // used up to where inflation stands.
   bool Ended() const;
   uint64_t CompressedUsed() const;
+  // Bytes this stream has inflated so far, whether handed out or discarded by a seek.
+  uint64_t Inflated() const { return inflated_; }
   // True after corrupt or truncated data, a read failure or a CRC-32 mismatch.
   bool Failed() const { return failed_; }
   // The error code of the failure (ERROR_FLATE, ERROR_READ_FILE, AZERROR_CRC), else 0.
@@ -91,6 +100,7 @@ class EntryStream : public utils::ReadStreamI {
   bool open_ = true;
   bool failed_ = false;
   int32_t failure_ = 0;
+  uint64_t inflated_ = 0;
   std::unique_ptr<Inflater> inflater_;
 };
 

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #include "testing/zip_builder.h"
 #include "utils/encoding.h"
@@ -276,6 +278,83 @@ TEST(EntryStreamTest, SeeksResumeFromRestartPoints) {
   EntryStream poor(Over(deflated, text.size(), 8, Crc(text)), starved);
   EXPECT_EQ(ReadAll(poor, 1 << 16).size(), text.size());
   EXPECT_EQ(starved->Count(), 0u);
+}
+
+// Text that deflates to many short blocks and takes a while to inflate.
+std::string Words(size_t n, unsigned seed) {
+  static const char* const kWords[] = {"deflate ", "window ", "range ", "point ", "seek ",
+                                       "entry ", "block ", "index ", "thread ", "archive "};
+  std::mt19937 random(seed);
+  std::string text;
+  while (text.size() < n) text += kWords[random() % 10];
+  text.resize(n);
+  return text;
+}
+
+std::string ReadSome(utils::ReadStreamI& stream, uint32_t count) {
+  std::string buffer(count, '\0');
+  buffer.resize(stream.Read(buffer.data(), count));
+  return buffer;
+}
+
+bool WaitForIndexing(const Archive& archive) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!archive.IndexingFinished()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// The indexer gives an entry nobody has read yet its restart points: the first seek far
+// into it inflates at most about one interval. Small entries are left to their readers.
+TEST(RestartIndexerTest, ColdEntriesGetTheirPointsAhead) {
+  const std::string big = testing::RandomBytes(5 << 20, 3);
+  const std::string small = testing::RandomBytes(Archive::kIndexAhead - 4096, 4);
+  testing::BuiltZip z = testing::BuildZip(
+      {{.name = "small", .data = small, .method = 8}, {.name = "big", .data = big, .method = 8}});
+  Archive archive;
+  ASSERT_EQ(archive.OpenMemory(z.bytes.data(), z.bytes.size(), u"ZIP"), 0);
+  archive.StartIndexing();
+  ASSERT_TRUE(WaitForIndexing(archive));
+  for (auto [name, text] : {std::pair{u"big", &big}, std::pair{u"small", &small}}) {
+    auto stream = archive.OpenEntryStream(name);
+    ASSERT_TRUE(stream);
+    auto& entry = static_cast<EntryStream&>(*stream);
+    const uint64_t at = text->size() - 100;
+    ASSERT_EQ(entry.Seek64(0, static_cast<int64_t>(at)), static_cast<int64_t>(at));
+    EXPECT_EQ(ReadAll(entry, 100), text->substr(at));
+    if (text == &big) {
+      EXPECT_LE(entry.Inflated(), 2 * RestartIndex::kInterval);
+    } else {
+      EXPECT_EQ(entry.Inflated(), small.size());
+    }
+  }
+}
+
+// Streams read the entry the indexer is working through and get the right bytes; closing,
+// reopening and destroying the archive meanwhile stop the thread cleanly (run under the
+// sanitizers, a thread left running or a point read while it moves shows here).
+TEST(RestartIndexerTest, ReadersCloseAndDestroyWhileIndexing) {
+  const std::string text = Words(24 << 20, 5);
+  testing::BuiltZip z = testing::BuildZip({{.name = "words", .data = text, .method = 8}});
+  auto archive = std::make_unique<Archive>();
+  ASSERT_EQ(archive->OpenMemory(z.bytes.data(), z.bytes.size(), u"ZIP"), 0);
+  archive->StartIndexing();
+  auto stream = archive->OpenEntryStream(u"words");
+  ASSERT_TRUE(stream);
+  for (uint64_t at : {20u << 20, 3u << 20, (12u << 20) + 7, (24u << 20) - 5}) {
+    ASSERT_EQ(stream->Seek64(0, static_cast<int64_t>(at)), static_cast<int64_t>(at));
+    EXPECT_EQ(ReadSome(*stream, 5), text.substr(at, 5)) << at;
+  }
+  archive->Close();
+  EXPECT_TRUE(archive->IndexingFinished());
+  ASSERT_EQ(archive->OpenMemory(z.bytes.data(), z.bytes.size(), u"ZIP"), 0);
+  archive->StartIndexing();
+  archive.reset();
+  // The stream outlives its archive; it keeps its source and index.
+  ASSERT_EQ(stream->Seek64(0, 1000), 1000);
+  EXPECT_EQ(ReadSome(*stream, 5), text.substr(1000, 5));
 }
 
 }  // namespace

@@ -153,15 +153,38 @@ utils::SharedPtr<utils::ReadStreamI> Archive::OpenEntryStream(const Entry& entry
   EntryLocation where;
   if (!LocateEntry(entry, where)) return {};
   SetError(0, 0, entry.name);
-  utils::SharedPtr<RestartIndex> index;
+  return utils::SharedPtr<utils::ReadStreamI>(
+      new EntryStream(std::move(where), RestartIndexOf(entry)));
+}
+
+utils::SharedPtr<RestartIndex> Archive::RestartIndexOf(const Entry& entry) {
   // Restart points pay only where a seek could skip at least one interval.
-  if (entry.method == 8 && entry.uncompressedSize > RestartIndex::kInterval) {
-    if (!restartBudget_) restartBudget_ = utils::SharedPtr<RestartBudget>(new RestartBudget());
-    utils::SharedPtr<RestartIndex>& slot = restartIndexes_[entry.ordinal];
-    if (!slot) slot = utils::SharedPtr<RestartIndex>(new RestartIndex(restartBudget_));
-    index = slot;
+  if (entry.method != 8 || entry.uncompressedSize <= RestartIndex::kInterval) return {};
+  if (!restartBudget_) restartBudget_ = utils::SharedPtr<RestartBudget>(new RestartBudget());
+  utils::SharedPtr<RestartIndex>& slot = restartIndexes_[entry.ordinal];
+  if (!slot) slot = utils::SharedPtr<RestartIndex>(new RestartIndex(restartBudget_));
+  return slot;
+}
+
+void Archive::StartIndexing() {
+  if (indexer_ || !IsOpen()) return;
+  const AZError kept = lastError_;
+  std::vector<const Entry*> large;
+  for (const auto& entry : entries_) {
+    if (entry->method == 8 && entry->uncompressedSize >= kIndexAhead) large.push_back(entry.get());
   }
-  return utils::SharedPtr<utils::ReadStreamI>(new EntryStream(std::move(where), index));
+  std::stable_sort(large.begin(), large.end(), [](const Entry* a, const Entry* b) {
+    return a->uncompressedSize > b->uncompressedSize;
+  });
+  std::vector<RestartIndexer::Job> jobs;
+  for (const Entry* entry : large) {
+    RestartIndexer::Job job;
+    if (!LocateEntry(*entry, job.where)) continue;  // its requests will be refused anyway
+    job.index = RestartIndexOf(*entry);
+    jobs.push_back(std::move(job));
+  }
+  lastError_ = kept;
+  indexer_ = std::make_unique<RestartIndexer>(std::move(jobs), restartBudget_);
 }
 
 const uint8_t* Archive::EntryData(const Entry& entry) {

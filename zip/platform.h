@@ -13,4 +13,9 @@ namespace amzip {
 // fields do not form a valid time.
 bool DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime& out);
 
+// Lowers the calling thread's scheduling priority (only that thread's), for work done
+// ahead of need that must not slow the threads that serve. Best effort: failure is
+// ignored.
+void LowerThreadPriority();
+
 }  // namespace amzip

@@ -1,3 +1,9 @@
+#include <sys/resource.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
+
 #include <cerrno>
 #include <ctime>
 
@@ -33,6 +39,13 @@ bool DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime& out) {
   out.dwLowDateTime = static_cast<uint32_t>(ticks);
   out.dwHighDateTime = static_cast<uint32_t>(ticks >> 32);
   return true;
+}
+
+void LowerThreadPriority() {
+#if defined(__linux__)
+  // Linux gives each thread its own nice value, set through the thread's id.
+  setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), 10);
+#endif
 }
 
 }  // namespace amzip

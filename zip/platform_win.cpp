@@ -16,4 +16,6 @@ bool DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime& out) {
   return true;
 }
 
+void LowerThreadPriority() { SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST); }
+
 }  // namespace amzip

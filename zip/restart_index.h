@@ -8,10 +8,17 @@
 // entry streams of one entry share its index, so the second range request profits from
 // the first. Every index of an archive draws on one RestartBudget, which caps the
 // memory all windows together take; when it is spent, no more points are kept.
-// Network thread only, like the streams.
+//
+// Threads: budget and index lock themselves, so the network thread's streams and the
+// background indexer (restart_indexer.h) share them. Points are only ever added, never
+// moved or removed while the index lives: a point returned by Before stays valid and
+// unchanged as long as the index.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "utils/shared_ptr.h"
@@ -24,14 +31,22 @@ class RestartBudget {
   explicit RestartBudget(uint64_t cap = kDefaultCap) : left_(cap) {}
   // Takes bytes from what is left; false (nothing taken) when too little is left.
   bool Take(uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
     if (bytes > left_) return false;
     left_ -= bytes;
     return true;
   }
-  void Give(uint64_t bytes) { left_ += bytes; }
-  uint64_t Left() const { return left_; }
+  void Give(uint64_t bytes) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    left_ += bytes;
+  }
+  uint64_t Left() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return left_;
+  }
 
  private:
+  mutable std::mutex mutex_;
   uint64_t left_;
 };
 
@@ -54,30 +69,45 @@ class RestartIndex {
   RestartIndex& operator=(const RestartIndex&) = delete;
 
   // Whether a point at output offset out would be kept (a cheap test before the window
-  // is fetched).
+  // is fetched): no kept point lies less than an interval before it.
   bool Wants(uint64_t out) const {
-    return out >= (points_.empty() ? kInterval : points_.back().out + kInterval);
+    std::lock_guard<std::mutex> lock(mutex_);
+    return WantsLocked(out);
   }
-  // Keeps point when Wants(point.out) and the budget has room for its window.
+  // Keeps point, in output order, when Wants(point.out) and the budget has room for its
+  // window.
   void Add(RestartPoint point) {
-    if (!Wants(point.out) || !budget_ || !budget_->Take(point.window.size())) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!WantsLocked(point.out) || !budget_ || !budget_->Take(point.window.size())) return;
     held_ += point.window.size();
-    points_.push_back(std::move(point));
+    auto at = std::upper_bound(points_.begin(), points_.end(), point.out,
+                               [](uint64_t out, const auto& p) { return out < p->out; });
+    points_.insert(at, std::make_unique<RestartPoint>(std::move(point)));
   }
   // The last point at or before out, or null (start from the entry's first byte).
   const RestartPoint* Before(uint64_t out) const {
-    const RestartPoint* best = nullptr;
-    for (const RestartPoint& p : points_) {
-      if (p.out > out) break;
-      best = &p;
-    }
-    return best;
+    std::lock_guard<std::mutex> lock(mutex_);
+    return BeforeLocked(out);
   }
-  size_t Count() const { return points_.size(); }
+  size_t Count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return points_.size();
+  }
 
  private:
+  const RestartPoint* BeforeLocked(uint64_t out) const {
+    auto at = std::upper_bound(points_.begin(), points_.end(), out,
+                               [](uint64_t o, const auto& p) { return o < p->out; });
+    return at == points_.begin() ? nullptr : at[-1].get();
+  }
+  bool WantsLocked(uint64_t out) const {
+    const RestartPoint* before = BeforeLocked(out);
+    return out >= (before ? before->out : 0) + kInterval;
+  }
+
+  mutable std::mutex mutex_;
   utils::SharedPtr<RestartBudget> budget_;
-  std::vector<RestartPoint> points_;
+  std::vector<std::unique_ptr<RestartPoint>> points_;  // by output offset
   uint64_t held_ = 0;
 };
 

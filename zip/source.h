@@ -6,7 +6,9 @@
 // Reads name their offset, so a source keeps no position and any number of entry
 // streams may share one (through utils::SharedPtr, which keeps it alive as long as the
 // last stream). Sources report failure only through their results; the archive object
-// turns them into error records. One thread at a time.
+// turns them into error records. ReadAt keeps no state (positioned reads or copies from
+// memory), so several threads may read one source at once (the network thread's
+// streams and the restart indexer do).
 #pragma once
 
 #include <cstdint>
