@@ -198,12 +198,15 @@ TEST_F(RunnerEndToEnd, ArchiveNamedOnTheCommandLineWinsAndItsPortEntryCounts) {
   EXPECT_EQ(base.rfind("http://localhost:" + port + "/", 0), 0u);
   EXPECT_EQ(Get(base + "index.html").second, "NAMED-ZIP");
 
-  // Any readable file counts as the archive: it opens, has no entries, and is served.
+  // A file without a ZIP directory (a document dropped onto the program) is ignored
+  // like a missing one: the appended archive is served, and its name is no parameter.
   std::string text = dir_ + "/notes.txt";
   e2e::WriteFile(text, "not a zip at all");
-  std::string base2 = BaseOf(Start({runner_, text}));
-  ASSERT_FALSE(base2.empty());
-  EXPECT_EQ(Get(base2 + "index.html").first, 404);
+  std::string url2 = Start({packed, text});
+  std::string base2 = BaseOf(url2);
+  ASSERT_FALSE(base2.empty()) << url2;
+  EXPECT_EQ(url2, base2 + "index.html?show=p");
+  EXPECT_NE(Get(base2 + "index.html").second.find("APPENDED"), std::string::npos);
 }
 
 }  // namespace

@@ -1,9 +1,9 @@
 #include "content/http_zip_provider.h"
 
 #include "content/content_type.h"
+#include "content/gzip_member.h"
 #include "utils/encoding.h"
 #include "zip/platform.h"
-#include "zip/sink.h"
 
 namespace storage {
 namespace {
@@ -74,6 +74,7 @@ ProviderReply HttpZipProvider::Open(const std::string& path) {
     reply.head.Set("Content-Length", "0");
     return reply;
   }
+  reply.gzipStream = OpenGzipForm(archive, *entry, utils::AnsiToWide(path));
   reply.head.Set("Content-Type", GetContentType(path, "text/html"));
   reply.head.Set("Content-Length", std::to_string(entry->uncompressedSize));
   amzip::FileTime time;
@@ -88,26 +89,28 @@ ProviderReply HttpZipProvider::Open(const std::string& path) {
 utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenEntry(amzip::Archive& archive,
                                                                 const amzip::Entry& entry,
                                                                 const std::u16string& streamName) {
+  // The archive checks the entry's local header before handing out a stream, whatever
+  // its source; an entry it refuses gets an empty pointer.
   utils::SharedPtr<utils::ReadStreamI> direct = archive.OpenEntryStream(entry);
-  if (direct) {
-    // Small deflated entries (scripts, style sheets, pages) are inflated once and then
-    // served from memory; stored entries already read straight from the archive.
-    if (entry.method == 0 || !inflated_.Accepts(entry.uncompressedSize)) return direct;
-    std::u16string key = CacheKey(archive, entry);
-    utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
-    // An entry that does not inflate to its size is refused (empty pointer).
-    if (!bytes) bytes = inflated_.Fill(key, *direct, entry.uncompressedSize);
-    if (!bytes) return {};
-    return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, streamName));
-  }
-  // Not in memory (a file on disk): extract the entry; all of it, or refuse.
-  amzip::MemCreator creator;
-  archive.Extract(creator, entry.name, entry.name);
-  const std::string* extracted = creator.Find(entry.name);
-  if (!extracted || extracted->size() != entry.uncompressedSize) return {};
-  utils::SharedPtr<utils::ByteVector> data(
-      new utils::ByteVector(extracted->begin(), extracted->end()));
-  return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(data, streamName));
+  // Small deflated entries (scripts, style sheets, pages) are inflated once and then
+  // served from memory; stored entries already read straight from the archive.
+  if (!direct || entry.method == 0 || !inflated_.Accepts(entry.uncompressedSize)) return direct;
+  std::u16string key = CacheKey(archive, entry);
+  utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
+  // An entry that does not inflate to its size and CRC-32 is refused (empty pointer).
+  if (!bytes) bytes = inflated_.Fill(key, *direct, entry.uncompressedSize);
+  if (!bytes) return {};
+  return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, streamName));
+}
+
+utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenGzipForm(
+    const utils::SharedPtr<amzip::Archive>& archive, const amzip::Entry& entry,
+    const std::u16string& streamName) {
+  if (entry.method != 8 || (entry.flags & 1) != 0) return {};
+  const uint8_t* raw = archive->EntryData(entry);
+  if (!raw) return {};  // not in memory, or the data lies outside the archive
+  return utils::SharedPtr<utils::ReadStreamI>(new GzipMemberStream(
+      archive, raw, entry.compressedSize, entry.crc32, entry.uncompressedSize, streamName));
 }
 
 utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::PostStream(

@@ -5,11 +5,11 @@
 // whether the archive recorded the name as UTF-8 or in the legacy code page; other
 // bytes are read in the ANSI code page.
 //
-// Streams read the entry itself: from the archive's bytes when it is held in memory
-// (stored entries without a copy, deflated ones inflated as they are read, small
-// deflated ones inflated once and kept in an InflatedCache); otherwise the entry is
-// extracted into memory. The entry is looked up once per request. Network thread
-// only, like the server.
+// Streams read the entry itself, whatever the archive's source (the mapped program file,
+// a file named on the command line): stored entries straight from the archive, deflated
+// ones inflated as they are read, small deflated ones inflated once and kept in an
+// InflatedCache. The entry is looked up once per request. Network thread only, like
+// the server.
 #pragma once
 
 #include <string>
@@ -30,7 +30,8 @@ class HttpZipProvider : public HttpStreamProviderI {
 
   // 404 for an unknown name (or a folder's own record); 500 with "Content-Length: 0"
   // for an entry whose data cannot be read; otherwise 200 with the entry's stream,
-  // "Content-Type" (from the path's extension), "Content-Length" and "Last-Modified".
+  // "Content-Type" (from the path's extension), "Content-Length" and "Last-Modified";
+  // a deflated entry of an archive in memory also gets its gzip form.
   ProviderReply Open(const std::string& path) override;
   // Posted data is not kept: an empty pointer, status untouched.
   utils::SharedPtr<utils::ReadStreamI> PostStream(const std::string& path, const std::string& body,
@@ -44,6 +45,11 @@ class HttpZipProvider : public HttpStreamProviderI {
   utils::SharedPtr<amzip::Archive> Archive() const;
   // The entry of the first candidate name the archive knows, or null.
   const amzip::Entry* Resolve(const amzip::Archive& archive, const std::string& path) const;
+  // A deflated entry held in memory as a gzip member over its raw data; empty otherwise
+  // (stored or encrypted entries, archives read from a file).
+  static utils::SharedPtr<utils::ReadStreamI> OpenGzipForm(
+      const utils::SharedPtr<amzip::Archive>& archive, const amzip::Entry& entry,
+      const std::u16string& streamName);
   // The stream of one entry's bytes; empty when they cannot be read whole.
   utils::SharedPtr<utils::ReadStreamI> OpenEntry(amzip::Archive& archive, const amzip::Entry& entry,
                                                  const std::u16string& streamName);

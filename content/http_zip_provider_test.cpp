@@ -31,7 +31,8 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
            // UTF-8 bytes without the flag.
            {.name = "\xC3\xA9t\xC3\xA9/caf\xC3\xA9.html", .data = "utf8", .flags = 0x0800},
            {.name = "\x82t\x82.html", .data = "legacy"},
-           {.name = "na\xC3\xAFve.txt", .data = "unflagged"}})
+           {.name = "na\xC3\xAFve.txt", .data = "unflagged"},
+           {.name = "locked.txt", .data = "secret", .flags = 0x0001}})
           .bytes;
   utils::SharedPtr<amzip::Archive> archive(new amzip::Archive());
   ASSERT_EQ(archive->OpenMemory(bytes.data(), bytes.size(), u"test.zip"), 0);
@@ -51,6 +52,7 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
   ProviderReply bad = provider.Open("bad.js");
   EXPECT_EQ(bad.head.Serialize(), "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n");
   EXPECT_FALSE(bad.stream);
+  EXPECT_EQ(provider.Open("locked.txt").head.status, 500) << "encrypted: refused, not served";
   auto body = [&](const std::string& path) {
     ProviderReply reply = provider.Open(path);
     EXPECT_EQ(reply.head.status, 200) << path;
@@ -58,6 +60,23 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
     EXPECT_EQ(reply.stream ? reply.stream->Read(out.data(), uint32_t(out.size())) : 99, out.size());
     return out;
   };
+  // A deflated entry also comes as one gzip member over its raw data; a stored one not.
+  ProviderReply js = provider.Open("script/app.js");
+  ASSERT_TRUE(js.gzipStream);
+  std::string member(js.gzipStream->GetSize(), '\0');
+  ASSERT_EQ(js.gzipStream->Read(member.data(), uint32_t(member.size())), member.size());
+  z_stream z{};
+  ASSERT_EQ(inflateInit2(&z, 16 + MAX_WBITS), Z_OK);  // gzip framing, trailer checked
+  char out[64];
+  z.next_in = reinterpret_cast<Bytef*>(member.data());
+  z.avail_in = uInt(member.size());
+  z.next_out = reinterpret_cast<Bytef*>(out);
+  z.avail_out = sizeof(out);
+  EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+  EXPECT_EQ(std::string(out, sizeof(out) - z.avail_out), "app();");
+  EXPECT_EQ(z.avail_in, 0u);
+  inflateEnd(&z);
+  EXPECT_FALSE(provider.Open("book/index.html").gzipStream);
   EXPECT_EQ(body("book//index.html/"), "<html>book</html>");
   EXPECT_EQ(body("script/app.js"), "app();");
   // Non-ASCII names as browsers send them (UTF-8), and the legacy bytes themselves.

@@ -3,6 +3,7 @@
 cx_library(cx_content_types SOURCES content_type.cpp DEPS cx_utils)
 cx_library(cx_provider
   SOURCES
+    gzip_member.cpp
     http_zip_provider.cpp
     inflated_cache.cpp
     navigation_provider.cpp

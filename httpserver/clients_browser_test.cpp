@@ -58,7 +58,8 @@ TEST(ClientsBrowserTest, RootRelativeAndFolderLinksAllLoad) {
   ServedContent content({
       {"index.html", kLinkedPage},
       {"css/site.css", "body { margin-left: 17px }"},
-      {"js/app.js", "window.appRan = 'yes';"},
+      // Long enough that zip deflates it: it then goes out in gzip form.
+      {"js/app.js", "window.appRan = 'yes';\n/*" + ScriptText(20000) + "*/"},
       {"img/dot.svg", "<svg xmlns='http://www.w3.org/2000/svg' width='3' height='3'/>"},
       {"guide/index.html", "<title>Guide</title><link rel=stylesheet href='../css/guide.css'>"},
       {"css/guide.css", "body { margin-left: 23px }"},
@@ -86,7 +87,11 @@ TEST(ClientsBrowserTest, RootRelativeAndFolderLinksAllLoad) {
               std::string::npos)
         << report;
   }
+  bool gzipScript = false;
   for (const Exchange& e : proxy.Exchanges()) {
+    if (e.request.rfind("GET /js/app.js ", 0) == 0) {
+      gzipScript = e.responseHead.find("\r\nContent-Encoding: gzip\r\n") != std::string::npos;
+    }
     if (e.request.find("/report?") != std::string::npos || e.responseHead.empty() ||
         e.request.find("/favicon.ico") != std::string::npos) {
       continue;  // the report and the icon a browser may ask for are not in the content
@@ -95,6 +100,7 @@ TEST(ClientsBrowserTest, RootRelativeAndFolderLinksAllLoad) {
     EXPECT_EQ(e.responseHead.substr(0, 12), redirect ? "HTTP/1.1 301" : "HTTP/1.1 200")
         << e.request;
   }
+  EXPECT_TRUE(gzipScript);
   RemoveTree(dir);
 }
 

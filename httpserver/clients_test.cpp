@@ -103,6 +103,46 @@ TEST_F(ClientsTest, CurlGetsEntriesAndRangesByteForByte) {
   }
 }
 
+// A deflated entry goes to a client that accepts gzip as its raw deflate data in a gzip
+// member: curl and Python's gzip module inflate it back to the entry, HEAD shows the same
+// head, and a client that does not ask gets the plain bytes, each form with its own tag.
+TEST_F(ClientsTest, GzipClientsGetTheDeflatedDataAsItIs) {
+  const std::string& entry = content_->Entry("app.js");
+  Reply gz = Curl("--compressed", "app.js");
+  EXPECT_EQ(gz.status, 200);
+  EXPECT_EQ(gz.Value("Content-Encoding"), "gzip");
+  EXPECT_EQ(gz.Value("Vary"), "Accept-Encoding");
+  EXPECT_EQ(gz.Value("ETag"), std::string(kTag) + "-gzip");
+  EXPECT_LT(std::stoull(gz.Value("Content-Length")), entry.size() / 2);
+  EXPECT_TRUE(gz.body == entry);
+  Reply head = Curl("-I -H 'Accept-Encoding: gzip'", "app.js");
+  EXPECT_EQ(head.headers.size(), gz.headers.size());
+  for (const auto& [name, value] : gz.headers) {
+    if (name != "Date") EXPECT_EQ(head.Value(name), value) << name;
+  }
+  Reply plain = Curl("", "app.js");
+  EXPECT_EQ(plain.Value("Content-Encoding"), "<absent>");
+  EXPECT_EQ(plain.Value("Vary"), "Accept-Encoding");
+  EXPECT_EQ(plain.Value("ETag"), "<absent>");
+  EXPECT_TRUE(plain.body == entry);
+  // Python's client sends the header itself and leaves the body to the gzip module.
+  const std::string out = work_ + "/py.js";
+  int code = 0;
+  std::string err = Shell(
+      "python3 -c " +
+          Quote("import gzip, http.client, sys\n"
+                "c = http.client.HTTPConnection('127.0.0.1', " + std::to_string(content_->Port()) +
+                ")\n"
+                "c.request('GET', '/" + content_->Prefix() + "app.js', headers={'Accept-Encoding': 'gzip'})\n"
+                "r = c.getresponse()\n"
+                "assert r.status == 200 and r.getheader('Content-Encoding') == 'gzip'\n"
+                "open(sys.argv[1], 'wb').write(gzip.decompress(r.read()))\n") +
+          " " + Quote(out) + " 2>&1",
+      &code);
+  ASSERT_EQ(code, 0) << err;
+  EXPECT_TRUE(ReadFile(out) == entry);
+}
+
 TEST_F(ClientsTest, CurlParallelTransfersAllArriveIntact) {
   // 24 transfers at once over separate connections: pages, whole entries and ranges of
   // the stored and the deflated entry.

@@ -32,7 +32,7 @@ struct HttpServerOptions {
   // Seconds of the caching directive when maxAge is not set.
   static constexpr int64_t kDefaultMaxAge = 5;
 
-  // The port Start listens on; -1 takes a free one.
+  // The port Start listens on; -1 or 0 takes a free one.
   int port = -1;
   // Listen on every address instead of loopback only. Only then is a request answered
   // whatever its "Host" names.

@@ -24,6 +24,10 @@ struct ProviderReply {
   // with the status line and head's headers alone (a provider that refuses gives them
   // "Content-Length: 0" so the answer is complete as sent).
   utils::SharedPtr<utils::ReadStreamI> stream;
+  // Optional, with stream: the same content as one gzip member (a stored entry's raw
+  // deflate data wrapped, not compressed again). The server sends it instead, with
+  // "Content-Encoding: gzip", to a client that accepts gzip and asks for no range.
+  utils::SharedPtr<utils::ReadStreamI> gzipStream;
 };
 
 class HttpStreamProviderI {

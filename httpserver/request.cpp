@@ -107,6 +107,38 @@ bool IsLoopbackHost(const std::string& host) {
   return EqualsNoCaseA(name, "localhost") || name == "127.0.0.1" || name == "[::1]";
 }
 
+bool AcceptsGzip(const std::string& acceptEncoding) {
+  bool gzip = false, gzipRefused = false, any = false;
+  size_t begin = 0;
+  while (begin <= acceptEncoding.size()) {
+    size_t end = acceptEncoding.find(',', begin);
+    if (end == std::string::npos) end = acceptEncoding.size();
+    const std::string item = acceptEncoding.substr(begin, end - begin);
+    begin = end + 1;
+    const size_t semicolon = item.find(';');
+    std::string coding = item.substr(0, semicolon);
+    while (!coding.empty() && (coding.front() == ' ' || coding.front() == '\t')) coding.erase(0, 1);
+    while (!coding.empty() && (coding.back() == ' ' || coding.back() == '\t')) coding.pop_back();
+    bool refused = false;
+    if (semicolon != std::string::npos) {
+      // "q=0", "q=0.", "q=0.000": refused; any other weight admits.
+      std::string weight;
+      for (char c : item.substr(semicolon + 1)) {
+        if (c != ' ' && c != '\t') weight += c;
+      }
+      if (weight.size() >= 3 && (weight[0] == 'q' || weight[0] == 'Q') && weight[1] == '=') {
+        refused = weight.find_first_not_of("0.", 2) == std::string::npos;
+      }
+    }
+    if (EqualsNoCaseA(coding, "gzip") || EqualsNoCaseA(coding, "x-gzip")) {
+      (refused ? gzipRefused : gzip) = true;
+    } else if (coding == "*" && !refused) {
+      any = true;
+    }
+  }
+  return gzip || (any && !gzipRefused);
+}
+
 bool IsSafeHeaderValue(const std::string& value) {
   return value.find_first_of(std::string("\r\n\0", 3)) == std::string::npos;
 }

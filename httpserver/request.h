@@ -58,6 +58,10 @@ std::string RewriteWebAppPath(const std::string& path);
 // "Host" header) counts too: pages of other sites always name their host.
 bool IsLoopbackHost(const std::string& host);
 
+// True when an "Accept-Encoding" value admits gzip: "gzip", "x-gzip" or "*" among its
+// codings (names ignoring case) with a weight other than q=0.
+bool AcceptsGzip(const std::string& acceptEncoding);
+
 // A value that may be copied into a response header: no CR, LF or NUL bytes.
 bool IsSafeHeaderValue(const std::string& value);
 

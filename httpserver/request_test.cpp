@@ -81,6 +81,12 @@ TEST(ParseRequest, OnePassOverHeadersBodyCutAtNulForPostAndSafeHeaderValues) {
   EXPECT_EQ(get.body, std::string("ab\0cd", 5));
   EXPECT_TRUE(IsSafeHeaderValue("abc def"));
   EXPECT_TRUE(IsLoopbackHost(""));
+  for (const char* yes : {"gzip", "deflate, GZIP;q=0.5", "br,x-gzip", "*", "identity, *;q=1"}) {
+    EXPECT_TRUE(AcceptsGzip(yes)) << yes;
+  }
+  for (const char* no : {"", "deflate, br", "gzip;q=0", "gzip; q=0.000, *", "*;q=0", "gzipx"}) {
+    EXPECT_FALSE(AcceptsGzip(no)) << no;
+  }
   EXPECT_FALSE(IsSafeHeaderValue("a\rb"));
   EXPECT_FALSE(IsSafeHeaderValue("a\nSet-Cookie: x"));
   EXPECT_FALSE(IsSafeHeaderValue(std::string("a\0b", 3)));

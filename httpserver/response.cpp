@@ -84,6 +84,16 @@ std::string ComputeETag(const std::string& lastModified) {
   return tag;
 }
 
+bool IsRangedRequest(const HttpMessage& request) {
+  const std::string rangeValue = request.Get("Range");
+  return rangeValue.size() >= 7 && rangeValue.compare(0, 6, "bytes=") == 0;
+}
+
+bool ChooseGzip(const HttpMessage& request, const std::string& contentType) {
+  return AcceptsGzip(request.Get("Accept-Encoding")) && !IsRangedRequest(request) &&
+         !IsMediaType(contentType);
+}
+
 bool IsMediaType(const std::string& contentType) {
   if (contentType.size() < 6) return false;
   return EqualsNoCaseA(contentType.substr(0, 6), "video/") ||
@@ -102,7 +112,7 @@ ServePlan PrepareServe(const HttpMessage& request, HttpMessage& response, uint64
   const std::string contentType = response.Get("Content-Type");
   const bool media = IsMediaType(contentType);
   const std::string rangeValue = request.Get("Range");
-  const bool ranged = rangeValue.size() >= 7 && rangeValue.compare(0, 6, "bytes=") == 0;
+  const bool ranged = IsRangedRequest(request);
 
   if (size != 0 && !IsNavigationType(contentType)) {
     if (media || ranged) {

@@ -26,6 +26,13 @@ ByteRange EvaluateRange(const std::string& rangeValue, uint64_t size);
 // skipped, each as "%X" of its signed code); a fixed tag when the text is empty.
 std::string ComputeETag(const std::string& lastModified);
 
+// A "Range" value of at least 7 characters that begins with "bytes=".
+bool IsRangedRequest(const HttpMessage& request);
+
+// Whether a response that has a gzip form goes out in it: the client accepts gzip, asks
+// for no range (ranges count in the entry's own bytes) and the content is not media.
+bool ChooseGzip(const HttpMessage& request, const std::string& contentType);
+
 // "video/..." or "audio/..." (case ignored).
 bool IsMediaType(const std::string& contentType);
 bool IsNavigationType(const std::string& contentType);

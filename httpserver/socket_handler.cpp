@@ -59,8 +59,9 @@ void SocketHandler::HandleRequest(const std::string& request) {
       StartResponse(StatusResponse(status, "Content-Length: 0\r\n"), {}, 0);
       return;
     }
-    HttpMessage response;
-    Serve(req, response, stream, true);
+    ProviderReply posted;
+    posted.stream = stream;
+    Serve(req, posted, true);
     return;
   }
 
@@ -71,12 +72,18 @@ void SocketHandler::HandleRequest(const std::string& request) {
     StartResponse(StatusResponse(reply.head.status, extra), {}, 0);
     return;
   }
-  Serve(req, reply.head, reply.stream, line.method != RequestMethod::kHead);
+  Serve(req, reply, line.method != RequestMethod::kHead);
 }
 
-void SocketHandler::Serve(const HttpMessage& request, HttpMessage& response,
-                          utils::SharedPtr<utils::ReadStreamI> stream, bool withBody) {
+void SocketHandler::Serve(const HttpMessage& request, ProviderReply& reply, bool withBody) {
+  HttpMessage& response = reply.head;
   const std::string lastModified = response.Get("Last-Modified");
+  utils::SharedPtr<utils::ReadStreamI> stream = reply.stream;
+  const bool gzip = reply.gzipStream && ChooseGzip(request, response.Get("Content-Type"));
+  if (gzip) {
+    stream = reply.gzipStream;
+    response.Set("Content-Encoding", "gzip");
+  }
   ServeOptions options;
   options.maxAge = owner_->GetEffectiveMaxAge();
   options.now = CurrentHttpTime();
@@ -85,6 +92,12 @@ void SocketHandler::Serve(const HttpMessage& request, HttpMessage& response,
   if (plan.statusOnly) {
     StartResponse(plan.statusText, {}, 0);
     return;
+  }
+  if (reply.gzipStream) {
+    // Caches keep the two forms apart, and each form has its own tag.
+    const std::string vary = response.Get("Vary");
+    response.Set("Vary", vary.empty() ? "Accept-Encoding" : vary + ", Accept-Encoding");
+    if (gzip) response.Set("ETag", ComputeETag(lastModified) + "-gzip");
   }
   if (withBody && plan.start != 0 &&
       stream->Seek64(0, static_cast<int64_t>(plan.start)) != static_cast<int64_t>(plan.start)) {

@@ -24,6 +24,7 @@
 
 #include "httpserver/connection_limits.h"
 #include "httpserver/http_message.h"
+#include "httpserver/http_stream_provider.h"
 #include "httpserver/send_queue.h"
 #include "httpserver/socket_ops.h"
 #include "httpserver/websocket.h"
@@ -77,10 +78,10 @@ class SocketHandler final : public WebSockConnectionI {
   enum class Step { kAgain, kWait, kEnd };
 
   void HandleRequest(const std::string& request);
-  // Answers with stream (not empty) under response's head plus the server's headers;
-  // withBody false (HEAD) sends the same head alone.
-  void Serve(const HttpMessage& request, HttpMessage& response,
-             utils::SharedPtr<utils::ReadStreamI> stream, bool withBody);
+  // Answers with reply's stream (not empty), or its gzip form when the request admits
+  // it, under reply's head plus the server's headers; withBody false (HEAD) sends the
+  // same head alone.
+  void Serve(const HttpMessage& request, ProviderReply& reply, bool withBody);
   void StartResponse(const std::string& head, utils::SharedPtr<utils::ReadStreamI> stream,
                      uint64_t bodyBytes);
   // A status answer after which the connection ends (400, 408, 413, 431).

@@ -1,0 +1,43 @@
+// GzipMemberStream: a deflated ZIP entry served as one gzip member (RFC 1952) without
+// inflating it: a fixed 10-byte header, the entry's raw deflate data as the archive holds
+// it, and a trailer of the entry's CRC-32 and size. The client inflates it and checks the
+// CRC, so damaged data ends in a decoding error and never in wrong bytes taken for right.
+//
+// The raw bytes are read in place (an archive held in memory); the stream holds the
+// archive so they stay valid. Network thread only, like every provider stream.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "utils/read_stream.h"
+#include "utils/shared_ptr.h"
+#include "zip/archive.h"
+
+namespace storage {
+
+class GzipMemberStream : public utils::ReadStreamI {
+ public:
+  GzipMemberStream(utils::SharedPtr<amzip::Archive> archive, const uint8_t* raw, uint64_t rawSize,
+                   uint32_t crc32, uint64_t uncompressedSize, std::u16string name);
+
+  uint64_t GetSize() override { return kHeaderSize + rawSize_ + kTrailerSize; }
+  using utils::ReadStreamI::Read;
+  bool Read(void* buffer, uint32_t count, uint32_t& got) override;
+  int64_t Seek64(int origin, int64_t offset) override;
+  const std::u16string& GetName() override { return name_; }
+
+ private:
+  static constexpr uint64_t kHeaderSize = 10;
+  static constexpr uint64_t kTrailerSize = 8;
+
+  utils::SharedPtr<amzip::Archive> archive_;
+  const uint8_t* raw_;
+  uint64_t rawSize_;
+  uint8_t header_[kHeaderSize];
+  uint8_t trailer_[kTrailerSize];
+  uint64_t position_ = 0;
+  std::u16string name_;
+};
+
+}  // namespace storage
