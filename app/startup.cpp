@@ -68,8 +68,10 @@ bool OpenContentArchive(const std::u16string& archivePath, PiggyBackArchive& loc
   if (!archivePath.empty()) {
     try {
       // The result is not looked at: a file that cannot be read leaves the archive
-      // closed, and the next source is tried.
+      // closed, and the next source is tried. So does a file in which no entry is found
+      // (a document dropped onto the program): it is ignored like a missing one.
       archive->OpenFile(archivePath);
+      if (archive->Entries().empty()) archive->Close();
     } catch (...) {
       ShowErrorMessage(u"Fatal error while trying to open archive");
       return false;
@@ -89,7 +91,7 @@ bool OpenContentArchive(const std::u16string& archivePath, PiggyBackArchive& loc
         ShowErrorMessage(u"Error while trying to open piggy-back archive");
         return false;
       }
-      archive->OpenMemory(locator.GetData(), locator.GetSize(), u"ZIP");
+      locator.OpenArchive(*archive);
       // A footer over bytes that yield no entry at all (a foreign or damaged payload)
       // would otherwise start a server with nothing to serve and open the browser on a
       // 404 page; telling the user the program holds no archive is more useful. A

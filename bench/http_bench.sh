@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Serving benchmark: our runner against nginx (sendfile), nginx with gzip_static and a .gz
 # beside the script, lighttpd and python3 -m http.server on the same files, in one run, each
-# on its own loopback port; then start-up of a 1 GiB content (startup_bench.sh). Not part of
-# the tests.
+# on its own loopback port; and, first of all, start-up of a 1 GiB content
+# (startup_bench.sh). Not part of the tests.
 #
 #   bench/http_bench.sh [BUILD_DIR]      (default: build; needs bin/contentexe{,-pack})
 #   SIZE_MB=1024                         size of the start-up content
@@ -17,9 +17,9 @@ PACKER=$BUILD/bin/contentexe-pack
 for t in "$RUNNER" "$PACKER"; do
   [ -x "$t" ] || cmake --build "$BUILD" -j2 --target contentexe contentexe-pack
 done
-for c in nginx lighttpd ab curl python3 gzip; do
+for c in nginx lighttpd ab curl python3 gzip wrk; do
   if ! command -v "$c" >/dev/null 2>&1 && [ ! -x "/usr/sbin/$c" ]; then
-    [ "$(id -u)" -eq 0 ] || { echo "needs nginx lighttpd apache2-utils curl python3 gzip" >&2; exit 1; }
+    [ "$(id -u)" -eq 0 ] || { echo "needs nginx lighttpd apache2-utils curl python3 gzip wrk" >&2; exit 1; }
     # The packages' own daemons are not started: a policy that forbids it, unless one exists.
     policy=
     if [ ! -e /usr/sbin/policy-rc.d ]; then
@@ -27,7 +27,7 @@ for c in nginx lighttpd ab curl python3 gzip; do
       policy=/usr/sbin/policy-rc.d
     fi
     DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
-      nginx lighttpd apache2-utils curl python3 gzip >/dev/null || apt_failed=1
+      nginx lighttpd apache2-utils curl python3 gzip wrk >/dev/null || apt_failed=1
     [ -z "$policy" ] || rm -f "$policy"
     [ -z "${apt_failed:-}" ] || { echo "apt-get install failed" >&2; exit 1; }
   fi
@@ -153,6 +153,15 @@ ab_rps() {  # url concurrency count [ab options]
   failed=$(awk '/^Failed requests:|^Non-2xx responses:/{n += $3} END {print n + 0}' <<<"$out")
   [ "$failed" = 0 ] || { echo "  ($url: $failed failed or non-2xx answers)" >&2; echo "-"; return; }
   awk '/^Requests per second:/{printf "%.0f", $4}' <<<"$out"
+  # ab -k asks with HTTP/1.0 and "Connection: Keep-Alive"; "*" marks a server that kept none.
+  if [[ " $* " == *" -k "* ]] && grep -q '^Keep-Alive requests: *0$' <<<"$out"; then printf '*'; fi
+}
+wrk_rps() {  # url: HTTP/1.1 clients on 16 kept-alive connections for 3 seconds
+  command -v wrk >/dev/null 2>&1 || { echo "-"; return; }
+  local out
+  out=$(wrk -t 2 -c 16 -d 3s "$1" 2>&1) || { echo "-"; return; }
+  grep -q 'Non-2xx\|Socket errors' <<<"$out" && { echo "  ($1: wrk saw errors)" >&2; echo "-"; return; }
+  awk '/^Requests\/sec:/{printf "%.0f", $2}' <<<"$out"
 }
 script_wire_bytes() {  # body bytes as sent to a browser, and its Content-Encoding
   curl -s -o /dev/null -D "$WORK/script.h" "${BROWSER_HEADERS[@]}" -w '%{size_download}' \
@@ -211,7 +220,7 @@ memory_growth_mb() {  # ours only: 8 clients stream the whole video at once
   awk -v a="$before" -v b="$peak" 'BEGIN {printf "%.1f", (b - a) / 1024}'
 }
 
-declare -A PAGE PAGEK SCRIPT SCRIPTGZ BYTES VIDEO TTFB P99 FASTP99
+declare -A PAGE PAGEK PAGE11 SCRIPT SCRIPTGZ BYTES VIDEO TTFB P99 FASTP99
 for s in "${SERVERS[@]}"; do
   b=${BASE[$s]}
   n=5000
@@ -220,11 +229,12 @@ for s in "${SERVERS[@]}"; do
   BYTES[$s]=$(script_wire_bytes "$b")
   # nginx-gz differs from nginx in the script only.
   if [ "$s" = nginx-gz ]; then
-    PAGE[$s]=- PAGEK[$s]=- SCRIPT[$s]=- VIDEO[$s]=- TTFB[$s]=- P99[$s]=- FASTP99[$s]=-
+    PAGE[$s]=- PAGEK[$s]=- PAGE11[$s]=- SCRIPT[$s]=- VIDEO[$s]=- TTFB[$s]=- P99[$s]=- FASTP99[$s]=-
     continue
   fi
   PAGE[$s]=$(ab_rps "${b}index.html" 16 "$n")
   PAGEK[$s]=$(ab_rps "${b}index.html" 16 $((n * 4)) -k)
+  PAGE11[$s]=$(wrk_rps "${b}index.html")
   SCRIPT[$s]=$(ab_rps "${b}js/app.js" 16 2000)
   VIDEO[$s]=$(video_mbs "$b")
   TTFB[$s]=$(range_ttfb_ms "$b")
@@ -235,15 +245,16 @@ MEM=$(memory_growth_mb)
 
 echo
 echo "load before run: $LOAD   cores: $(nproc)"
-printf '%-9s %10s %10s %10s %10s %15s %8s %8s %8s %8s\n' server "page r/s" "page -k" \
-  "script r/s" "script gz" "script bytes" "video" "range" "slow p99" "fast p99"
-printf '%-9s %10s %10s %10s %10s %15s %8s %8s %8s %8s\n' "" "(ab -c16)" "r/s" "" "r/s" \
-  "on the wire" "MB/s" "TTFB ms" "ms" "ms"
+FMT='%-9s %9s %9s %9s %10s %10s %15s %7s %8s %8s %8s\n'
+printf "$FMT" server "page r/s" "page -k" "page 1.1" "script r/s" "script gz" "script bytes" \
+  "video" "range" "slow p99" "fast p99"
+printf "$FMT" "" "(ab -c16)" "r/s" "r/s (wrk)" "" "r/s" "on the wire" "MB/s" "TTFB ms" "ms" "ms"
 for s in "${SERVERS[@]}"; do
-  printf '%-9s %10s %10s %10s %10s %15s %8s %8s %8s %8s\n' "$s" "${PAGE[$s]}" "${PAGEK[$s]}" \
-    "${SCRIPT[$s]}" "${SCRIPTGZ[$s]}" "${BYTES[$s]}" "${VIDEO[$s]}" "${TTFB[$s]}" "${P99[$s]}" \
-    "${FASTP99[$s]}"
+  printf "$FMT" "$s" "${PAGE[$s]}" "${PAGEK[$s]}" "${PAGE11[$s]}" "${SCRIPT[$s]}" \
+    "${SCRIPTGZ[$s]}" "${BYTES[$s]}" "${VIDEO[$s]}" "${TTFB[$s]}" "${P99[$s]}" "${FASTP99[$s]}"
 done
+echo "page -k: * = ab -k (HTTP/1.0, Connection: Keep-Alive) had no request kept alive;" \
+  "page 1.1: wrk, HTTP/1.1 on 16 kept-alive connections"
 echo "script: $(stat -c %s "$SITE/js/app.js") bytes, its .gz (gzip -9) $GZ_SIZE bytes"
 echo "ours: resident memory growth with 8 video streams: $MEM MB"
 echo "ours: start-up of a $(( ${SIZE_MB:-1024} )) MiB content, start to browser: ${STARTUP_MS:--} ms;" \
@@ -261,6 +272,7 @@ awk -v pr="$(num "${PAGE[ours]}")" -v pl="$(num "${PAGE[lighttpd]}")" \
   -v gr="$(num "${SCRIPTGZ[ours]}")" -v gz="$(num "${SCRIPTGZ[nginx-gz]}")" \
   -v br="$(num "${BYTES[ours]}")" -v bz="$GZ_SIZE" \
   -v kr="$(num "${PAGEK[ours]}")" -v kn="$(num "${PAGEK[nginx]}")" -v fp="${FASTP99[ours]}" \
+  -v wr="$(num "${PAGE11[ours]}")" -v wn="$(num "${PAGE11[nginx]}")" \
   -v st="$(num "${STARTUP_MS:-}")" -v zl="$(num "${ZLIB_MS:-}")" '
   function check(name, value, op, goal) {
     ok = (op == ">=") ? value >= goal : (op == "<=") ? value <= goal : value < goal
@@ -277,6 +289,7 @@ awk -v pr="$(num "${PAGE[ours]}")" -v pl="$(num "${PAGE[lighttpd]}")" \
     check("script req/s gzip / nginx gzip_static", ratio(gr, gz), ">=", 1.0)
     check("script bytes on the wire / its .gz", ratio(br, bz), "<=", 1.15)
     check("kept-alive page req/s / nginx", ratio(kr, kn), ">=", 0.8)
+    check("  the same with HTTP/1.1 (wrk) / nginx", ratio(wr, wn), ">=", 0.8)
     check("fast-reader p99 (ms)", fp == "-" ? 999 : fp, "<=", 5)
     check("start-up / one zlib crc32 pass", zl > 0 ? st / zl : 99, "<=", 0.4)
   }'

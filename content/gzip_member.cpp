@@ -45,15 +45,10 @@ bool GzipMemberStream::Read(void* buffer, uint32_t count, uint32_t& got) {
   return true;
 }
 
-uint32_t GzipMemberStream::Read(void* buffer, uint32_t count) {
-  uint32_t got = 0;
-  Read(buffer, count, got);
-  return got;
-}
-
 int64_t GzipMemberStream::Seek64(int origin, int64_t offset) {
-  position_ = utils::UnboundedSeek(origin, offset, position_, GetSize());
-  return static_cast<int64_t>(position_);
+  const int64_t target = utils::SeekTarget(origin, offset, position_, GetSize());
+  if (target != kSeekFailed) position_ = static_cast<uint64_t>(target);
+  return target;
 }
 
 }  // namespace storage

@@ -21,17 +21,10 @@ class GzipMemberStream : public utils::ReadStreamI {
   GzipMemberStream(utils::SharedPtr<amzip::Archive> archive, const uint8_t* raw, uint64_t rawSize,
                    uint32_t crc32, uint64_t uncompressedSize, std::u16string name);
 
-  bool IsOpen() override { return true; }
   uint64_t GetSize() override { return kHeaderSize + rawSize_ + kTrailerSize; }
-  uint32_t Read(void* buffer, uint32_t count) override;
+  using utils::ReadStreamI::Read;
   bool Read(void* buffer, uint32_t count, uint32_t& got) override;
-  bool ReadByte(uint8_t& out) override { return Read(&out, 1) == 1; }
-  uint32_t Seek(int origin, int32_t offset) override {
-    return static_cast<uint32_t>(Seek64(origin, offset));
-  }
   int64_t Seek64(int origin, int64_t offset) override;
-  void Close() override { position_ = 0; }
-  bool CheckCacheFlags(uint32_t flags) override { return (flags & 7) == flags; }
   const std::u16string& GetName() override { return name_; }
 
  private:

@@ -4,7 +4,6 @@
 #include "content/gzip_member.h"
 #include "utils/encoding.h"
 #include "zip/platform.h"
-#include "zip/sink.h"
 
 namespace storage {
 namespace {
@@ -90,26 +89,18 @@ ProviderReply HttpZipProvider::Open(const std::string& path) {
 utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenEntry(amzip::Archive& archive,
                                                                 const amzip::Entry& entry,
                                                                 const std::u16string& streamName) {
+  // The archive checks the entry's local header before handing out a stream, whatever
+  // its source; an entry it refuses gets an empty pointer.
   utils::SharedPtr<utils::ReadStreamI> direct = archive.OpenEntryStream(entry);
-  if (direct) {
-    // Small deflated entries (scripts, style sheets, pages) are inflated once and then
-    // served from memory; stored entries already read straight from the archive.
-    if (entry.method == 0 || !inflated_.Accepts(entry.uncompressedSize)) return direct;
-    std::u16string key = CacheKey(archive, entry);
-    utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
-    // An entry that does not inflate to its size is refused (empty pointer).
-    if (!bytes) bytes = inflated_.Fill(key, *direct, entry.uncompressedSize);
-    if (!bytes) return {};
-    return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, streamName));
-  }
-  // Not in memory (a file on disk): extract the entry; all of it, or refuse.
-  amzip::MemCreator creator;
-  archive.Extract(creator, entry.name, entry.name);
-  const std::string* extracted = creator.Find(entry.name);
-  if (!extracted || extracted->size() != entry.uncompressedSize) return {};
-  utils::SharedPtr<utils::ByteVector> data(
-      new utils::ByteVector(extracted->begin(), extracted->end()));
-  return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(data, streamName));
+  // Small deflated entries (scripts, style sheets, pages) are inflated once and then
+  // served from memory; stored entries already read straight from the archive.
+  if (!direct || entry.method == 0 || !inflated_.Accepts(entry.uncompressedSize)) return direct;
+  std::u16string key = CacheKey(archive, entry);
+  utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
+  // An entry that does not inflate to its size and CRC-32 is refused (empty pointer).
+  if (!bytes) bytes = inflated_.Fill(key, *direct, entry.uncompressedSize);
+  if (!bytes) return {};
+  return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, streamName));
 }
 
 utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenGzipForm(

@@ -5,11 +5,11 @@
 // whether the archive recorded the name as UTF-8 or in the legacy code page; other
 // bytes are read in the ANSI code page.
 //
-// Streams read the entry itself: from the archive's bytes when it is held in memory
-// (stored entries without a copy, deflated ones inflated as they are read, small
-// deflated ones inflated once and kept in an InflatedCache); otherwise the entry is
-// extracted into memory. The entry is looked up once per request. Network thread
-// only, like the server.
+// Streams read the entry itself, whatever the archive's source (the mapped program file,
+// a file named on the command line): stored entries straight from the archive, deflated
+// ones inflated as they are read, small deflated ones inflated once and kept in an
+// InflatedCache. The entry is looked up once per request. Network thread only, like
+// the server.
 #pragma once
 
 #include <string>

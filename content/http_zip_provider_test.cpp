@@ -31,7 +31,8 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
            // UTF-8 bytes without the flag.
            {.name = "\xC3\xA9t\xC3\xA9/caf\xC3\xA9.html", .data = "utf8", .flags = 0x0800},
            {.name = "\x82t\x82.html", .data = "legacy"},
-           {.name = "na\xC3\xAFve.txt", .data = "unflagged"}})
+           {.name = "na\xC3\xAFve.txt", .data = "unflagged"},
+           {.name = "locked.txt", .data = "secret", .flags = 0x0001}})
           .bytes;
   utils::SharedPtr<amzip::Archive> archive(new amzip::Archive());
   ASSERT_EQ(archive->OpenMemory(bytes.data(), bytes.size(), u"test.zip"), 0);
@@ -51,6 +52,7 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
   ProviderReply bad = provider.Open("bad.js");
   EXPECT_EQ(bad.head.Serialize(), "HTTP/1.1 500 Internal Server Error\r\nContent-Length: 0\r\n\r\n");
   EXPECT_FALSE(bad.stream);
+  EXPECT_EQ(provider.Open("locked.txt").head.status, 500) << "encrypted: refused, not served";
   auto body = [&](const std::string& path) {
     ProviderReply reply = provider.Open(path);
     EXPECT_EQ(reply.head.status, 200) << path;

@@ -3,10 +3,9 @@ cx_library(cx_content
   SOURCES
     footer.cpp
     piggyback.cpp
-  PLATFORM
-    program_file
   DEPS
     cx_zip
+    cx_file
     cx_utils
 )
 

@@ -1,11 +1,20 @@
 #include "content/piggyback.h"
 
+#include <memory>
+
 #include "content/footer.h"
 #include "zip/archive.h"
+#include "zip/source.h"
 
-bool PiggyBackArchive::Open() { return file_.OpenSelf() && Locate(); }
+bool PiggyBackArchive::Open() {
+  path_.clear();
+  return file_.OpenSelf() && Locate();
+}
 
-bool PiggyBackArchive::OpenFile(const std::u16string& path) { return file_.Open(path) && Locate(); }
+bool PiggyBackArchive::OpenFile(const std::u16string& path) {
+  path_ = path;
+  return file_.Open(path) && Locate();
+}
 
 bool PiggyBackArchive::Locate() {
   auto location =
@@ -13,14 +22,15 @@ bool PiggyBackArchive::Locate() {
         return file_.ReadAt(offset, buffer, len);
       });
   if (!location) return false;
+  start_ = location->start;
+  size_ = location->size;
+  if (!amzip::FileReader::Mappable(size_)) return true;
   // A view must begin on a granularity boundary at or below the archive's start; the
   // archive then lies dataOffset bytes into it.
-  auto plan = content::PlanView(location->start, content::ProgramFile::Granularity());
+  auto plan = content::PlanView(location->start, utils::MappedFile::Granularity());
   const uint8_t* view = file_.Map(plan.alignedStart);
   if (!view) return false;
   data_ = view + plan.dataOffset;
-  size_ = location->size;
-  start_ = location->start;
   return true;
 }
 
@@ -32,5 +42,10 @@ bool PiggyBackArchive::Close() {
 }
 
 int32_t PiggyBackArchive::OpenArchive(amzip::Archive& archive) const {
-  return archive.OpenMemory(data_, size_, u"ZIP");
+  if (data_) return archive.OpenMemory(data_, size_, u"ZIP");
+  if (size_ == 0) return 0;
+  auto file = std::make_unique<utils::MappedFile>();
+  if (!(path_.empty() ? file->OpenSelf() : file->Open(path_))) return amzip::ERROR_OPEN_FILE;
+  amzip::SourcePtr region(amzip::FileReader::Region(std::move(file), start_, size_));
+  return archive.OpenSource(region, u"ZIP");
 }

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string bytes(reinterpret_cast<const char*>(data), size);
   json::ParseError error;
   try {
-    utils::SharedPtr<utils::ReadStreamI> stream(new utils::StreamReader(bytes, u"fuzz"));
+    utils::SharedPtr<utils::ReadStreamI> stream(new utils::MemoryStreamReader(bytes, u"fuzz"));
     std::unique_ptr<json::Value> root(json::ParseStream(stream, error));
     if (root && error.code == json::kNoError) CheckRewrite(*root);
   } catch (const utils::Exception&) {

@@ -1,7 +1,6 @@
 // The limits every connection of a server lives by, shared by both event loops. They bound
 // what one client (or many) can make the network thread hold: time, memory, descriptors.
-// For traffic inside them nothing changes on the wire. Set them on the server before Start;
-// the network thread reads its own copy.
+// Set them in the server's options before Start; the network thread reads its own copy.
 #pragma once
 
 #include <chrono>
@@ -32,7 +31,8 @@ struct ConnectionLimits {
   uint32_t maxRequests = 1000;
   // A request body (framed by Content-Length) larger than this is refused with 413.
   size_t maxBody = size_t{16} << 20;
-  // Bytes one connection may send per readiness event before the loop serves the others.
+  // Bytes one connection may send, and as many it may receive, per readiness event before
+  // the loop serves the others.
   size_t turnBytes = size_t{4} << 16;
 };
 

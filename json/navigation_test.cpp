@@ -16,7 +16,7 @@ using testing::Canonical;
 using namespace std::string_literals;
 
 utils::SharedPtr<utils::ReadStreamI> Stream(const std::string& bytes) {
-  return utils::SharedPtr<utils::ReadStreamI>(new utils::StreamReader(bytes, u"nav.mnv"));
+  return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, u"nav.mnv"));
 }
 
 std::string ReadRest(utils::ReadStreamI& s) {

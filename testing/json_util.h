@@ -48,9 +48,10 @@ inline std::u16string Canonical(const Value* v) {
 
 // A stream over bytes that answers as scripted: whether it reports a size, how many
 // bytes one read may give, a size to claim, and whether reads fail. It counts reads.
-class ScriptedStream : public utils::StreamReader {
+class ScriptedStream : public utils::MemoryStreamReader {
  public:
-  explicit ScriptedStream(std::string data) : StreamReader(std::move(data), u"scripted.mnv") {}
+  explicit ScriptedStream(std::string data)
+      : MemoryStreamReader(data, u"scripted.mnv"), size_(data.size()) {}
 
   bool sized = true;
   uint32_t piece = 0xFFFFFFFF;
@@ -58,20 +59,20 @@ class ScriptedStream : public utils::StreamReader {
   bool failReads = false;
   int reads = 0;
 
-  uint64_t GetSize() override {
-    return claimedSize == UINT64_MAX ? StreamReader::GetSize() : claimedSize;
-  }
-  uint32_t Read(void* buffer, uint32_t count) override {
-    ++reads;
-    return failReads ? 0 : StreamReader::Read(buffer, std::min(count, piece));
-  }
+  uint64_t GetSize() override { return claimedSize == UINT64_MAX ? size_ : claimedSize; }
+  using MemoryStreamReader::Read;
   bool Read(void* buffer, uint32_t count, uint32_t& got) override {
-    got = Read(buffer, count);
-    return !failReads;
+    ++reads;
+    got = 0;
+    if (failReads) return false;
+    return MemoryStreamReader::Read(buffer, std::min(count, piece), got);
   }
   bool CheckCacheFlags(uint32_t flags) override {
-    return sized && StreamReader::CheckCacheFlags(flags);
+    return sized && MemoryStreamReader::CheckCacheFlags(flags);
   }
+
+ private:
+  uint64_t size_;
 };
 
 }  // namespace json::testing

@@ -17,33 +17,22 @@ inline uint8_t PatternByte(uint64_t i) { return static_cast<uint8_t>((i * 31 + i
 class PatternStream : public utils::ReadStreamI {
  public:
   explicit PatternStream(uint64_t size) : size_(size) {}
-  bool IsOpen() override { return true; }
   uint64_t GetSize() override { return size_; }
-  uint32_t Read(void* buffer, uint32_t count) override {
-    uint32_t got = 0;
+  using ReadStreamI::Read;
+  bool Read(void* buffer, uint32_t count, uint32_t& got) override {
+    got = 0;
     while (got < count && position_ < size_)
       static_cast<uint8_t*>(buffer)[got++] = PatternByte(position_++);
-    return got;
-  }
-  bool Read(void* buffer, uint32_t count, uint32_t& got) override {
-    got = Read(buffer, count);
     return true;
   }
-  bool ReadByte(uint8_t& out) override { return Read(&out, 1) == 1; }
-  uint32_t Seek(int origin, int32_t offset) override {
-    return static_cast<uint32_t>(Seek64(origin, offset));
-  }
   int64_t Seek64(int origin, int64_t offset) override {
-    if (origin == 0) position_ = static_cast<uint64_t>(offset);
-    return static_cast<int64_t>(position_);
+    int64_t target = utils::SeekTarget(origin, offset, position_, size_);
+    if (target >= 0) position_ = static_cast<uint64_t>(target);
+    return target;
   }
-  void Close() override {}
-  bool CheckCacheFlags(uint32_t) override { return true; }
-  const std::u16string& GetName() override { return name_; }
 
  private:
   uint64_t size_, position_ = 0;
-  std::u16string name_;
 };
 
 class MapProvider : public HttpStreamProviderI {

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "content/program_file.h"
+#include "utils/file/mapped_file.h"
 #include "testing/zip_builder.h"
 
 namespace pack::testing {
@@ -74,7 +74,7 @@ inline fs::path BuiltProgram(std::string name) {
 #ifdef _WIN32
   name += ".exe";
 #endif
-  return fs::path(content::ProgramFilePath()).parent_path().parent_path() / "bin" / name;
+  return fs::path(utils::ProgramFilePath()).parent_path().parent_path() / "bin" / name;
 }
 
 // An entry's bytes as `unzip -p` extracts them.

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "utils/read_stream.h"
@@ -7,10 +8,8 @@
 namespace utils {
 namespace {
 
-// The seek is shared with StreamReader (UnboundedSeek); its origins are tested here.
-TEST(MemoryStreamReader, SeeksAreUnboundedAndReadNothingOutside) {
-  std::string text = "0123456789";
-  MemoryStreamReader s(SharedPtr<ByteVector>(new ByteVector(text.begin(), text.end())), u"name");
+TEST(MemoryStreamReader, SeeksFollowTheContractAndReadNothingOutside) {
+  MemoryStreamReader s(std::string("0123456789"), u"name");
   char buffer[4];
   EXPECT_EQ(s.Seek64(2, -3), 7);
   const uint8_t* data = nullptr;
@@ -22,14 +21,22 @@ TEST(MemoryStreamReader, SeeksAreUnboundedAndReadNothingOutside) {
   EXPECT_EQ(s.Read(buffer, 4), 0u);
   ASSERT_TRUE(s.PeekMemory(data, size));
   EXPECT_EQ(size, 0u);
-  // A position before the start reads as negative: nothing, not a wild copy.
-  EXPECT_EQ(s.Seek64(0, -5), -5);
-  EXPECT_EQ(s.Read(buffer, 4), 0u);
-  EXPECT_EQ(s.Seek64(7, 3), -5);  // an unknown origin leaves the position alone
+  // Failures answer -1 and leave the position where it was.
+  EXPECT_EQ(s.Seek64(0, -5), -1);
+  EXPECT_EQ(s.Seek64(7, 3), -1);
+  EXPECT_EQ(s.Seek64(1, INT64_MAX), -1);
+  EXPECT_EQ(s.Seek64(1, INT64_MIN), -1);
+  EXPECT_EQ(s.Seek64(1, 0), 110);
+  EXPECT_EQ(s.Seek(1, -120), 0xFFFFFFFFu);
   EXPECT_EQ(s.Seek(0, 1), 1u);
   EXPECT_EQ(s.Seek(1, -1), 0u) << "a negative 32-bit offset is widened with its sign";
   EXPECT_EQ(s.Read(buffer, 2), 2u);
   EXPECT_EQ(std::string(buffer, 2), "01");
+  uint8_t byte = 0;
+  EXPECT_TRUE(s.ReadByte(byte));
+  EXPECT_EQ(byte, '2');
+  s.Seek64(2, 0);
+  EXPECT_FALSE(s.ReadByte(byte));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdint>
 #include <limits>
 
 #include "utils/crc32.h"
@@ -40,15 +41,16 @@ const std::u16string& Archive::CurrentVolumeName() const {
 }
 
 bool Archive::OpenFileReader(const std::u16string& path) {
-  reader_ = std::make_unique<FileReader>(path);
-  if (!reader_->IsOpen()) {
+  SourcePtr source(FileReader::Open(path));
+  if (!source) {
     SetError(ERROR_OPEN_FILE, path);
     return false;
   }
   name_ = path;
-  uint64_t size = ~0ull;
-  if (reader_->Seek(0, 2)) size = reader_->Tell();
-  volumes_.push_back(Volume{0, path, size});
+  volumes_.push_back(Volume{0, path, source->Size()});
+  sources_.assign(1, source);
+  reader_ = source;
+  position_ = 0;
   currentVolume_ = 0;
   return true;
 }
@@ -62,54 +64,68 @@ int32_t Archive::OpenFile(const std::u16string& path) {
 
 int32_t Archive::OpenMemory(const void* data, uint64_t size, const std::u16string& name) {
   if (!data || size == 0) return 0;
+  return OpenSource(SourcePtr(new MemReader(data, size)), name);
+}
+
+int32_t Archive::OpenSource(SourcePtr source, const std::u16string& name) {
+  if (!source || source->Size() == 0) return 0;
   // Cleared like OpenFile does, so an earlier failure is not reported for this archive.
   lastError_ = AZError{};
-  reader_ = std::make_unique<MemReader>(data, size);
-  memData_ = static_cast<const uint8_t*>(data);
-  memSize_ = size;
+  reader_ = source;
+  sources_.assign(1, source);
+  position_ = 0;
+  onePart_ = true;
   name_ = name;
-  volumes_.push_back(Volume{0, name, size});
+  volumes_.push_back(Volume{0, name, source->Size()});
   currentVolume_ = 0;
   LoadDirectory();
   return lastError_.code;
 }
 
 void Archive::Close() {
-  if (reader_) reader_->Close();
-  reader_.reset();
+  reader_.Reset();
+  sources_.clear();
+  position_ = 0;
   entries_.clear();
   volumes_.clear();
   index_.clear();
+  restartIndexes_.clear();
   currentVolume_ = -1;
   extraBuffer_.reset();
   extraCapacity_ = 0;
   directoryLoaded_ = false;
   notZip_ = false;
-  memData_ = nullptr;
-  memSize_ = 0;
+  onePart_ = false;
   offsetBias_ = 0;
   comment_.clear();
   commentLength_ = 0;
   cdStartDisk_ = 0;
   cdOffset_ = cdSize_ = 0;
   totalEntries_ = 0;
+  checksum_ = 0;
 }
 
-bool Archive::IsOpen() const { return reader_ && reader_->IsOpen(); }
+bool Archive::IsOpen() const { return static_cast<bool>(reader_); }
 
 bool Archive::SeekTo(uint64_t offset) {
-  // Sources seek by a signed 32-bit offset: anything beyond is out of reach.
-  if (!reader_ || offset > static_cast<uint64_t>(std::numeric_limits<int32_t>::max()) ||
-      !reader_->Seek(static_cast<int32_t>(offset), 0)) {
+  if (!reader_ || offset > static_cast<uint64_t>(INT64_MAX)) {
     SetError(ERROR_SEEK_FILE, CurrentVolumeName());
     return false;
   }
+  position_ = offset;
+  return true;
+}
+
+bool Archive::ReadSome(void* buffer, uint32_t size, uint32_t& got) {
+  got = 0;
+  if (!reader_ || !reader_->ReadAt(position_, buffer, size, got)) return false;
+  position_ += got;
   return true;
 }
 
 bool Archive::ReadExact(void* buffer, uint32_t size) {
   uint32_t got = 0;
-  if (!reader_ || !reader_->Read(buffer, size, got) || got != size) {
+  if (!ReadSome(buffer, size, got) || got != size) {
     SetError(ERROR_READ_FILE, CurrentVolumeName());
     return false;
   }
@@ -134,7 +150,7 @@ bool Archive::RebuildVolumes(uint32_t number) {
     char suffix[8];
     std::snprintf(suffix, sizeof(suffix), ".z%02u", static_cast<unsigned>(k + 1));
     std::u16string partName = base + std::u16string(suffix, suffix + 4);
-    if (!IsExistingFile(partName)) break;
+    if (!utils::IsExistingFile(partName)) break;
     rebuilt.push_back(Volume{k, partName, ~0ull});
   }
   if (rebuilt.size() <= remembered.number) {
@@ -147,56 +163,57 @@ bool Archive::RebuildVolumes(uint32_t number) {
   return true;
 }
 
+SourcePtr Archive::VolumeSource(uint32_t number) {
+  if (number >= volumes_.size() || volumes_[number].number != number) {
+    SetError(AZERROR_MISSING_PART, lastError_.file);
+    return {};
+  }
+  if (sources_.size() < volumes_.size()) sources_.resize(volumes_.size());
+  if (!sources_[number]) {
+    Volume& volume = volumes_[number];
+    sources_[number] = SourcePtr(FileReader::Open(volume.name));
+    if (!sources_[number]) {
+      SetError(ERROR_OPEN_FILE, volume.name);
+      return {};
+    }
+    volume.size = sources_[number]->Size();
+  }
+  return sources_[number];
+}
+
 bool Archive::SelectVolume(uint32_t number, uint64_t offset) {
   if (!reader_ || currentVolume_ < 0) {
     SetError(AZERR_INVALIDSTATE, name_);
     return false;
   }
   if (volumes_[currentVolume_].number == number) return SeekTo(offset);
-  // A memory archive has exactly one part.
-  if (memData_) {
+  // An archive opened over one source has exactly one part.
+  if (onePart_) {
     SetError(AZERROR_MISSING_PART, lastError_.file);
     return false;
   }
   bool listed = number < volumes_.size() && volumes_[number].number == number;
-  if (!listed && !RebuildVolumes(number)) return false;
-  // A disk number beyond the last part is checked before the current part is given up,
-  // so one corrupt entry does not make the others unreachable.
-  if (number >= volumes_.size() || volumes_[number].number != number) {
-    SetError(AZERROR_MISSING_PART, lastError_.file);
-    return false;
-  }
-  reader_->Close();
-  reader_.reset();
-  currentVolume_ = static_cast<int>(number);
-  Volume& volume = volumes_[number];
-  reader_ = std::make_unique<FileReader>(volume.name);
-  if (!reader_->IsOpen()) {
-    SetError(ERROR_OPEN_FILE, volume.name);
-    return false;
-  }
-  if (volume.size == ~0ull && reader_->Seek(0, 2)) volume.size = reader_->Tell();
-  return SeekTo(offset);
-}
-
-bool Archive::ReadSpanning(void* buffer, uint32_t size, uint32_t& got) {
-  for (;;) {
-    got = 0;
-    if (!reader_->Read(buffer, size, got)) {
-      // A memory source reports its end as a failed read; a file as 0 bytes.
-      if (!memData_ || reader_->Tell() < memSize_) {
-        SetError(ERROR_READ_FILE, CurrentVolumeName());
-        return false;
-      }
-    }
-    if (got > 0) return true;
-    uint32_t next = volumes_[currentVolume_].number + 1;
-    if (memData_ || next >= volumes_.size() || volumes_[next].number != next) {
-      SetError(ERROR_READ_FILE, CurrentVolumeName());
+  if (!listed) {
+    // The parts found so far move to their numbers in the rebuilt list.
+    std::vector<SourcePtr> opened = std::move(sources_);
+    const int openedAt = currentVolume_;
+    const uint32_t current = volumes_[currentVolume_].number;
+    if (!RebuildVolumes(number)) {
+      sources_ = std::move(opened);
       return false;
     }
-    if (!SelectVolume(next, 0)) return false;
+    sources_.assign(volumes_.size(), SourcePtr());
+    if (current < sources_.size() && openedAt < static_cast<int>(opened.size())) {
+      sources_[current] = opened[openedAt];
+    }
   }
+  // A disk number beyond the last part is checked before the current part is given up,
+  // so one corrupt entry does not make the others unreachable.
+  SourcePtr source = VolumeSource(number);
+  if (!source) return false;
+  reader_ = source;
+  currentVolume_ = static_cast<int>(number);
+  return SeekTo(offset);
 }
 
 const Entry* Archive::FindEntry(const std::u16string& name) const {
@@ -218,17 +235,19 @@ bool Archive::GetEntryInfo(const std::u16string& name, uint32_t& size, FileTime*
 }
 
 uint32_t Archive::GetChecksum() {
-  if (checksum_ != 0 || !reader_ || !reader_->Seek(0, 0)) return checksum_;
-  if (memData_) {
+  if (checksum_ != 0 || !reader_) return checksum_;
+  const uint64_t size = reader_->Size();
+  if (const uint8_t* bytes = reader_->Data()) {
     // The bytes are at hand: one pass over them, spread over the cores.
-    checksum_ = utils::Crc32Parallel(0, memData_, memSize_);
+    checksum_ = utils::Crc32Parallel(0, bytes, static_cast<size_t>(size));
     return checksum_;
   }
   uint32_t crc = 0;
-  for (;;) {
+  for (uint64_t done = 0;;) {
     uint32_t got = 0;
-    if (!reader_->Read(inBuffer_.get(), kInBufferSize, got) || got == 0) break;
+    if (!reader_->ReadAt(done, inBuffer_.get(), kInBufferSize, got) || got == 0) break;
     crc = utils::Crc32(crc, inBuffer_.get(), got);
+    done += got;
   }
   checksum_ = crc;
   return checksum_;

@@ -3,9 +3,14 @@
 // files (name.z01, name.z02, ... beside name.zip).
 //
 // The directory is read once into a list of entries and an ordered index from
-// normalised keys (see entry_key.h) to entries. Entries are extracted whole, stored or
-// deflated, into a sink made by an amzip::WriterCreatorI. Nothing is thrown: every
-// operation records code, system error and file name in the last error (error.h).
+// normalised keys (see entry_key.h) to entries. An entry's bytes come from one place,
+// OpenEntryStream, which checks the local header before handing out a stream; Extract
+// drains such a stream into a sink made by an amzip::WriterCreatorI. Nothing is thrown:
+// every operation records code, system error and file name in the last error (error.h).
+//
+// Every source is read the same way (source.h): a file named by path is mapped when the
+// address space allows and read in place otherwise, exactly like the appended archive,
+// so no entry is ever copied whole into memory to be served.
 //
 // Threads: the object has no lock. One thread at a time may use it (start-up on the main
 // thread, then requests on the network thread).
@@ -22,6 +27,7 @@
 
 #include "utils/read_stream.h"
 #include "utils/shared_ptr.h"
+#include "zip/entry_stream.h"
 #include "zip/error.h"
 #include "zip/sink.h"
 #include "zip/source.h"
@@ -76,6 +82,9 @@ class Archive {
   // Closes the object and opens path (a split archive's first part finds its .zip).
   // Returns the last error's code.
   int32_t OpenFile(const std::u16string& path);
+  // Reads the archive from source, one part holding the whole archive (a region of the
+  // program file, say). Expects a closed object. Returns the last error's code.
+  int32_t OpenSource(SourcePtr source, const std::u16string& name);
   // Reads the size bytes at data, which must outlive the open archive and every entry
   // stream made from it. Null data or size 0 opens nothing and returns 0. Expects a
   // closed object. Returns the last error's code.
@@ -86,8 +95,8 @@ class Archive {
   void Close();
   bool IsOpen() const;
 
-  // Extracts the entry named name into creator under sinkName; the outcome is in the
-  // last error (code 0 on success).
+  // Extracts the entry named name into creator under sinkName by draining its entry
+  // stream; the outcome is in the last error (code 0 on success).
   void Extract(WriterCreatorI& creator, const std::u16string& name, const std::u16string& sinkName);
   // size: low 32 bits of the uncompressed size; time (optional): the entry's time in
   // UTC, left untouched when the entry has none. False for an unknown name.
@@ -96,19 +105,28 @@ class Archive {
   uint32_t GetChecksum();
   void LoadDirectory();
 
-  // A stream over one entry of an archive opened with OpenMemory: stored entries read
-  // straight from the archive's bytes, deflated ones inflate as they are read. Empty
-  // when the name is unknown, the archive is not in memory or the entry is unusable.
+  // Opens the data of the entry named name as an EntryStream (entry_stream.h), whatever
+  // the source. Before any byte is served it reads and checks the local header and
+  // refuses, with an empty stream and the reason in the last error:
+  //   AZERROR_NOT_FOUND        unknown name
+  //   AZERROR_ENCRYPTED        flag bit 0 (central or local) or method 99
+  //   FDIERROR_BAD_COMPR_TYPE  a method other than stored (0) or deflated (8)
+  //   AZERROR_ZIP64_NEEDED     a size or offset still marked 0xFFFFFFFF
+  //   AZERROR_BAD_SIGNATURE    no local header where the directory says
+  //   AZERROR_HEADER_MISMATCH  local and central headers disagree on the method, the
+  //                            name, or (where the local header records them) the
+  //                            sizes and CRC-32
+  //   ERROR_READ_FILE          the header or the data reaches outside the archive
+  //   AZERROR_CRC              an empty entry with a CRC-32 other than 0
+  // A directory entry opens as an empty stream of size 0 when its sizes are 0.
   utils::SharedPtr<utils::ReadStreamI> OpenEntryStream(const std::u16string& name);
   // The same for one of Entries(): names that share a key stay reachable one by one.
   utils::SharedPtr<utils::ReadStreamI> OpenEntryStream(const Entry& entry);
 
-  // The entry's compressed bytes (compressedSize of them, method as recorded) inside an
-  // archive opened with OpenMemory, found through its local header; null when the
-  // archive is not in memory, the entry lies on another part, or the local header or
-  // the data would reach outside the archive's bytes. Lets a writer copy entries
-  // without inflating and deflating them again.
-  const uint8_t* EntryData(const Entry& entry) const;
+  // The entry's compressed bytes (compressedSize of them, method as recorded) when the
+  // archive's bytes are in memory, after the checks of OpenEntryStream; else null. Lets
+  // a writer copy entries without inflating and deflating them again.
+  const uint8_t* EntryData(const Entry& entry);
 
   // The entry whose key equals NormalizeEntryKey(name), or null. Loads nothing.
   const Entry* FindEntry(const std::u16string& name) const;
@@ -129,18 +147,19 @@ class Archive {
   void SetError(int32_t code, uint32_t systemError, const std::u16string& file);
   const std::u16string& CurrentVolumeName() const;
   bool OpenFileReader(const std::u16string& path);
+  // The source of a volume, opened on first use (null with the error recorded).
+  SourcePtr VolumeSource(uint32_t number);
   bool SelectVolume(uint32_t number, uint64_t offset);
   bool RebuildVolumes(uint32_t number);
   bool SeekTo(uint64_t offset);
+  // Reads up to size bytes of the current volume at the position, and moves past them.
+  bool ReadSome(void* buffer, uint32_t size, uint32_t& got);
   // Reads exactly size bytes of the current volume (code 6 otherwise).
   bool ReadExact(void* buffer, uint32_t size);
-  // Reads up to size bytes, continuing on the next volume when the current one ends.
-  bool ReadSpanning(void* buffer, uint32_t size, uint32_t& got);
   void ExtractEntry(WriterCreatorI& creator, const Entry& entry, const std::u16string& sinkName);
-  bool CopyStored(WriteI& writer, uint64_t size, const std::u16string& sinkName);
-  bool CopyDeflated(WriteI& writer, uint64_t size, const std::u16string& sinkName);
-  // Data start of entry within the current volume after reading its local header.
-  bool LocateData(const Entry& entry, uint64_t& dataOffset);
+  // Checks entry's local header (see OpenEntryStream) and fills where its data lies;
+  // false with the last error set.
+  bool LocateEntry(const Entry& entry, EntryLocation& where);
 
   std::u16string name_;
   uint32_t cdStartDisk_ = 0;
@@ -152,9 +171,10 @@ class Archive {
   int currentVolume_ = -1;  // position in volumes_, -1: none
   std::vector<std::unique_ptr<Entry>> entries_;
   uint16_t totalEntries_ = 0;
-  std::unique_ptr<ReadI> reader_;
-  const uint8_t* memData_ = nullptr;  // set while a memory archive is open
-  uint64_t memSize_ = 0;
+  SourcePtr reader_;                // the current volume's source
+  uint64_t position_ = 0;           // where the directory reader reads in it
+  std::vector<SourcePtr> sources_;  // by volume number, opened on first use
+  bool onePart_ = false;            // opened over memory or one source: no parts beside it
   int64_t offsetBias_ = 0;  // added to local header offsets of a shifted archive
   bool directoryLoaded_ = false;
   uint32_t checksum_ = 0;
@@ -162,6 +182,8 @@ class Archive {
   std::unique_ptr<uint8_t[]> inBuffer_;
   AZError lastError_;
   std::map<std::u16string, size_t> index_;
+  utils::SharedPtr<RestartBudget> restartBudget_;
+  std::map<uint32_t, utils::SharedPtr<RestartIndex>> restartIndexes_;  // by ordinal
   std::unique_ptr<uint8_t[]> extraBuffer_;
   uint16_t extraCapacity_ = 0;
   bool notZip_ = false;

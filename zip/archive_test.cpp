@@ -76,7 +76,7 @@ TEST(ArchiveTest, ExtractsEntriesAndRefusesBrokenOnes) {
   z.archive.Extract(creator, u"m12", u"m12");
   EXPECT_EQ(z.archive.LastError().code, FDIERROR_BAD_COMPR_TYPE);
   EXPECT_EQ(creator.Find(u"m12"), nullptr);  // no sink was made
-  EXPECT_EQ(z.Get(u"zero8"), "<code 10>");
+  EXPECT_EQ(z.Get(u"zero8"), "") << "no deflate data, but nothing to inflate either";
   z.archive.Extract(creator, u"cut", u"cut");
   EXPECT_EQ(z.archive.LastError().code, ERROR_FLATE);
   EXPECT_EQ(z.archive.LastError().file, u"ZIP");

@@ -1,8 +1,6 @@
 // Reading an archive's directory: the backward search for the end record, the state
 // machine over the directory's records, and the headers that become entries. When no end
 // record exists the local headers are scanned from the start instead.
-#include <zlib.h>
-
 #include <algorithm>
 #include <cstring>
 
@@ -73,7 +71,7 @@ class DirectoryReader {
     return true;
   }
   bool Skip(uint64_t count) {
-    uint64_t position = a_.reader_->Tell();
+    uint64_t position = a_.position_;
     if (count > ~0ull - position) {
       a_.SetError(ERROR_SEEK_FILE, VolumeName());
       return false;
@@ -84,7 +82,7 @@ class DirectoryReader {
   void Reject() { a_.SetError(FDIERROR_UNKNOWN, VolumeName()); }
 
   void Step(int& state) {
-    uint64_t at = a_.reader_->Tell();
+    uint64_t at = a_.position_;
     uint32_t signature;
     if (!ReadU32(signature)) return;
     uint8_t b[16];
@@ -135,7 +133,7 @@ class DirectoryReader {
     if (!a_.SeekTo(0)) return false;
     uint8_t first[4] = {};
     uint32_t got = 0;
-    a_.reader_->Read(first, 4, got);
+    a_.ReadSome(first, 4, got);
     uint32_t signature = got == 4 ? Le32(first) : 0;
     if (signature == kDataDescriptor) {
       // The first part of a split archive: the directory is in the part named .zip.
@@ -144,8 +142,8 @@ class DirectoryReader {
       size_t slash = name.find_last_of(u"\\/");
       bool hasExtension =
           dot != std::u16string::npos && (slash == std::u16string::npos || dot > slash);
-      // A memory archive has no parts beside it to look for.
-      if (a_.memData_ || (hasExtension && EqualsNoCaseAscii(name.substr(dot + 1), u"zip"))) {
+      // An archive opened over one source has no parts beside it to look for.
+      if (a_.onePart_ || (hasExtension && EqualsNoCaseAscii(name.substr(dot + 1), u"zip"))) {
         a_.SetError(AZERROR_CANT_FIND_CENTRALDIR, name);
         return false;
       }
@@ -172,7 +170,7 @@ class DirectoryReader {
       }
       if (!a_.SeekTo(blockStart)) return false;
       got = 0;
-      if (!a_.reader_->Read(buffer, length, got)) {
+      if (!a_.ReadSome(buffer, length, got)) {
         a_.SetError(ERROR_READ_FILE, VolumeName());
         return false;
       }
@@ -207,9 +205,9 @@ class DirectoryReader {
     // A comment cut short by the end of the file is kept as far as it goes.
     a_.comment_.assign(a_.commentLength_, '\0');
     uint32_t got = 0;
-    if (a_.commentLength_ > 0) a_.reader_->Read(a_.comment_.data(), a_.commentLength_, got);
+    if (a_.commentLength_ > 0) a_.ReadSome(a_.comment_.data(), a_.commentLength_, got);
     a_.comment_.resize(got);
-    while (a_.reader_->Tell() + 4 < VolumeSize()) {
+    while (a_.position_ + 4 < VolumeSize()) {
       uint32_t signature;
       uint8_t length[8];
       if (!ReadU32(signature)) return false;
@@ -249,7 +247,7 @@ class DirectoryReader {
   // shift. The directory ends where the end record begins, so its real start is the end
   // record's position minus its size; the difference applies to every local header.
   void FindShiftedDirectory(uint64_t directoryEnd) {
-    if (a_.memData_ == nullptr && a_.volumes_.size() != 1) return;
+    if (!a_.onePart_ && a_.volumes_.size() != 1) return;
     // A ZIP64 end record can claim any 64-bit offset; past INT64_MAX no shift is sane.
     if (a_.cdSize_ > directoryEnd || a_.cdOffset_ > static_cast<uint64_t>(INT64_MAX)) return;
     uint64_t actual = directoryEnd - a_.cdSize_;
@@ -260,14 +258,13 @@ class DirectoryReader {
     a_.offsetBias_ = static_cast<int64_t>(actual) - static_cast<int64_t>(a_.cdOffset_);
   }
 
+  // The signature at offset; the reading goes on after it. 0 when it cannot be read.
   uint32_t SignatureAt(uint64_t offset) {
     uint8_t b[4];
     uint32_t got = 0;
-    if (offset > 0x7FFFFFFF || !a_.reader_->Seek(static_cast<int32_t>(offset), 0) ||
-        !a_.reader_->Read(b, 4, got) || got != 4) {
-      return 0;
-    }
-    return Le32(b);
+    if (offset > static_cast<uint64_t>(INT64_MAX)) return 0;
+    a_.position_ = offset;
+    return a_.ReadSome(b, 4, got) && got == 4 ? Le32(b) : 0;
   }
 
   bool ReadHeader(bool central, uint64_t signatureOffset) {
@@ -367,7 +364,7 @@ class DirectoryReader {
   }
 
   bool SkipLocalData(Entry& e) {
-    uint64_t dataStart = a_.reader_->Tell();
+    uint64_t dataStart = a_.position_;
     bool streamed = (e.flags & 0x0008) && e.compressedSize == 0;
     if (streamed) return FindStreamedEnd(e, dataStart);
     if (!Skip(e.compressedSize)) return false;
@@ -400,7 +397,7 @@ class DirectoryReader {
     // The descriptor: optional signature, CRC-32, then 32-bit or (ZIP64) 64-bit sizes.
     uint8_t b[24] = {};
     uint32_t got = 0;
-    if (!a_.SeekTo(end) || !a_.reader_->Read(b, sizeof(b), got)) return false;
+    if (!a_.SeekTo(end) || !a_.ReadSome(b, sizeof(b), got)) return false;
     uint32_t at = Le32(b) == kDataDescriptor ? 4 : 0;
     e.crc32 = Le32(b + at);
     bool wide = Le32(b + at + 4) != static_cast<uint32_t>(e.compressedSize) &&
@@ -408,34 +405,23 @@ class DirectoryReader {
     return a_.SeekTo(end + at + (wide ? 20 : 12));
   }
 
+  // Inflates a streamed entry to the end of its deflate stream, through the same entry
+  // stream that serves entries, to learn its compressed and uncompressed sizes.
   bool InflateToEnd(uint64_t dataStart, uint64_t& consumed, uint64_t& produced) {
-    z_stream s = {};
-    if (inflateInit2(&s, -MAX_WBITS) != Z_OK || !a_.SeekTo(dataStart)) {
-      inflateEnd(&s);
-      if (Ok()) a_.SetError(ERROR_FLATE, static_cast<uint32_t>(Z_MEM_ERROR), VolumeName());
-      return false;
+    EntryLocation where;
+    where.source = a_.reader_;
+    where.offset = dataStart;
+    where.compressedSize = dataStart < VolumeSize() ? VolumeSize() - dataStart : 0;
+    where.size = EntryStream::kSizeUnknown;
+    where.method = 8;
+    EntryStream stream(std::move(where), {});
+    produced = 0;
+    for (uint32_t got = 0; stream.Read(a_.outBuffer_.get(), Archive::kOutBufferSize, got) && got;) {
+      produced += got;
     }
-    int result = Z_OK;
-    while (result == Z_OK) {
-      uint32_t got = 0;
-      if (!a_.reader_->Read(a_.inBuffer_.get(), Archive::kInBufferSize, got) || got == 0) {
-        result = Z_BUF_ERROR;
-        break;
-      }
-      s.next_in = a_.inBuffer_.get();
-      s.avail_in = got;
-      while (s.avail_in > 0 && result == Z_OK) {
-        s.next_out = a_.outBuffer_.get();
-        s.avail_out = Archive::kOutBufferSize;
-        result = inflate(&s, Z_NO_FLUSH);
-        if (result == Z_BUF_ERROR) result = Z_OK;
-      }
-    }
-    consumed = s.total_in;
-    produced = s.total_out;
-    inflateEnd(&s);
-    if (result != Z_STREAM_END) {
-      a_.SetError(ERROR_FLATE, static_cast<uint32_t>(result), VolumeName());
+    consumed = stream.CompressedUsed();
+    if (stream.Failed() || !stream.Ended()) {
+      a_.SetError(ERROR_FLATE, 0, VolumeName());
       return false;
     }
     return true;
@@ -447,7 +433,7 @@ class DirectoryReader {
     for (;;) {
       uint32_t got = 0;
       if (!a_.SeekTo(blockStart)) return false;
-      if (!a_.reader_->Read(buffer, Archive::kInBufferSize, got) || got < 16) break;
+      if (!a_.ReadSome(buffer, Archive::kInBufferSize, got) || got < 16) break;
       for (uint32_t i = 0; i + 16 <= got; ++i) {
         if (Le32(buffer + i) != kDataDescriptor) continue;
         uint64_t distance = blockStart + i - dataStart;

@@ -5,14 +5,17 @@
 #include <algorithm>
 #include <cstring>
 
-#include "zip/archive.h"
+#include "utils/crc32.h"
+#include "zip/error.h"
 
 namespace amzip {
 
 namespace {
-constexpr uint32_t kScratchSize = 16384;
-// zlib counts input in uInt; larger entries are fed in slices.
+constexpr uint32_t kBlock = 32768;  // input block and discard block
+// zlib counts input in uInt; memory sources are fed in slices.
 constexpr uint64_t kMaxSlice = 1u << 30;
+// PeekMemory checks the CRC-32 this far ahead of what it hands out.
+constexpr uint64_t kCheckStep = 1u << 20;
 }  // namespace
 
 struct EntryStream::Inflater {
@@ -20,43 +23,103 @@ struct EntryStream::Inflater {
   bool ready = false;
   bool ended = false;     // Z_STREAM_END seen
   uint64_t fed = 0;       // compressed bytes handed to zlib so far
-  uint64_t produced = 0;  // bytes inflated since the start
-  std::unique_ptr<uint8_t[]> scratch;
+  uint64_t produced = 0;  // output offset reached
+  std::unique_ptr<uint8_t[]> input;    // one block of a source not in memory
+  std::unique_ptr<uint8_t[]> scratch;  // output that a forward seek discards
   ~Inflater() {
     if (ready) inflateEnd(&stream);
   }
 };
 
-EntryStream::EntryStream(const uint8_t* data, uint64_t compressedSize, uint64_t size,
-                         uint16_t method, std::u16string name)
-    : data_(data),
-      compressedSize_(compressedSize),
-      size_(method == 0 ? compressedSize : size),
-      method_(method),
-      name_(std::move(name)) {}
+EntryStream::EntryStream(EntryLocation data, utils::SharedPtr<RestartIndex> index)
+    : data_(std::move(data)), index_(std::move(index)) {
+  if (data_.method == 0) data_.size = data_.compressedSize;
+  if (const uint8_t* base = data_.source ? data_.source->Data() : nullptr) {
+    memory_ = base + data_.offset;
+  }
+}
 
 EntryStream::~EntryStream() = default;
 
-bool EntryStream::IsOpen() { return open_; }
+void EntryStream::Fail(int32_t code) {
+  if (!failed_) failure_ = code;
+  failed_ = true;
+}
 
-uint64_t EntryStream::GetSize() { return size_; }
-
-bool EntryStream::Restart() {
-  if (!inflater_) {
-    inflater_ = std::make_unique<Inflater>();
-    if (inflateInit2(&inflater_->stream, -MAX_WBITS) != Z_OK) {
-      failed_ = true;
-      return false;
-    }
-    inflater_->ready = true;
-  } else if (inflateReset(&inflater_->stream) != Z_OK) {
-    failed_ = true;
+bool EntryStream::Account(const uint8_t* bytes, uint64_t at, uint64_t n) {
+  if (at > checked_ || at + n <= checked_) return true;
+  uint64_t skip = checked_ - at;
+  crc_ = utils::Crc32(crc_, bytes + skip, static_cast<size_t>(n - skip));
+  checked_ = at + n;
+  if (checked_ == data_.size && crc_ != data_.crc32) {
+    Fail(AZERROR_CRC);
     return false;
   }
-  inflater_->stream.avail_in = 0;
-  inflater_->ended = false;
-  inflater_->fed = 0;
-  inflater_->produced = 0;
+  return true;
+}
+
+bool EntryStream::Read(void* buffer, uint32_t count, uint32_t& got) {
+  got = 0;
+  if (!open_ || failed_) return false;
+  if (count == 0 || position_ >= data_.size) return true;
+  uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(count, data_.size - position_));
+  auto* out = static_cast<uint8_t*>(buffer);
+  bool ok = data_.method == 0 ? ReadStored(out, want, got) : ReadDeflated(out, want, got);
+  if (!ok) {
+    got = 0;
+    return false;
+  }
+  position_ += got;
+  return true;
+}
+
+bool EntryStream::ReadStored(uint8_t* out, uint32_t want, uint32_t& got) {
+  if (memory_) {
+    std::memcpy(out, memory_ + position_, want);
+    got = want;
+  } else if (!data_.source->ReadAt(data_.offset + position_, out, want, got) || got != want) {
+    Fail(ERROR_READ_FILE);
+    return false;
+  }
+  return Account(out, position_, got);
+}
+
+bool EntryStream::Reposition() {
+  const RestartPoint* point = index_ ? index_->Before(position_) : nullptr;
+  // Going on from where the inflater stands is cheaper when it lies between the point
+  // and the position.
+  if (inflater_ && inflater_->ready && inflater_->produced <= position_ &&
+      (!point || inflater_->produced >= point->out)) {
+    return true;
+  }
+  if (!inflater_) inflater_ = std::make_unique<Inflater>();
+  Inflater& z = *inflater_;
+  if (!z.ready) {
+    if (inflateInit2(&z.stream, -MAX_WBITS) != Z_OK) {
+      Fail(ERROR_FLATE);
+      return false;
+    }
+    z.ready = true;
+  } else if (inflateReset(&z.stream) != Z_OK) {
+    Fail(ERROR_FLATE);
+    return false;
+  }
+  z.stream.avail_in = 0;
+  z.ended = false;
+  z.fed = point ? point->in : 0;
+  z.produced = point ? point->out : 0;
+  if (point) {
+    if (point->bits > 0) {
+      uint8_t before = 0;
+      uint32_t got = 0;
+      if (!data_.source->ReadAt(data_.offset + point->in - 1, &before, 1, got) || got != 1) {
+        Fail(ERROR_READ_FILE);
+        return false;
+      }
+      inflatePrime(&z.stream, point->bits, before >> (8 - point->bits));
+    }
+    inflateSetDictionary(&z.stream, point->window.data(), static_cast<uInt>(point->window.size()));
+  }
   return true;
 }
 
@@ -65,87 +128,87 @@ uint32_t EntryStream::Inflate(uint8_t* out, uint32_t count) {
   z_stream& s = z.stream;
   uint32_t total = 0;
   while (total < count && !z.ended && !failed_) {
-    if (s.avail_in == 0 && z.fed < compressedSize_) {
-      uint64_t slice = std::min(compressedSize_ - z.fed, kMaxSlice);
-      s.next_in = const_cast<Bytef*>(data_ + z.fed);
+    if (s.avail_in == 0 && z.fed < data_.compressedSize) {
+      uint64_t slice = std::min(data_.compressedSize - z.fed, memory_ ? kMaxSlice : kBlock);
+      if (memory_) {
+        s.next_in = const_cast<Bytef*>(memory_ + z.fed);
+      } else {
+        if (!z.input) z.input.reset(new uint8_t[kBlock]);
+        uint32_t got = 0;
+        if (!data_.source->ReadAt(data_.offset + z.fed, z.input.get(),
+                                  static_cast<uint32_t>(slice), got) ||
+            got != slice) {
+          Fail(ERROR_READ_FILE);
+          break;
+        }
+        s.next_in = z.input.get();
+      }
       s.avail_in = static_cast<uInt>(slice);
       z.fed += slice;
     }
     uint8_t* target = out ? out + total : z.scratch.get();
-    uint32_t room = out ? count - total : std::min(count - total, kScratchSize);
+    uint32_t room = out ? count - total : std::min(count - total, kBlock);
     s.next_out = target;
     s.avail_out = room;
-    int result = inflate(&s, Z_SYNC_FLUSH);
+    uint64_t inBefore = z.fed - s.avail_in;
+    int result = inflate(&s, Z_BLOCK);
     uint32_t made = room - s.avail_out;
+    if (made > 0 && !Account(target, z.produced, made)) break;
     total += made;
     z.produced += made;
     if (result == Z_STREAM_END) {
       z.ended = true;
-    } else if (result != Z_OK || (made == 0 && s.avail_in == 0 && z.fed >= compressedSize_)) {
-      // Corrupt data, or the input ran out before the stream's end.
-      failed_ = true;
+      if (z.produced != data_.size && data_.size != kSizeUnknown) Fail(ERROR_FLATE);
+    } else if (result != Z_OK && result != Z_BUF_ERROR) {
+      Fail(ERROR_FLATE);
+    } else if (made == 0 && s.avail_in == 0 && z.fed >= data_.compressedSize &&
+               inBefore == z.fed) {
+      Fail(ERROR_FLATE);  // the input ran out before the stream's end
+    } else if (index_ && (s.data_type & 128) && !(s.data_type & 64) && index_->Wants(z.produced)) {
+      // A block boundary that is not the end: a place to start again later.
+      RestartPoint point;
+      point.in = z.fed - s.avail_in;
+      point.out = z.produced;
+      point.bits = s.data_type & 7;
+      point.window.resize(32768);
+      uInt length = 0;
+      if (inflateGetDictionary(&s, point.window.data(), &length) == Z_OK) {
+        point.window.resize(length);
+        index_->Add(std::move(point));
+      }
     }
   }
   return total;
 }
 
-bool EntryStream::Read(void* buffer, uint32_t count, uint32_t& got) {
-  got = 0;
-  if (!open_ || count == 0 || position_ >= size_) return open_;
-  uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(count, size_ - position_));
-  if (method_ == 0) {
-    std::memcpy(buffer, data_ + position_, want);
-    got = want;
-    position_ += want;
-    return true;
-  }
-  if (!inflater_ || inflater_->produced > position_) {
-    if (!Restart()) return false;
-  }
-  if (!inflater_->scratch) inflater_->scratch.reset(new uint8_t[kScratchSize]);
+bool EntryStream::ReadDeflated(uint8_t* out, uint32_t want, uint32_t& got) {
+  if (!Reposition()) return false;
+  Inflater& z = *inflater_;
+  if (!z.scratch) z.scratch.reset(new uint8_t[kBlock]);
   // Forward seeks are paid here: inflate and discard up to the position.
-  while (inflater_->produced < position_ && !inflater_->ended && !failed_) {
-    uint64_t gap = position_ - inflater_->produced;
-    Inflate(nullptr, static_cast<uint32_t>(std::min<uint64_t>(gap, kScratchSize)));
+  while (z.produced < position_ && !z.ended && !failed_) {
+    Inflate(nullptr, static_cast<uint32_t>(std::min<uint64_t>(position_ - z.produced, kBlock)));
   }
-  if (inflater_->produced == position_) got = Inflate(static_cast<uint8_t*>(buffer), want);
-  position_ += got;
-  return got > 0 || !failed_;
+  if (!failed_ && z.produced == position_) got = Inflate(out, want);
+  if (failed_) return false;
+  if (got < want && !(z.ended && data_.size == kSizeUnknown)) {
+    Fail(ERROR_FLATE);  // the stream ended before the recorded size
+    return false;
+  }
+  return true;
 }
 
-uint32_t EntryStream::Read(void* buffer, uint32_t count) {
-  uint32_t got = 0;
-  Read(buffer, count, got);
-  return got;
-}
+bool EntryStream::Ended() const { return inflater_ && inflater_->ended; }
 
-bool EntryStream::ReadByte(uint8_t& out) {
-  uint32_t got = 0;
-  return Read(&out, 1, got) && got == 1;
+uint64_t EntryStream::CompressedUsed() const {
+  return inflater_ ? inflater_->fed - inflater_->stream.avail_in : 0;
 }
 
 int64_t EntryStream::Seek64(int origin, int64_t offset) {
-  int64_t base = 0;
-  switch (origin) {
-    case 0:
-      break;
-    case 1:
-      base = static_cast<int64_t>(position_);
-      break;
-    case 2:
-      base = static_cast<int64_t>(size_);
-      break;
-    default:
-      return -1;
-  }
-  if ((offset < 0 && base < -offset) || (offset > 0 && base > INT64_MAX - offset)) return -1;
-  position_ = static_cast<uint64_t>(base + offset);
-  return static_cast<int64_t>(position_);
-}
-
-uint32_t EntryStream::Seek(int origin, int32_t offset) {
-  int64_t result = Seek64(origin, offset);
-  return static_cast<uint32_t>(result < 0 ? position_ : static_cast<uint64_t>(result));
+  if (!open_ || failed_) return kSeekFailed;
+  int64_t target = utils::SeekTarget(origin, offset, position_, data_.size);
+  if (target >= 0) position_ = static_cast<uint64_t>(target);
+  return target;
 }
 
 void EntryStream::Close() {
@@ -154,41 +217,24 @@ void EntryStream::Close() {
   position_ = 0;
 }
 
-bool EntryStream::CheckCacheFlags(uint32_t flags) { return (flags & 7) == flags; }
-
-const std::u16string& EntryStream::GetName() { return name_; }
-
 bool EntryStream::PeekMemory(const uint8_t*& data, uint64_t& size) {
-  if (!open_ || method_ != 0) return false;
-  data = position_ < size_ ? data_ + position_ : nullptr;
-  size = position_ < size_ ? size_ - position_ : 0;
+  if (!open_ || data_.method != 0 || !memory_) return false;
+  data = nullptr;
+  size = 0;
+  if (failed_ || position_ >= data_.size) return true;
+  uint64_t end = data_.size;
+  if (checked_ >= position_) {
+    // Hand out only what the CRC-32 has covered; check one step further when the
+    // position has caught up with it.
+    if (checked_ == position_ || checked_ - position_ < kCheckStep / 4) {
+      uint64_t n = std::min(kCheckStep, data_.size - checked_);
+      if (n > 0 && !Account(memory_ + checked_, checked_, n)) return true;
+    }
+    end = checked_;
+  }
+  data = memory_ + position_;
+  size = end - position_;
   return true;
-}
-
-const uint8_t* Archive::EntryData(const Entry& entry) const {
-  if (!memData_ || !IsOpen() || currentVolume_ < 0) return nullptr;
-  if (entry.diskStart != volumes_[currentVolume_].number) return nullptr;
-  // A negative bias wraps to a huge offset, which the bounds below refuse.
-  uint64_t header = entry.localHeaderOffset + static_cast<uint64_t>(offsetBias_);
-  if (header >= memSize_ || memSize_ - header < 30) return nullptr;
-  const uint8_t* p = memData_ + header;
-  uint64_t dataStart = header + 30 + (p[26] | p[27] << 8) + (p[28] | p[29] << 8);
-  if (dataStart > memSize_ || memSize_ - dataStart < entry.compressedSize) return nullptr;
-  return memData_ + dataStart;
-}
-
-utils::SharedPtr<utils::ReadStreamI> Archive::OpenEntryStream(const std::u16string& name) {
-  const Entry* entry = FindEntry(name);
-  if (!entry) return {};
-  return OpenEntryStream(*entry);
-}
-
-utils::SharedPtr<utils::ReadStreamI> Archive::OpenEntryStream(const Entry& entry) {
-  if (entry.method != 0 && entry.method != 8) return {};
-  const uint8_t* data = EntryData(entry);
-  if (!data) return {};
-  return utils::SharedPtr<utils::ReadStreamI>(new EntryStream(
-      data, entry.compressedSize, entry.uncompressedSize, entry.method, entry.name));
 }
 
 }  // namespace amzip

@@ -1,12 +1,18 @@
-// amzip::EntryStream: a utils::ReadStreamI over one entry of an archive held in memory.
+// amzip::EntryStream: a utils::ReadStreamI over one entry's data, the one way the reader
+// produces an entry's bytes (Extract drains one into a sink; the server sends one).
 //
-// A stored entry reads straight from the archive's bytes (no copy; Seek is O(1)). A
-// deflated entry is inflated as it is read, in bounded memory (zlib's 32 KiB window and
-// a 16 KiB scratch buffer): a seek only moves the position; the next Read inflates and
-// discards up to it, restarting from the entry's start when the position went back.
+// Made by amzip::Archive::OpenEntryStream once the local header has been checked. It
+// reads its archive's source at any offset and keeps it alive. A stored entry reads
+// straight from the source (from the mapped bytes without a copy, see PeekMemory); a
+// deflated entry is inflated as it is read, in bounded memory (zlib's state and window,
+// one input block, one scratch block), starting a seek from the nearest point of its
+// RestartIndex rather than from the entry's first byte.
 //
-// The stream borrows the archive's bytes: they must outlive it (the mapped program file
-// does). Get one from amzip::Archive::OpenEntryStream. One thread at a time.
+// CRC-32: while the bytes have been produced in order from the first, their CRC-32 is
+// kept; the read (or PeekMemory) that would hand out the entry's last byte fails instead
+// when the CRC-32 or the length is not the recorded one, so a reader never gets a complete
+// entry with wrong bytes. A stream read from a seek onwards cannot be checked. After
+// such a failure the stream stays failed. One thread at a time.
 #pragma once
 
 #include <cstdint>
@@ -14,55 +20,77 @@
 #include <string>
 
 #include "utils/read_stream.h"
+#include "zip/restart_index.h"
+#include "zip/source.h"
 
 namespace amzip {
 
+struct EntryLocation {
+  SourcePtr source;
+  uint64_t offset = 0;  // of the first data byte in source
+  uint64_t compressedSize = 0;
+  uint64_t size = 0;  // uncompressed
+  uint16_t method = 0;  // 0 stored, 8 deflated
+  uint32_t crc32 = 0;
+  std::u16string name;
+};
+
 class EntryStream : public utils::ReadStreamI {
  public:
-  // data: the entry's compressedSize bytes; size: its uncompressed size; method 0
-  // (stored) or 8 (deflated). A stored entry's size is compressedSize.
-  EntryStream(const uint8_t* data, uint64_t compressedSize, uint64_t size, uint16_t method,
-              std::u16string name);
+  // A deflated size not known in advance: the stream ends where the deflate data ends
+  // (and no CRC-32 is checked). For measuring entries whose headers give no sizes.
+  static constexpr uint64_t kSizeUnknown = ~0ull;
+
+  // index: where a deflated entry's restart points are kept (may be empty: none kept).
+  EntryStream(EntryLocation data, utils::SharedPtr<RestartIndex> index);
   ~EntryStream() override;
   EntryStream(const EntryStream&) = delete;
   EntryStream& operator=(const EntryStream&) = delete;
 
-  bool IsOpen() override;
-  uint64_t GetSize() override;
-  // Bytes read; fewer than asked only at the end or when the deflated data is corrupt.
-  uint32_t Read(void* buffer, uint32_t count) override;
-  // False when corrupt deflated data stopped the read before any byte was delivered.
+  bool IsOpen() override { return open_; }
+  uint64_t GetSize() override { return data_.size; }
+  using ReadStreamI::Read;
   bool Read(void* buffer, uint32_t count, uint32_t& got) override;
-  bool ReadByte(uint8_t& out) override;
-  // The new position (low 32 bits). Positions may lie past the end; reads there give 0.
-  uint32_t Seek(int origin, int32_t offset) override;
-  // The new position, or -1 (position unchanged) for a target before the start.
   int64_t Seek64(int origin, int64_t offset) override;
   void Close() override;
-  bool CheckCacheFlags(uint32_t flags) override;
-  const std::u16string& GetName() override;
-  // Stored entries: the archive's own bytes from the position on. Deflated: false.
+  const std::u16string& GetName() override { return data_.name; }
+  // Stored entries of a source in memory: the bytes from the position up to where the
+  // CRC-32 has been checked (the last ones only once it held). Otherwise false.
   bool PeekMemory(const uint8_t*& data, uint64_t& size) override;
 
   uint64_t Tell() const { return position_; }
-  // True after the deflated data was found corrupt or truncated.
+  // Deflated: whether the end of the deflate data was reached, and the compressed bytes
+  // used up to where inflation stands.
+  bool Ended() const;
+  uint64_t CompressedUsed() const;
+  // True after corrupt or truncated data, a read failure or a CRC-32 mismatch.
   bool Failed() const { return failed_; }
+  // The error code of the failure (ERROR_FLATE, ERROR_READ_FILE, AZERROR_CRC), else 0.
+  int32_t FailureCode() const { return failure_; }
 
  private:
   struct Inflater;
 
-  bool Restart();
-  // Inflates into out (null: discard) up to count bytes; returns bytes produced.
+  void Fail(int32_t code);
+  // Counts n bytes produced at offset at into the CRC-32; false when they complete the
+  // entry and the CRC-32 does not hold.
+  bool Account(const uint8_t* bytes, uint64_t at, uint64_t n);
+  bool ReadStored(uint8_t* out, uint32_t want, uint32_t& got);
+  bool ReadDeflated(uint8_t* out, uint32_t want, uint32_t& got);
+  // Sets the inflater up at the nearest restart point at or before position_.
+  bool Reposition();
+  // Inflates up to count bytes into out (null: into the scratch block, discarded).
   uint32_t Inflate(uint8_t* out, uint32_t count);
 
-  const uint8_t* data_;
-  uint64_t compressedSize_;
-  uint64_t size_;
-  uint16_t method_;
-  std::u16string name_;
+  EntryLocation data_;
+  utils::SharedPtr<RestartIndex> index_;
+  const uint8_t* memory_ = nullptr;  // the entry's bytes when the source is in memory
   uint64_t position_ = 0;
+  uint32_t crc_ = 0;       // CRC-32 of the bytes before checked_
+  uint64_t checked_ = 0;   // bytes counted into crc_, all from the first on
   bool open_ = true;
   bool failed_ = false;
+  int32_t failure_ = 0;
   std::unique_ptr<Inflater> inflater_;
 };
 

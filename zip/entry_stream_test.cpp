@@ -1,8 +1,12 @@
 #include "zip/entry_stream.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdio>
 
 #include "testing/zip_builder.h"
+#include "utils/encoding.h"
 #include "zip/archive.h"
 
 namespace amzip {
@@ -99,19 +103,179 @@ TEST(EntryDataTest, PointsAtEachEntrysCompressedBytes) {
   EXPECT_EQ(ReadAll(*archive.OpenEntryStream(*archive.Entries()[5])), "second");
 }
 
-TEST(EntryStreamCorruptTest, CorruptDeflateDataEndsTheStream) {
+// What OpenEntryStream refuses before any byte is served, made by editing the bytes of
+// a sound archive; Extract refuses the same way, since it drains the same stream.
+TEST(EntryOpenTest, LocalHeaderIsCheckedBeforeAnyByte) {
+  const std::string text = "local header checks";
+  const uint32_t k = 0xFFFFFFFF;
+  const testing::BuiltZip z = testing::BuildZip(
+      {{.name = "e.txt", .data = text},
+       {.name = "aes.bin", .data = text, .method = 99},
+       {.name = "z64.txt", .data = text, .localExtra = testing::Zip64Block({19, 19})},
+       {.name = "late.txt", .data = text, .compressedSize = 1 << 20, .descriptor = true},
+       {.name = "odd.txt", .data = text, .uncompressedSize = 5},
+       {.name = "nothing", .data = "", .uncompressedSize = 0}});
+  const uint64_t e = z.localOffsets[0], z64 = z.localOffsets[2];
+  auto open = [&](const std::string& bytes, const std::u16string& name) -> std::string {
+    Archive archive;
+    archive.OpenMemory(bytes.data(), bytes.size(), u"ZIP");
+    auto stream = archive.OpenEntryStream(name);
+    if (!stream) return "<code " + std::to_string(archive.LastError().code) + ">";
+    MemCreator creator;
+    archive.Extract(creator, name, name);
+    EXPECT_EQ(archive.LastError().code, 0);
+    std::string out(stream->GetSize(), '\0');
+    stream->Read(out.data(), static_cast<uint32_t>(out.size()));
+    return out;
+  };
+  auto patched = [&](uint64_t at, uint64_t value, int width) {
+    std::string bytes = z.bytes;
+    testing::Patch(bytes, at, value, width);
+    return bytes;
+  };
+  auto code = [](int32_t c) { return "<code " + std::to_string(c) + ">"; };
+  EXPECT_EQ(open(z.bytes, u"e.txt"), text);
+  EXPECT_EQ(open(z.bytes, u"aes.bin"), code(AZERROR_ENCRYPTED));
+  EXPECT_EQ(open(patched(e + 6, 1, 2), u"e.txt"), code(AZERROR_ENCRYPTED)) << "local flag only";
+  EXPECT_EQ(open(patched(e + 8, 8, 2), u"e.txt"), code(AZERROR_HEADER_MISMATCH)) << "method";
+  EXPECT_EQ(open(patched(e + 30, 'E', 1), u"e.txt"), code(AZERROR_HEADER_MISMATCH)) << "name";
+  EXPECT_EQ(open(patched(e + 14, 7, 4), u"e.txt"), code(AZERROR_HEADER_MISMATCH)) << "CRC";
+  // The central compressed size larger than the local one.
+  EXPECT_EQ(open(patched(e + 18, text.size() - 1, 4), u"e.txt"), code(AZERROR_HEADER_MISMATCH));
+  EXPECT_EQ(open(patched(e, 0x04034b51, 4), u"e.txt"), code(AZERROR_BAD_SIGNATURE));
+  // A local header offset beyond the archive; data that would run past its end.
+  EXPECT_EQ(open(patched(z.centralOffset + 42, z.bytes.size() + 5, 4), u"e.txt"),
+            code(ERROR_READ_FILE));
+  EXPECT_EQ(open(z.bytes, u"late.txt"), code(ERROR_READ_FILE));
+  EXPECT_EQ(open(z.bytes, u"odd.txt"), code(AZERROR_HEADER_MISMATCH)) << "stored, sizes differ";
+  EXPECT_EQ(open(patched(z.localOffsets[5] + 14, 1, 4), u"nothing"), code(AZERROR_HEADER_MISMATCH));
+  // ZIP64 sizes in the local header only (the central one has plain sizes): served.
+  std::string local64 = patched(z64 + 18, k, 4);
+  testing::Patch(local64, z64 + 22, k, 4);
+  EXPECT_EQ(open(local64, u"z64.txt"), text);
+  testing::Patch(local64, z64 + 30 + 7 + 4, 18, 8);
+  EXPECT_EQ(open(local64, u"z64.txt"), code(AZERROR_HEADER_MISMATCH));
+}
+
+// An archive file read in place (as a 32-bit process reads large ones) and mapped give
+// the same bytes, stored and deflated, and the file outlives the archive object.
+TEST(EntryOpenTest, FileReadInPlaceOrMapped) {
+  const std::string text = testing::RandomBytes(300000, 3) + std::string(200000, 'w');
+  const testing::BuiltZip z = testing::BuildZip({{.name = "s", .data = text},
+                                                 {.name = "d", .data = text, .method = 8}},
+                                                {.prefix = "stub"});
+  const std::string path = ::testing::TempDir() + "/in-place.zip";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(f);
+  std::fwrite(z.bytes.data(), 1, z.bytes.size(), f);
+  std::fclose(f);
+  for (bool map : {false, true}) {
+    utils::SharedPtr<utils::ReadStreamI> s, d;
+    {
+      Archive archive;
+      SourcePtr source(FileReader::Open(utils::Utf8ToWide(path), map));
+      ASSERT_TRUE(source);
+      EXPECT_EQ(source->Data() != nullptr, map);
+      ASSERT_EQ(archive.OpenSource(source, u"ZIP"), 0);
+      s = archive.OpenEntryStream(u"s");
+      d = archive.OpenEntryStream(u"d");
+    }
+    ASSERT_TRUE(s && d);
+    EXPECT_EQ(ReadAll(*s, 65536), text);
+    const uint8_t* data = nullptr;
+    uint64_t size = 0;
+    EXPECT_EQ(s->PeekMemory(data, size), map);
+    d->Seek64(0, 400000);
+    EXPECT_EQ(ReadAll(*d, 65536), text.substr(400000));
+  }
+  std::remove(path.c_str());
+  EXPECT_FALSE(FileReader::Open(utils::Utf8ToWide(path)));
+}
+
+EntryLocation Over(const std::string& data, uint64_t size, uint16_t method, uint32_t crc) {
+  EntryLocation where;
+  where.source = SourcePtr(new MemReader(data.data(), data.size()));
+  where.compressedSize = data.size();
+  where.size = size;
+  where.method = method;
+  where.crc32 = crc;
+  return where;
+}
+
+uint32_t Crc(const std::string& s) {
+  return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(s.data()), s.size()));
+}
+
+TEST(EntryStreamCorruptTest, CorruptOrShortDataFailsTheRead) {
   std::string text = testing::RandomBytes(200000, 7), deflated = testing::RawDeflate(text);
   std::string half = deflated.substr(0, deflated.size() / 2), small = testing::RawDeflate("short");
-  auto bytes = [](const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); };
-  EntryStream cut(bytes(half), half.size(), text.size(), 8, u"cut");
+  EntryStream cut(Over(half, text.size(), 8, Crc(text)), {});
   std::string got = ReadAll(cut, 8192);
   EXPECT_LT(got.size(), text.size());
   EXPECT_EQ(text.compare(0, got.size(), got), 0);
   EXPECT_TRUE(cut.Failed());
-  // A stream shorter than its declared size ends early without failing.
-  EntryStream shorter(bytes(small), small.size(), 100, 8, u"s");
-  EXPECT_EQ(ReadAll(shorter), "short");
-  EXPECT_FALSE(shorter.Failed());
+  EXPECT_EQ(cut.FailureCode(), ERROR_FLATE);
+  EXPECT_EQ(cut.Seek64(0, 0), -1) << "a failed stream stays failed";
+  // A deflate stream shorter than the recorded size is as broken as a cut one.
+  EntryStream shorter(Over(small, 100, 8, Crc("short")), {});
+  EXPECT_EQ(ReadAll(shorter), "");
+  EXPECT_TRUE(shorter.Failed());
+}
+
+// A wrong CRC-32 fails the read that would hand out the last byte, for stored and
+// deflated data, read in one piece or many, and PeekMemory never shows the last byte.
+TEST(EntryStreamCorruptTest, WrongCrcWithholdsTheLastByte) {
+  const std::string text = testing::RandomBytes(3 << 20, 5), deflated = testing::RawDeflate(text);
+  for (uint16_t method : {0, 8}) {
+    const std::string& data = method ? deflated : text;
+    for (uint32_t chunk : {4096u, 1u << 22}) {
+      EntryStream good(Over(data, text.size(), method, Crc(text)), {});
+      EXPECT_EQ(ReadAll(good, chunk), text);
+      EntryStream bad(Over(data, text.size(), method, Crc(text) ^ 1), {});
+      std::string got = ReadAll(bad, chunk);
+      EXPECT_LT(got.size(), text.size()) << method << " " << chunk;
+      EXPECT_EQ(bad.FailureCode(), AZERROR_CRC);
+    }
+  }
+  EntryStream bad(Over(text, text.size(), 0, Crc(text) ^ 1), {});
+  uint64_t shown = 0;
+  const uint8_t* data = nullptr;
+  for (uint64_t size = 1; bad.PeekMemory(data, size) && size > 0; shown += size) {
+    bad.Seek64(1, static_cast<int64_t>(size));
+  }
+  EXPECT_LT(shown, text.size());
+  EXPECT_TRUE(bad.Failed());
+}
+
+// Restart points: a seek far into a deflated entry that was read once inflates at most
+// one interval, and what it gives is right at every point.
+TEST(EntryStreamTest, SeeksResumeFromRestartPoints) {
+  const std::string text = testing::RandomBytes(6 << 20, 9) + std::string(4 << 20, 'r');
+  const std::string deflated = testing::RawDeflate(text);
+  utils::SharedPtr<RestartBudget> budget(new RestartBudget());
+  utils::SharedPtr<RestartIndex> index(new RestartIndex(budget));
+  EntryStream first(Over(deflated, text.size(), 8, Crc(text)), index);
+  EXPECT_EQ(ReadAll(first, 1 << 16), text);
+  EXPECT_GE(index->Count(), 5u);
+  EXPECT_LE(index->Count(), 10u);
+  EXPECT_EQ(budget->Left(), RestartBudget::kDefaultCap - index->Count() * 32768);
+  EntryStream later(Over(deflated, text.size(), 8, Crc(text)), index);
+  for (uint64_t at : {9u << 20, 3u << 20, (5u << 20) + 12345, 1u, (10u << 20) - 3}) {
+    ASSERT_EQ(later.Seek64(0, static_cast<int64_t>(at)), static_cast<int64_t>(at));
+    char buffer[64] = {};
+    uint32_t got = 0;
+    ASSERT_TRUE(later.Read(buffer, sizeof(buffer), got)) << at;
+    EXPECT_EQ(std::string(buffer, got), text.substr(at, 64)) << at;
+    const RestartPoint* point = index->Before(at);
+    // Random bytes make blocks of well under an interval; runs of one byte do not.
+    if (at >= (2u << 20) && at < (6u << 20)) ASSERT_TRUE(point && at - point->out <= 2 * RestartIndex::kInterval);
+  }
+  // No budget left: no points are kept.
+  utils::SharedPtr<RestartIndex> starved(new RestartIndex(
+      utils::SharedPtr<RestartBudget>(new RestartBudget(1000))));
+  EntryStream poor(Over(deflated, text.size(), 8, Crc(text)), starved);
+  EXPECT_EQ(ReadAll(poor, 1 << 16).size(), text.size());
+  EXPECT_EQ(starved->Count(), 0u);
 }
 
 }  // namespace

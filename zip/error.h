@@ -31,6 +31,9 @@ enum ErrorCode : int32_t {
   AZERROR_RESERVED_19 = 19,  // named "FDIERROR_UNKNOWN" in texts
   AZERROR_GETSTREAMINFO = 20,
   AZERROR_MISSING_PART = 21,
+  AZERROR_ENCRYPTED = 22,        // flag bit 0 set, or method 99 (AES)
+  AZERROR_HEADER_MISMATCH = 23,  // local header missing, or disagreeing with the directory
+  AZERROR_CRC = 24,              // the data's CRC-32 is not the recorded one
 };
 
 struct AZError {

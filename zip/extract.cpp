@@ -1,7 +1,6 @@
-// Extraction of one entry: locating its data through the local header and copying it,
-// stored or inflated, into a sink.
-#include <zlib.h>
-
+// An entry's data: its local header checked against the directory (the one parser of
+// local headers), the entry stream over the data, and extraction by draining that stream
+// into a sink.
 #include <algorithm>
 #include <cstring>
 
@@ -12,10 +11,16 @@ namespace amzip {
 
 namespace {
 
+constexpr uint32_t kLocalHeader = 0x04034b50;
 constexpr uint32_t kMarker32 = 0xFFFFFFFFu;
 constexpr uint32_t kMarker16 = 0xFFFFu;
+constexpr uint16_t kEncrypted = 0x0001;
+constexpr uint16_t kDescriptor = 0x0008;
+constexpr uint16_t kMethodAes = 99;
 
 uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint32_t Le32(const uint8_t* p) { return Le16(p) | static_cast<uint32_t>(Le16(p + 2)) << 16; }
+uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
 
 // Owns a sink until the end of the extraction, on every path.
 struct WriterHolder {
@@ -23,137 +28,193 @@ struct WriterHolder {
   ~WriterHolder() { delete writer; }
 };
 
-struct InflateStream {
-  z_stream stream = {};
-  bool ready = false;
-  ~InflateStream() {
-    if (ready) inflateEnd(&stream);
+// The sizes of a local ZIP64 block (uncompressed, then compressed), when the header
+// marks them; false when a marked size has no value.
+bool LocalZip64Sizes(const uint8_t* extra, size_t length, uint64_t& size, uint64_t& compressed) {
+  for (size_t pos = 0; pos + 4 <= length;) {
+    uint16_t id = Le16(extra + pos);
+    size_t blockSize = Le16(extra + pos + 2);
+    if (pos + 4 + blockSize > length) break;  // a damaged block ends the search
+    if (id == 0x0001) {
+      const uint8_t* d = extra + pos + 4;
+      size_t left = blockSize;
+      if (size == kMarker32) {
+        if (left < 8) return false;
+        size = Le64(d);
+        d += 8;
+        left -= 8;
+      }
+      if (compressed == kMarker32) {
+        if (left < 8) return false;
+        compressed = Le64(d);
+      }
+      return true;
+    }
+    pos += 4 + blockSize;
   }
-};
+  return size != kMarker32 && compressed != kMarker32;
+}
 
 }  // namespace
 
-bool Archive::LocateData(const Entry& entry, uint64_t& dataOffset) {
-  uint64_t headerOffset = entry.localHeaderOffset;
-  // Offsets of an archive that was moved within a larger file (see the directory reader).
-  if (entry.diskStart == volumes_[currentVolume_].number || volumes_.size() == 1) {
-    headerOffset += static_cast<uint64_t>(offsetBias_);
+bool Archive::LocateEntry(const Entry& entry, EntryLocation& where) {
+  auto refuse = [&](int32_t code) {
+    SetError(code, 0, entry.name);
+    return false;
+  };
+  if ((entry.flags & kEncrypted) || entry.method == kMethodAes) return refuse(AZERROR_ENCRYPTED);
+  if (entry.method != 0 && entry.method != 8) return refuse(FDIERROR_BAD_COMPR_TYPE);
+  if (entry.localHeaderOffset == kMarker32 || entry.uncompressedSize == kMarker32 ||
+      entry.compressedSize == kMarker32 || entry.diskStart == kMarker16) {
+    return refuse(AZERROR_ZIP64_NEEDED);
   }
-  if (!SelectVolume(entry.diskStart, headerOffset + 4)) return false;
-  // The local header is trusted only for the lengths of its name and extra field.
-  uint8_t fixed[26];
-  if (!ReadExact(fixed, sizeof(fixed))) return false;
-  dataOffset = headerOffset + 30 + Le16(fixed + 22) + Le16(fixed + 24);
-  return SeekTo(dataOffset);
+  if (!IsOpen() || currentVolume_ < 0) return refuse(AZERR_INVALIDSTATE);
+  // The data of a split archive may run on into the following parts.
+  SourcePtr source;
+  uint64_t header = entry.localHeaderOffset;
+  if (onePart_ || (volumes_.size() == 1 && entry.diskStart == volumes_[0].number)) {
+    if (entry.diskStart != volumes_[currentVolume_].number) return refuse(AZERROR_MISSING_PART);
+    source = reader_;
+    // Offsets of an archive that was moved within a larger file (see the directory
+    // reader); a negative bias wraps to a huge offset, which the bounds below refuse.
+    header += static_cast<uint64_t>(offsetBias_);
+  } else {
+    // Finds the parts beside the one opened when they are not listed yet.
+    if (!SelectVolume(entry.diskStart, 0)) return false;
+    std::vector<SourcePtr> parts;
+    for (uint32_t k = entry.diskStart; k < volumes_.size(); ++k) {
+      SourcePtr part = VolumeSource(k);
+      if (!part) return false;
+      parts.push_back(part);
+    }
+    if (parts.empty()) return refuse(AZERROR_MISSING_PART);
+    source = SourcePtr(new ChainReader(std::move(parts)));
+  }
+  const uint64_t total = source->Size();
+  uint8_t fixed[30];
+  uint32_t got = 0;
+  if (header >= total || total - header < sizeof(fixed)) return refuse(ERROR_READ_FILE);
+  if (!source->ReadAt(header, fixed, sizeof(fixed), got) || got != sizeof(fixed)) {
+    return refuse(ERROR_READ_FILE);
+  }
+  if (Le32(fixed) != kLocalHeader) return refuse(AZERROR_BAD_SIGNATURE);
+  const uint16_t flags = Le16(fixed + 6);
+  const uint16_t nameLength = Le16(fixed + 26), extraLength = Le16(fixed + 28);
+  if (flags & kEncrypted) return refuse(AZERROR_ENCRYPTED);
+  if (Le16(fixed + 8) != entry.method || nameLength != entry.rawName.size()) {
+    return refuse(AZERROR_HEADER_MISMATCH);
+  }
+  std::string variable(nameLength + extraLength, '\0');
+  if (!variable.empty() &&
+      (!source->ReadAt(header + 30, variable.data(), static_cast<uint32_t>(variable.size()), got) ||
+       got != variable.size())) {
+    return refuse(ERROR_READ_FILE);
+  }
+  if (variable.compare(0, nameLength, entry.rawName) != 0) return refuse(AZERROR_HEADER_MISMATCH);
+  // Writers that stream set the descriptor flag and leave the header's fields at 0 (or
+  // some of them: bsdtar records the uncompressed size); what is recorded must agree.
+  const bool descriptor = (flags & kDescriptor) != 0;
+  const uint32_t crc = Le32(fixed + 14);
+  uint64_t compressed = Le32(fixed + 18), size = Le32(fixed + 22);
+  const auto* extra = reinterpret_cast<const uint8_t*>(variable.data()) + nameLength;
+  auto differs = [descriptor](uint64_t local, uint64_t central) {
+    return local != central && !(descriptor && local == 0);
+  };
+  if (!LocalZip64Sizes(extra, extraLength, size, compressed) || differs(crc, entry.crc32) ||
+      differs(compressed, entry.compressedSize) || differs(size, entry.uncompressedSize)) {
+    return refuse(AZERROR_HEADER_MISMATCH);
+  }
+  const uint64_t dataStart = header + 30 + nameLength + extraLength;
+  if (dataStart > total || total - dataStart < entry.compressedSize) return refuse(ERROR_READ_FILE);
+  if (entry.method == 0 && entry.compressedSize != entry.uncompressedSize) {
+    return refuse(AZERROR_HEADER_MISMATCH);
+  }
+  if (entry.uncompressedSize == 0 && entry.crc32 != 0) return refuse(AZERROR_CRC);
+  where.source = source;
+  where.offset = dataStart;
+  where.compressedSize = entry.compressedSize;
+  where.size = entry.uncompressedSize;
+  where.method = entry.method;
+  where.crc32 = entry.crc32;
+  where.name = entry.name;
+  return true;
+}
+
+utils::SharedPtr<utils::ReadStreamI> Archive::OpenEntryStream(const std::u16string& name) {
+  const Entry* entry = FindEntry(name);
+  if (!entry) {
+    SetError(AZERROR_NOT_FOUND, 0, name);
+    return {};
+  }
+  return OpenEntryStream(*entry);
+}
+
+utils::SharedPtr<utils::ReadStreamI> Archive::OpenEntryStream(const Entry& entry) {
+  EntryLocation where;
+  if (!LocateEntry(entry, where)) return {};
+  SetError(0, 0, entry.name);
+  utils::SharedPtr<RestartIndex> index;
+  // Restart points pay only where a seek could skip at least one interval.
+  if (entry.method == 8 && entry.uncompressedSize > RestartIndex::kInterval) {
+    if (!restartBudget_) restartBudget_ = utils::SharedPtr<RestartBudget>(new RestartBudget());
+    utils::SharedPtr<RestartIndex>& slot = restartIndexes_[entry.ordinal];
+    if (!slot) slot = utils::SharedPtr<RestartIndex>(new RestartIndex(restartBudget_));
+    index = slot;
+  }
+  return utils::SharedPtr<utils::ReadStreamI>(new EntryStream(std::move(where), index));
+}
+
+const uint8_t* Archive::EntryData(const Entry& entry) {
+  EntryLocation where;
+  if (!LocateEntry(entry, where) || !where.source->Data()) return nullptr;
+  return where.source->Data() + where.offset;
 }
 
 void Archive::ExtractEntry(WriterCreatorI& creator, const Entry& entry,
                            const std::u16string& sinkName) {
-  SetError(0, entry.name);
-  if (entry.method != 0 && entry.method != 8) {
-    SetError(FDIERROR_BAD_COMPR_TYPE, entry.name);
-    return;
-  }
-  if (entry.localHeaderOffset == kMarker32 || entry.uncompressedSize == kMarker32 ||
-      entry.compressedSize == kMarker32 || entry.diskStart == kMarker16) {
-    SetError(AZERROR_ZIP64_NEEDED, entry.name);
-    return;
-  }
-  uint64_t dataOffset = 0;
-  if (!LocateData(entry, dataOffset)) return;
+  SetError(0, 0, entry.name);
   FileTime time;
   bool hasTime = (entry.modDate != 0 || entry.modTime != 0) &&
                  DosDateTimeToUtc(entry.modDate, entry.modTime, time);
-  if (int32_t code = creator.CheckTarget(sinkName)) {
-    SetError(code, sinkName);
-    return;
-  }
   if (entry.externalAttributes & 0x10) {
+    if (int32_t code = creator.CheckTarget(sinkName)) {
+      SetError(code, sinkName);
+      return;
+    }
     if (int32_t code = creator.MakeDirectory(sinkName, hasTime ? &time : nullptr)) {
       SetError(code, sinkName);
       return;
     }
-  } else {
-    WriterHolder holder;
-    holder.writer = creator.CreateWriter(sinkName, entry.uncompressedSize);
-    if (!holder.writer || !holder.writer->IsOpen()) {
-      SetError(ERROR_CREATE_FILE, sinkName);
+    creator.Finish(sinkName, entry.externalAttributes);
+    return;
+  }
+  auto stream = OpenEntryStream(entry);
+  if (!stream) return;
+  if (int32_t code = creator.CheckTarget(sinkName)) {
+    SetError(code, sinkName);
+    return;
+  }
+  WriterHolder holder;
+  holder.writer = creator.CreateWriter(sinkName, entry.uncompressedSize);
+  if (!holder.writer || !holder.writer->IsOpen()) {
+    SetError(ERROR_CREATE_FILE, sinkName);
+    return;
+  }
+  auto& entryStream = static_cast<EntryStream&>(*stream);
+  for (;;) {
+    uint32_t got = 0;
+    if (!entryStream.Read(outBuffer_.get(), kOutBufferSize, got)) {
+      SetError(entryStream.FailureCode(), 0, CurrentVolumeName());
       return;
     }
-    bool copied = entry.method == 0 ? CopyStored(*holder.writer, entry.compressedSize, sinkName)
-                                    : CopyDeflated(*holder.writer, entry.compressedSize, sinkName);
-    if (!copied) return;
-    if (hasTime) holder.writer->SetTime(time);
+    if (got == 0) break;
+    if (!holder.writer->Write(outBuffer_.get(), got)) {
+      SetError(ERROR_WRITE_FILE, sinkName);
+      return;
+    }
   }
+  if (hasTime) holder.writer->SetTime(time);
   creator.Finish(sinkName, entry.externalAttributes);
-}
-
-bool Archive::CopyStored(WriteI& writer, uint64_t size, const std::u16string& sinkName) {
-  uint64_t remaining = size;
-  while (remaining > 0) {
-    uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(remaining, kOutBufferSize));
-    uint32_t got = 0;
-    if (!ReadSpanning(outBuffer_.get(), want, got)) return false;
-    if (!writer.Write(outBuffer_.get(), got)) {
-      SetError(ERROR_WRITE_FILE, sinkName);
-      return false;
-    }
-    remaining -= got;
-  }
-  return true;
-}
-
-bool Archive::CopyDeflated(WriteI& writer, uint64_t size, const std::u16string& sinkName) {
-  InflateStream z;
-  if (inflateInit2(&z.stream, -MAX_WBITS) != Z_OK) {
-    SetError(ERROR_FLATE, static_cast<uint32_t>(Z_MEM_ERROR), CurrentVolumeName());
-    return false;
-  }
-  z.ready = true;
-  z_stream& s = z.stream;
-  s.next_out = outBuffer_.get();
-  s.avail_out = kOutBufferSize;
-  auto flush = [&]() {
-    uint32_t produced = kOutBufferSize - s.avail_out;
-    s.next_out = outBuffer_.get();
-    s.avail_out = kOutBufferSize;
-    if (produced > 0 && !writer.Write(outBuffer_.get(), produced)) {
-      SetError(ERROR_WRITE_FILE, sinkName);
-      return false;
-    }
-    return true;
-  };
-  int result = Z_OK;
-  uint64_t remaining = size;
-  while (remaining > 0 && result != Z_STREAM_END) {
-    uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(remaining, kInBufferSize));
-    uint32_t got = 0;
-    if (!ReadSpanning(inBuffer_.get(), want, got)) return false;
-    remaining -= got;
-    s.next_in = inBuffer_.get();
-    s.avail_in = got;
-    while (s.avail_in > 0) {
-      result = inflate(&s, Z_SYNC_FLUSH);
-      if (result != Z_OK && result != Z_STREAM_END) {
-        SetError(ERROR_FLATE, static_cast<uint32_t>(result), CurrentVolumeName());
-        return false;
-      }
-      if (s.avail_out == 0 && !flush()) return false;
-      // Bytes after the end of the deflate stream belong to no output: the copy ends.
-      if (result == Z_STREAM_END) break;
-    }
-  }
-  // Output zlib still holds once the input is used up, then the end of the stream.
-  while (result == Z_OK) {
-    result = inflate(&s, Z_SYNC_FLUSH);
-    if (result == Z_OK && s.avail_out != 0) result = Z_BUF_ERROR;  // needs input it lacks
-    if (result != Z_OK && result != Z_STREAM_END) {
-      SetError(ERROR_FLATE, static_cast<uint32_t>(result), CurrentVolumeName());
-      return false;
-    }
-    if (s.avail_out == 0 && !flush()) return false;
-  }
-  return flush();
 }
 
 }  // namespace amzip

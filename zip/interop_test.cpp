@@ -98,6 +98,15 @@ TEST_F(InteropTest, InfoZip7zAndBsdtarArchives) {
   EXPECT_EQ(archive.FindEntry(u"HELLO.TXT")->rawComment, "c1");
   // zip 3 keeps the name's bytes and adds the UTF-8 name in a Unicode Path field.
   EXPECT_NE(archive.FindEntry(u"caf\u00e9 \u20ac.txt"), nullptr);
+  // Encrypted entries (traditional PKWARE, AES as method 99) are refused, not served.
+  for (const char* command : {"zip -q -P secret ../crypt.zip hello.txt",
+                              "7z a -tzip -psecret -mem=AES256 ../crypt.zip hello.txt"}) {
+    fs::remove(*dir_ / "crypt.zip");
+    Archive locked;
+    ASSERT_EQ(locked.OpenFile(utils::Utf8ToWide(Make("crypt.zip", command))), 0) << command;
+    EXPECT_FALSE(locked.OpenEntryStream(u"hello.txt")) << command;
+    EXPECT_EQ(Get(locked, u"hello.txt"), "<code " + std::to_string(AZERROR_ENCRYPTED) + ">");
+  }
 }
 
 TEST_F(InteropTest, InfoZipSplitArchives) {

@@ -1,4 +1,5 @@
-// The few operating-system services the ZIP reader needs besides its sources.
+// The few operating-system services the ZIP reader needs besides its sources (files
+// are read through utils/file, see source.h).
 #pragma once
 
 #include <cstdint>
@@ -7,9 +8,6 @@
 #include "zip/sink.h"
 
 namespace amzip {
-
-// True when path names an existing file that is not a directory.
-bool IsExistingFile(const std::u16string& path);
 
 // An MS-DOS date and time, taken as local time, converted to UTC. False when the
 // fields do not form a valid time.

@@ -1,13 +1,8 @@
-#include <sys/stat.h>
-
 #include <cerrno>
-#include <cstdio>
 #include <ctime>
 
-#include "utils/encoding.h"
 #include "zip/error.h"
 #include "zip/platform.h"
-#include "zip/source.h"
 
 namespace amzip {
 
@@ -17,13 +12,6 @@ constexpr int64_t kEpochDelta = 11644473600LL;
 }  // namespace
 
 uint32_t LastSystemError() { return static_cast<uint32_t>(errno); }
-
-bool IsExistingFile(const std::u16string& path) {
-  struct stat st;
-  std::string utf8 = utils::WideToUtf8(path);
-  if (utf8.empty() || stat(utf8.c_str(), &st) != 0) return false;
-  return !S_ISDIR(st.st_mode);
-}
 
 bool DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime& out) {
   struct tm local = {};
@@ -45,33 +33,6 @@ bool DosDateTimeToUtc(uint16_t dosDate, uint16_t dosTime, FileTime& out) {
   out.dwLowDateTime = static_cast<uint32_t>(ticks);
   out.dwHighDateTime = static_cast<uint32_t>(ticks >> 32);
   return true;
-}
-
-FileReader::FileReader(const std::u16string& path) {
-  std::string utf8 = utils::WideToUtf8(path);
-  if (utf8.empty()) return;
-  // "e": close-on-exec, so browsers and helpers started later do not inherit the file.
-  file_ = fopen(utf8.c_str(), "rbe");
-  if (file_) {
-    struct stat st;
-    if (fstat(fileno(file_), &st) != 0 || S_ISDIR(st.st_mode)) {
-      fclose(file_);
-      file_ = nullptr;
-      errno = EISDIR;
-    }
-  }
-}
-
-bool FileReader::Seek(int32_t offset, int origin) {
-  if (!file_) return false;
-  static const int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
-  if (origin < 0 || origin > 2) return false;
-  return fseeko(file_, static_cast<off_t>(offset), kWhence[origin]) == 0;
-}
-
-uint64_t FileReader::Tell() {
-  if (!file_) return ~0ull;
-  return static_cast<uint64_t>(ftello(file_));
 }
 
 }  // namespace amzip

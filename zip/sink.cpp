@@ -43,6 +43,9 @@ const char* ErrorName(int32_t code) {
       "FDIERROR_UNKNOWN",  // 19 neither
       "AZERROR_GETSTREAMINFO",
       "AZERROR_MISSING_PART",
+      "AZERROR_ENCRYPTED",
+      "AZERROR_HEADER_MISMATCH",
+      "AZERROR_CRC",
   };
   if (code < 0 || code >= static_cast<int32_t>(sizeof(kNames) / sizeof(kNames[0]))) {
     return "FDIERROR_UNKNOWN";

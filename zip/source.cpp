@@ -1,70 +1,83 @@
-#include <cstring>
-
 #include "zip/source.h"
+
+#include <algorithm>
+#include <cstring>
 
 namespace amzip {
 
-FileReader::~FileReader() { Close(); }
-
-bool FileReader::IsOpen() { return file_ != nullptr; }
-
-bool FileReader::Read(void* buffer, uint32_t size, uint32_t& got) {
+bool MemReader::ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) {
   got = 0;
-  if (!file_) return false;
-  size_t n = fread(buffer, 1, size, file_);
-  got = static_cast<uint32_t>(n);
-  // At the end of the file 0 bytes without an error flag is success.
-  return n > 0 || !ferror(file_);
-}
-
-void FileReader::Close() {
-  if (file_) fclose(file_);
-  file_ = nullptr;
-}
-
-MemReader::MemReader(const void* data, uint64_t size)
-    : data_(static_cast<const uint8_t*>(data)), size_(size) {}
-
-bool MemReader::IsOpen() { return data_ != nullptr; }
-
-bool MemReader::Read(void* buffer, uint32_t size, uint32_t& got) {
-  got = 0;
-  if (size == 0) return true;
-  if (!data_ || position_ >= size_) return false;
-  uint64_t n = size_ - position_;
-  if (n > size) n = size;
-  std::memcpy(buffer, data_ + position_, n);
-  position_ += n;
+  if (offset >= size_ || size == 0) return true;
+  uint64_t n = std::min<uint64_t>(size, size_ - offset);
+  std::memcpy(buffer, data_ + offset, n);
   got = static_cast<uint32_t>(n);
   return true;
 }
 
-bool MemReader::Seek(int32_t offset, int origin) {
-  if (!data_) return false;
-  // Unsigned arithmetic: a position before the start wraps to a huge value and reads
-  // nothing, as a position past the end does.
-  uint64_t delta = static_cast<uint64_t>(static_cast<int64_t>(offset));
-  switch (origin) {
-    case 0:
-      position_ = delta;
-      return true;
-    case 1:
-      position_ += delta;
-      return true;
-    case 2:
-      position_ = size_ + delta;
-      return true;
-    default:
-      return false;
-  }
+bool FileReader::Mappable(uint64_t length) {
+  // A 32-bit process has 2 to 4 GiB of address space for everything: larger archives
+  // there are read in place, which needs one block per read and no view.
+  return length > 0 && (sizeof(void*) >= 8 || length <= kMaxView32);
 }
 
-uint64_t MemReader::Tell() { return position_; }
+FileReader::FileReader(std::unique_ptr<utils::MappedFile> file, uint64_t start, uint64_t length,
+                       bool map)
+    : file_(std::move(file)), start_(start), length_(length) {
+  if (!map || !Mappable(length)) return;
+  const uint64_t granularity = utils::MappedFile::Granularity();
+  const uint64_t aligned = start - start % granularity;
+  if (const uint8_t* view = file_->Map(aligned)) data_ = view + (start - aligned);
+}
 
-void MemReader::Close() {
-  data_ = nullptr;
-  size_ = 0;
-  position_ = 0;
+utils::SharedPtr<FileReader> FileReader::Open(const std::u16string& path, bool map) {
+  auto file = std::make_unique<utils::MappedFile>();
+  if (!file->Open(path)) return {};
+  uint64_t size = file->GetSize();
+  return Region(std::move(file), 0, size, map);
+}
+
+utils::SharedPtr<FileReader> FileReader::Region(std::unique_ptr<utils::MappedFile> file,
+                                                uint64_t start, uint64_t length, bool map) {
+  if (!file || !file->IsOpen() || start > file->GetSize() || length > file->GetSize() - start) {
+    return {};
+  }
+  return utils::SharedPtr<FileReader>(new FileReader(std::move(file), start, length, map));
+}
+
+bool FileReader::ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) {
+  got = 0;
+  if (offset >= length_ || size == 0) return true;
+  uint64_t n = std::min<uint64_t>(size, length_ - offset);
+  if (data_) {
+    std::memcpy(buffer, data_ + offset, n);
+  } else if (!file_->ReadAt(start_ + offset, buffer, static_cast<size_t>(n))) {
+    return false;
+  }
+  got = static_cast<uint32_t>(n);
+  return true;
+}
+
+ChainReader::ChainReader(std::vector<SourcePtr> parts) : parts_(std::move(parts)) {
+  for (const SourcePtr& part : parts_) size_ += part ? part->Size() : 0;
+}
+
+bool ChainReader::ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) {
+  got = 0;
+  auto* out = static_cast<uint8_t*>(buffer);
+  for (const SourcePtr& part : parts_) {
+    if (got == size) break;
+    uint64_t partSize = part ? part->Size() : 0;
+    if (offset >= partSize) {
+      offset -= partSize;
+      continue;
+    }
+    uint32_t n = 0;
+    if (!part->ReadAt(offset, out + got, size - got, n)) return false;
+    got += n;
+    offset = 0;
+    if (n == 0) break;
+  }
+  return true;
 }
 
 }  // namespace amzip

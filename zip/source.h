@@ -1,68 +1,92 @@
-// Byte sources the ZIP reader reads archives through: amzip::ReadI, with one
-// implementation over a file (amzip::FileReader) and one over memory (amzip::MemReader).
+// Byte sources the ZIP reader reads archives through: amzip::ReadI, read at any offset,
+// with one implementation over memory (MemReader), one over a file or a region of it
+// (FileReader, mapped when the address space allows it, else read in place) and one that
+// joins the parts of a split archive (ChainReader).
 //
-// Sources report failure only through their results; the archive object turns them into
-// error records. A source is used by one thread at a time.
+// Reads name their offset, so a source keeps no position and any number of entry
+// streams may share one (through utils::SharedPtr, which keeps it alive as long as the
+// last stream). Sources report failure only through their results; the archive object
+// turns them into error records. One thread at a time.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "utils/file/mapped_file.h"
+#include "utils/shared_ptr.h"
 
 namespace amzip {
 
 class ReadI {
  public:
   virtual ~ReadI() = default;
-  virtual bool IsOpen() = 0;
-  // Reads up to size bytes; got receives the count. Reading at the end is not an error
-  // for a file (0 bytes, true); see the implementations.
-  virtual bool Read(void* buffer, uint32_t size, uint32_t& got) = 0;
-  // origin 0: from the beginning, 1: from the current position, 2: from the end.
-  virtual bool Seek(int32_t offset, int origin) = 0;
-  virtual uint64_t Tell() = 0;
-  virtual void Close() = 0;
+  virtual uint64_t Size() const = 0;
+  // Reads up to size bytes at offset; got receives the count, fewer than size only at
+  // the end (at or past it: 0 bytes and true). False for an I/O failure.
+  virtual bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) = 0;
+  // All Size() bytes when they are in memory (valid as long as the source), else null.
+  virtual const uint8_t* Data() const { return nullptr; }
 };
 
-// A file opened for binary reading that other processes may still read and write
-// (Windows: _wfsopen with _SH_DENYNO; POSIX: the UTF-8 path, close-on-exec). Owns the
-// stream and closes it on destruction.
-class FileReader : public ReadI {
- public:
-  explicit FileReader(const std::u16string& path);
-  ~FileReader() override;
-  FileReader(const FileReader&) = delete;
-  FileReader& operator=(const FileReader&) = delete;
+using SourcePtr = utils::SharedPtr<ReadI>;
 
-  bool IsOpen() override;
-  bool Read(void* buffer, uint32_t size, uint32_t& got) override;
-  bool Seek(int32_t offset, int origin) override;
-  uint64_t Tell() override;
-  void Close() override;
-
- private:
-  FILE* file_ = nullptr;
-};
-
-// Reads a block of memory it does not own; the block must outlive the reader. The
-// position is not bounded by the size: reads at or past the end give 0 bytes and false.
+// A block of memory the reader does not own; it must outlive the reader.
 class MemReader : public ReadI {
  public:
-  MemReader(const void* data, uint64_t size);
-
-  bool IsOpen() override;
-  bool Read(void* buffer, uint32_t size, uint32_t& got) override;
-  bool Seek(int32_t offset, int origin) override;
-  uint64_t Tell() override;
-  void Close() override;
-
-  const uint8_t* Data() const { return data_; }
-  uint64_t Size() const { return size_; }
+  MemReader(const void* data, uint64_t size)
+      : data_(static_cast<const uint8_t*>(data)), size_(data ? size : 0) {}
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override;
+  const uint8_t* Data() const override { return data_; }
 
  private:
   const uint8_t* data_;
   uint64_t size_;
-  uint64_t position_ = 0;
+};
+
+// length bytes of a file from start on, through a utils::MappedFile it owns (handles
+// not inherited by child processes). Mapped whole when the process has the address
+// space for it (64-bit, or up to kMaxView32 bytes in 32 bits) and the mapping works;
+// otherwise read in place, one block per read.
+class FileReader : public ReadI {
+ public:
+  // Opens path whole; null when it cannot be opened for reading (or is a directory).
+  // map false: never mapped, always read in place.
+  static utils::SharedPtr<FileReader> Open(const std::u16string& path, bool map = true);
+  // A region of an open file; null when the region lies outside it.
+  static utils::SharedPtr<FileReader> Region(std::unique_ptr<utils::MappedFile> file,
+                                             uint64_t start, uint64_t length, bool map = true);
+
+  uint64_t Size() const override { return length_; }
+  bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override;
+  const uint8_t* Data() const override { return data_; }
+
+  static constexpr uint64_t kMaxView32 = 1ull << 30;
+  // Whether a view of length bytes is worth mapping in this process.
+  static bool Mappable(uint64_t length);
+
+ private:
+  FileReader(std::unique_ptr<utils::MappedFile> file, uint64_t start, uint64_t length, bool map);
+
+  std::unique_ptr<utils::MappedFile> file_;
+  uint64_t start_;
+  uint64_t length_;
+  const uint8_t* data_ = nullptr;
+};
+
+// The parts of a split archive, read as one run of bytes from a first part on: offsets
+// past the end of one part continue in the next.
+class ChainReader : public ReadI {
+ public:
+  explicit ChainReader(std::vector<SourcePtr> parts);
+  uint64_t Size() const override { return size_; }
+  bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override;
+
+ private:
+  std::vector<SourcePtr> parts_;
+  uint64_t size_ = 0;
 };
 
 }  // namespace amzip

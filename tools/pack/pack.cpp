@@ -9,13 +9,13 @@
 
 #include "content/content_type.h"
 #include "content/footer.h"
-#include "content/program_file.h"
 #include "content/runner_marker.h"
 #include "tools/pack/branding.h"
 #include "tools/pack/control_entries.h"
 #include "tools/pack/progress.h"
 #include "tools/pack/source_archive.h"
 #include "tools/pack/zip_writer.h"
+#include "utils/file/mapped_file.h"
 
 namespace pack {
 namespace fs = std::filesystem;
@@ -200,7 +200,7 @@ std::string CheckStub(const std::vector<uint8_t>& stub) {
 }
 
 fs::path DefaultStub() {
-  fs::path self(content::ProgramFilePath());
+  fs::path self(utils::ProgramFilePath());
   bool windows = self.extension() == ".exe" || self.extension() == ".EXE";
   return self.parent_path() / (windows ? "contentexe.exe" : "contentexe");
 }
@@ -268,6 +268,23 @@ PackResult Pack(const PackOptions& o) {
     bool ok;
     if (item.bytes) {
       ok = writer.AddBytes(item.name, Method::Stored, item.dosTime, *item.bytes);
+    } else if (item.entry && item.entry->method == 8 &&
+               IsPrecompressedExtension(LowerExtension(item.name))) {
+      // Media are stored so that ranges read them in place: a deflated one from a ZIP
+      // source is inflated once, here, through the entry stream (which checks its CRC-32).
+      const amzip::Entry& e = *item.entry;
+      ok = writer.Add(
+          item.name, Method::Stored, item.dosTime,
+          [&sourceZip, &e]() -> ReadFn {
+            auto stream = sourceZip.Stream(e);
+            return [stream](void* b, size_t n) -> int64_t {
+              uint32_t got = 0;
+              if (!stream || !stream->Read(b, uint32_t(std::min<size_t>(n, 1u << 30)), got))
+                return -1;
+              return int64_t(got);
+            };
+          },
+          onBytes);
     } else if (item.entry) {
       // The compressed bytes are copied as they are, from the mapped source.
       const amzip::Entry& e = *item.entry;

@@ -161,6 +161,25 @@ TEST_F(PackTest, RepacksZipsMadeByZip) {
     auto test = RunShell("unzip -tq " + Quoted(o.output));
     EXPECT_NE(std::string::npos, test.output.find("No errors")) << test.output;
   }
+  // Media that the source deflated are stored (inflated once); text stays deflated.
+  fs::remove(zip);
+  auto made = RunShell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
+                       "zipfile.ZIP_DEFLATED); z.writestr('v/clip.mkv','frame '*40000); "
+                       "z.writestr('page.html','text '*4000)\" " + Quoted(zip));
+  ASSERT_EQ(0, made.status) << made.output;
+  ASSERT_EQ("", PackZip(ReadText(zip), "media-out"));
+  const std::string listing = ListOf(dir_ / "media-out");
+  auto line = [&](const std::string& name) {
+    size_t at = listing.find(" " + name + "\n");
+    if (at == std::string::npos) return std::string();
+    size_t start = listing.rfind('\n', at) + 1;
+    return listing.substr(start, at - start);
+  };
+  EXPECT_NE(std::string::npos, line("v/clip.mkv").find("stored")) << listing;
+  EXPECT_NE(std::string::npos, line("page.html").find("deflate")) << listing;
+  std::string frames;
+  for (int i = 0; i < 40000; ++i) frames += "frame ";
+  EXPECT_TRUE(frames == testing::Unzip(dir_ / "media-out", "v/clip.mkv"));
 }
 
 TEST_F(PackTest, BadInputIsRefusedWithoutLeavingOutput) {

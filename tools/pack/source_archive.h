@@ -9,7 +9,7 @@
 #include <string>
 
 #include "content/piggyback.h"
-#include "content/program_file.h"
+#include "utils/file/mapped_file.h"
 #include "zip/archive.h"
 
 namespace pack {
@@ -27,13 +27,18 @@ class SourceArchive {
   uint64_t Size() const { return size_; }
 
   // The compressed bytes of entry, or null when they lie outside the archive.
-  const uint8_t* Data(const amzip::Entry& entry) const { return zip_.EntryData(entry); }
+  const uint8_t* Data(const amzip::Entry& entry) { return zip_.EntryData(entry); }
+  // A stream of entry's uncompressed bytes (checked as amzip::Archive::OpenEntryStream
+  // checks them), or empty.
+  utils::SharedPtr<utils::ReadStreamI> Stream(const amzip::Entry& entry) {
+    return zip_.OpenEntryStream(entry);
+  }
   // The uncompressed bytes of entry when it holds at most limit of them and inflates
   // cleanly, else nullopt.
   std::optional<std::string> ReadSmall(const amzip::Entry& entry, uint64_t limit);
 
  private:
-  content::ProgramFile file_;
+  utils::MappedFile file_;
   PiggyBackArchive piggyBack_;
   amzip::Archive zip_;
   bool appended_ = false;

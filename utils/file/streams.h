@@ -1,8 +1,10 @@
-// Two utils::ReadStreamI streams: ReadFileStream over a file on disk and StreamReader
-// over an 8-bit string held in memory. Neither locks; one thread at a time.
+// utils::ReadFileStream: a utils::ReadStreamI over a file on disk (bytes in memory are
+// read with utils::MemoryStreamReader). It keeps the stream contract of read_stream.h:
+// a failed seek answers -1 rather than throwing. One thread at a time.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "utils/file/file.h"
@@ -15,49 +17,20 @@ namespace utils {
 class ReadFileStream : public ReadStreamI {
  public:
   explicit ReadFileStream(const std::u16string& path);
-  ReadFileStream(const ReadFileStream&) = delete;
-  ReadFileStream& operator=(const ReadFileStream&) = delete;
-  ~ReadFileStream() override;
 
   bool IsOpen() override;
   uint64_t GetSize() override;
-  uint32_t Read(void* buffer, uint32_t count) override;
+  using ReadStreamI::Read;
   bool Read(void* buffer, uint32_t count, uint32_t& got) override;
-  bool ReadByte(uint8_t& out) override;
-  uint32_t Seek(int origin, int32_t offset) override;
   int64_t Seek64(int origin, int64_t offset) override;
   void Close() override;
   void SetCacheFlags(uint32_t flags) override;
   bool CheckCacheFlags(uint32_t flags) override;
   const std::u16string& GetName() override;
-  virtual void SetName(const std::u16string& name);
+  void SetName(const std::u16string& name) { name_ = name; }
 
  private:
-  File* file_ = nullptr;
-  bool ownsFile_ = true;
-  std::u16string name_;
-};
-
-// Reads a copy of an 8-bit string. Positions are not bounded: past the end reads give
-// 0 bytes.
-class StreamReader : public ReadStreamI {
- public:
-  StreamReader(std::string data, std::u16string name);
-
-  bool IsOpen() override;
-  uint64_t GetSize() override;
-  uint32_t Read(void* buffer, uint32_t count) override;
-  bool Read(void* buffer, uint32_t count, uint32_t& got) override;
-  bool ReadByte(uint8_t& out) override;
-  uint32_t Seek(int origin, int32_t offset) override;
-  int64_t Seek64(int origin, int64_t offset) override;
-  void Close() override;
-  bool CheckCacheFlags(uint32_t flags) override;
-  const std::u16string& GetName() override;
-
- private:
-  std::string data_;
-  uint64_t position_ = 0;
+  std::unique_ptr<File> file_;
   std::u16string name_;
 };
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "content/program_file.h"
+#include "utils/file/mapped_file.h"
 
 #if defined(__APPLE__)
 #include <mach-o/dyld.h>
@@ -16,7 +16,7 @@
 #include <sys/sysctl.h>
 #endif
 
-namespace content {
+namespace utils {
 namespace {
 
 std::string NativePath(const std::u16string& path) { return std::filesystem::path(path).string(); }
@@ -50,7 +50,13 @@ std::u16string ProgramFilePath() {
 #endif
 }
 
-bool ProgramFile::OpenSelf() {
+bool IsExistingFile(const std::u16string& path) {
+  struct stat st;
+  std::string native = NativePath(path);
+  return !native.empty() && stat(native.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool MappedFile::OpenSelf() {
 #if defined(__linux__)
   if (IsOpen()) return false;
   file_ = open("/proc/self/exe", O_RDONLY | O_CLOEXEC);
@@ -60,13 +66,13 @@ bool ProgramFile::OpenSelf() {
 #endif
 }
 
-bool ProgramFile::Open(const std::u16string& path) {
+bool MappedFile::Open(const std::u16string& path) {
   if (IsOpen() || path.empty()) return false;
   file_ = open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
   return FinishOpen();
 }
 
-bool ProgramFile::FinishOpen() {
+bool MappedFile::FinishOpen() {
   if (file_ < 0) return false;
   struct stat st;
   if (fstat(file_, &st) != 0 || !S_ISREG(st.st_mode)) return false;
@@ -77,9 +83,9 @@ bool ProgramFile::FinishOpen() {
   return true;
 }
 
-bool ProgramFile::IsOpen() const { return file_ >= 0; }
+bool MappedFile::IsOpen() const { return file_ >= 0; }
 
-bool ProgramFile::ReadAt(uint64_t offset, void* buffer, size_t len) const {
+bool MappedFile::ReadAt(uint64_t offset, void* buffer, size_t len) const {
   if (!IsOpen()) return false;
   auto* out = static_cast<char*>(buffer);
   while (len > 0) {
@@ -93,7 +99,7 @@ bool ProgramFile::ReadAt(uint64_t offset, void* buffer, size_t len) const {
   return true;
 }
 
-const uint8_t* ProgramFile::Map(uint64_t offset) {
+const uint8_t* MappedFile::Map(uint64_t offset) {
   if (!IsOpen() || view_ || offset >= size_ || offset % Granularity() != 0) return nullptr;
   uint64_t length = size_ - offset;
   void* view = mmap(nullptr, size_t(length), PROT_READ, MAP_PRIVATE, file_, off_t(offset));
@@ -103,12 +109,12 @@ const uint8_t* ProgramFile::Map(uint64_t offset) {
   return view_;
 }
 
-uint64_t ProgramFile::Granularity() {
+uint64_t MappedFile::Granularity() {
   long page = sysconf(_SC_PAGESIZE);
   return page > 0 ? uint64_t(page) : 4096;
 }
 
-bool ProgramFile::Close() {
+bool MappedFile::Close() {
   bool ok = true;
   if (view_) {
     ok = munmap(const_cast<uint8_t*>(view_), size_t(viewLength_)) == 0 && ok;
@@ -123,4 +129,4 @@ bool ProgramFile::Close() {
   return ok;
 }
 
-}  // namespace content
+}  // namespace utils

@@ -1,5 +1,5 @@
-// content::ProgramFile: a file (normally the program's own) opened read-only, with at
-// most one read-only view of it mapped into memory.
+// utils::MappedFile: a file (the program's own, or an archive named on the command line)
+// opened read-only, read at any offset, with at most one read-only view of it mapped.
 //
 // Owns the open file, the mapping and the view, and releases them in Close (or the
 // destructor). None of them is inherited by child processes: on Windows the handles are
@@ -12,17 +12,20 @@
 #include <cstdint>
 #include <string>
 
-namespace content {
+namespace utils {
 
 // Path of the running program's file; empty when the system cannot tell.
 std::u16string ProgramFilePath();
 
-class ProgramFile {
+// True when path names an existing file that is not a directory.
+bool IsExistingFile(const std::u16string& path);
+
+class MappedFile {
  public:
-  ProgramFile() = default;
-  ProgramFile(const ProgramFile&) = delete;
-  ProgramFile& operator=(const ProgramFile&) = delete;
-  ~ProgramFile() { Close(); }
+  MappedFile() = default;
+  MappedFile(const MappedFile&) = delete;
+  MappedFile& operator=(const MappedFile&) = delete;
+  ~MappedFile() { Close(); }
 
   // The running program's own file. On Linux this opens /proc/self/exe, which stays the
   // right file even when the program was renamed or replaced on disk since it started.
@@ -62,4 +65,4 @@ class ProgramFile {
   uint64_t size_ = 0;
 };
 
-}  // namespace content
+}  // namespace utils

@@ -2,9 +2,9 @@
 
 #include <string>
 
-#include "content/program_file.h"
+#include "utils/file/mapped_file.h"
 
-namespace content {
+namespace utils {
 namespace {
 
 HANDLE AsHandle(void* handle) { return static_cast<HANDLE>(handle); }
@@ -28,9 +28,14 @@ std::u16string ProgramFilePath() {
   }
 }
 
-bool ProgramFile::OpenSelf() { return Open(ProgramFilePath()); }
+bool IsExistingFile(const std::u16string& path) {
+  DWORD attributes = GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.c_str()));
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
 
-bool ProgramFile::Open(const std::u16string& path) {
+bool MappedFile::OpenSelf() { return Open(ProgramFilePath()); }
+
+bool MappedFile::Open(const std::u16string& path) {
   if (IsOpen() || path.empty()) return false;
   // No security attributes: the handle is not inheritable, so a browser or any other
   // process started later does not keep the program file open.
@@ -45,16 +50,16 @@ bool ProgramFile::Open(const std::u16string& path) {
   return FinishOpen();
 }
 
-bool ProgramFile::FinishOpen() {
+bool MappedFile::FinishOpen() {
   LARGE_INTEGER size;
   if (!GetFileSizeEx(AsHandle(file_), &size)) return false;
   size_ = uint64_t(size.QuadPart);
   return true;
 }
 
-bool ProgramFile::IsOpen() const { return file_ != nullptr; }
+bool MappedFile::IsOpen() const { return file_ != nullptr; }
 
-bool ProgramFile::ReadAt(uint64_t offset, void* buffer, size_t len) const {
+bool MappedFile::ReadAt(uint64_t offset, void* buffer, size_t len) const {
   if (!IsOpen()) return false;
   auto* out = static_cast<char*>(buffer);
   while (len > 0) {
@@ -73,7 +78,7 @@ bool ProgramFile::ReadAt(uint64_t offset, void* buffer, size_t len) const {
   return true;
 }
 
-const uint8_t* ProgramFile::Map(uint64_t offset) {
+const uint8_t* MappedFile::Map(uint64_t offset) {
   if (!IsOpen() || view_ || offset >= size_ || offset % Granularity() != 0) return nullptr;
   if (!mapping_) {
     // Covers the whole file; unnamed and not inheritable.
@@ -90,7 +95,7 @@ const uint8_t* ProgramFile::Map(uint64_t offset) {
   return view_;
 }
 
-uint64_t ProgramFile::Granularity() {
+uint64_t MappedFile::Granularity() {
   // The native value: a 32-bit program under WOW64 sees the same granularity either way,
   // and the native call is the documented one for it.
   SYSTEM_INFO info;
@@ -98,7 +103,7 @@ uint64_t ProgramFile::Granularity() {
   return info.dwAllocationGranularity ? info.dwAllocationGranularity : 65536;
 }
 
-bool ProgramFile::Close() {
+bool MappedFile::Close() {
   bool ok = true;
   if (view_) {
     ok = UnmapViewOfFile(view_) != 0 && ok;
@@ -117,4 +122,4 @@ bool ProgramFile::Close() {
   return ok;
 }
 
-}  // namespace content
+}  // namespace utils
