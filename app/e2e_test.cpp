@@ -125,7 +125,9 @@ TEST_F(RunnerEndToEnd, StartServesTheStartPageRecordsAndStopsOnSigterm) {
   struct stat info;  // written aside (nothing else is left in the folder), for us only
   ASSERT_EQ(stat(record.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
-  EXPECT_NE(e2e::ReadFile(dir_ + "/stderr-0").find(base), std::string::npos);
+  // The runner says where it serves once the browser start has returned, which may
+  // come after the browser has already asked for the page.
+  EXPECT_NE(e2e::WaitForFile(dir_ + "/stderr-0", 10).find(base), std::string::npos);
 
   kill(children_[0].pid, SIGTERM);
   EXPECT_EQ(e2e::WaitExit(children_[0], 10), 0);
