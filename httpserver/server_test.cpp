@@ -44,7 +44,8 @@ TEST_F(ServerTest, EntriesGoOutWithTheirHeadAndBodyFromTheDecodedPath) {
   EXPECT_EQ(Get("/1a2b/nothing.html", "Origin: http://o\r\n"),
             "HTTP/1.1 404 \r\nContent-Length: 0\r\n\r\n");
   provider.unreadable.insert("broken.js");
-  EXPECT_EQ(Get("/1a2b/broken.js"), "HTTP/1.1 500 \r\nContent-Length: 0\r\n\r\n");
+  EXPECT_EQ(Get("/1a2b/broken.js"),
+            "HTTP/1.1 500 \r\nContent-Length: 0\r\nCache-Control: no-store\r\n\r\n");
   EXPECT_TRUE(provider.WasRequested("nothing.html"));
   provider.entries["dir a/b.txt"] = "ok";
   EXPECT_EQ(BodyOf(Get("/1a2b/_WA_/abc/dir%20a/b.txt?x")), "ok");

@@ -104,9 +104,14 @@ unsigned SocketLocalPort(SocketId socket) {
 SocketId SocketAccept(SocketId listener, bool& outOfDescriptors) {
   outOfDescriptors = false;
   // The accepted socket takes over the listener's WSAAsyncSelect events and is non-blocking.
-  SOCKET s = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
-  if (s == INVALID_SOCKET) {
-    outOfDescriptors = WSAGetLastError() == WSAEMFILE || WSAGetLastError() == WSAENOBUFS;
+  SOCKET s = INVALID_SOCKET;
+  for (;;) {
+    s = accept(static_cast<SOCKET>(listener), nullptr, nullptr);
+    if (s != INVALID_SOCKET) break;
+    const int code = WSAGetLastError();
+    // A client that gave up before it was accepted: the next one may wait behind it.
+    if (code == WSAECONNRESET) continue;
+    outOfDescriptors = code == WSAEMFILE || code == WSAENOBUFS;
     return kInvalidSocket;
   }
   SetHandleInformation(reinterpret_cast<HANDLE>(s), HANDLE_FLAG_INHERIT, 0);

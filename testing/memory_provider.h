@@ -39,7 +39,7 @@ class MapProvider : public HttpStreamProviderI {
  public:
   std::map<std::string, std::string> entries;
   std::map<std::string, uint64_t> generated;
-  // Paths refused as unreadable: 500 with "Content-Length: 0".
+  // Paths refused as unreadable: 500 with "Content-Length: 0" and "Cache-Control: no-store".
   std::set<std::string> unreadable;
   // Content types by extension; any other path is served as "text/html".
   std::map<std::string, std::string> types = {{"mp4", "video/mp4"},
@@ -59,6 +59,7 @@ class MapProvider : public HttpStreamProviderI {
     if (unreadable.count(path)) {
       reply.head.status = 500;
       reply.head.Set("Content-Length", "0");
+      reply.head.Set("Cache-Control", "no-store");
       return reply;
     }
     if (generated.count(path)) {
