@@ -8,12 +8,14 @@
 // one input block, one scratch block), starting a seek from the nearest point of its
 // RestartIndex rather than from the entry's first byte.
 //
-// A seek never waits for anyone: it inflates from the best point the index holds. When
-// the background indexer (restart_indexer.h) is working through the same entry, that is
-// its newest point, and the point is looked up again every block of the way, so once the
-// indexer has passed the target the rest costs at most one interval; when it has not
-// reached the entry yet, the stream inflates from its own best point, as it always did,
-// and leaves its points in the index for everyone.
+// A seek never waits for anyone: it inflates from the best point the index holds at or
+// before the target, and looks the point up again every block of the way. When the
+// background indexer (restart_indexer.h) has passed the target, that costs at most about
+// one interval; while the indexer is working through the same entry short of the target,
+// the seek starts from the indexer's newest point and inflates the rest itself (in the
+// worst case, the indexer just started, about what it cost without the indexer); when the
+// indexer has not reached the entry, the stream inflates from its own best point, as it
+// always did. Either way its own points go into the index for every later reader.
 //
 // CRC-32: while the bytes have been produced in order from the first, their CRC-32 is
 // kept; the read (or PeekMemory) that would hand out the entry's last byte fails instead
