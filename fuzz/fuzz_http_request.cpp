@@ -15,11 +15,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
   storage::FindHeaderEnd(text, size > 7 ? size / 2 : 0);
   storage::HttpMessage request(text);
-  storage::ParseRequest(text, std::string("1a2b/").substr(0, size % 6));
+  const storage::ParsedRequest parsed =
+      storage::ParseRequest(text, std::string("1a2b/").substr(0, size % 6));
   storage::IsLoopbackHost(request.Get("Host"));
   // Framing on a persistent connection: a broken length frames no body, and a head made to
   // close the connection says so.
-  const storage::RequestFrame frame = storage::FrameRequest(text);
+  const storage::RequestFrame& frame = parsed.frame;
   if (!frame.valid && (frame.bodyLength != 0 || frame.keepAlive)) __builtin_trap();
   bool keepAlive = size % 3 != 0;
   const std::string framed =

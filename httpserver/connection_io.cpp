@@ -119,31 +119,32 @@ SocketHandler::Step SocketHandler::Collect() {
 
 bool SocketHandler::TakeRequest(size_t headEnd) {
   const ConnectionLimits& limits = context_->limits;
-  const RequestFrame frame = FrameRequest(std::string_view(inBuffer_).substr(0, headEnd));
+  if (!pending_) {
+    // The one parse of this header block; a body still coming finds it here next time.
+    pending_ = std::make_unique<ParsedRequest>(
+        ParseRequest(inBuffer_.substr(0, headEnd), owner_->GetRunPrefix()));
+    pendingHeadEnd_ = headEnd;
+  }
+  const RequestFrame& frame = pending_->frame;
   if (!frame.valid || frame.bodyLength > limits.maxBody) {
-    Refuse(frame.valid ? 413 : 400);
+    const int code = frame.valid ? 413 : 400;
+    pending_.reset();
+    Refuse(code);
     return true;
   }
   const size_t length =
-      frame.toEnd ? inBuffer_.size() : headEnd + static_cast<size_t>(frame.bodyLength);
-  if (inBuffer_.size() < length) {
-    headComplete_ = true;  // the body is still coming; the header deadline is met
-    return false;
-  }
-  std::string request;
-  if (length == inBuffer_.size()) {
-    request.swap(inBuffer_);
-  } else {
-    request.assign(inBuffer_, 0, length);
-    inBuffer_.erase(0, length);
-  }
+      frame.toEnd ? inBuffer_.size() : pendingHeadEnd_ + static_cast<size_t>(frame.bodyLength);
+  if (inBuffer_.size() < length) return false;  // the header deadline is met
+  std::unique_ptr<ParsedRequest> request = std::move(pending_);
+  request->SetBody(inBuffer_.substr(pendingHeadEnd_, length - pendingHeadEnd_));
+  inBuffer_.erase(0, length);
   searchFrom_ = 0;
-  headComplete_ = false;
   headStart_ = Clock::now();  // a pipelined request behind this one started by now
   ++requests_;
-  keepAlive_ = frame.keepAlive && requests_ < limits.maxRequests;
+  keepAlive_ = request->frame.keepAlive && requests_ < limits.maxRequests;
+  announceKeepAlive_ = request->frame.announceKeepAlive;
   try {
-    HandleRequest(request);
+    HandleRequest(*request);
   } catch (...) {
     // The client gets what was queued before the failure; the connection ends.
     keepAlive_ = false;
@@ -166,7 +167,7 @@ void SocketHandler::StartResponse(const std::string& head,
   const uint8_t* data = nullptr;
   uint64_t available = 0;
   bodyInMemory_ = bodyRemaining_ > kBodyBlock && body_->PeekMemory(data, available);
-  queue_.Append(FrameResponseHead(head, bodyRemaining_, keepAlive_));
+  queue_.Append(FrameResponseHead(head, bodyRemaining_, keepAlive_, announceKeepAlive_));
   state_ = State::kSending;
   if (bodyRemaining_ != 0 && !bodyInMemory_) FillBlock();
 }
@@ -174,6 +175,7 @@ void SocketHandler::StartResponse(const std::string& head,
 void SocketHandler::Refuse(int code) {
   keepAlive_ = false;
   inBuffer_.clear();
+  pending_.reset();
   StartResponse(StatusResponse(code), {}, 0);
 }
 
@@ -307,7 +309,7 @@ bool SocketHandler::OnTick(Clock::time_point now) {
   const bool stalled = now - lastProgress_ >= limits.idle;
   switch (state_) {
     case State::kCollecting:
-      if (!inBuffer_.empty() && !headComplete_ && now - headStart_ >= limits.headerDeadline) {
+      if (!inBuffer_.empty() && !pending_ && now - headStart_ >= limits.headerDeadline) {
         NewTurn();
         Refuse(408);
         return Drive();

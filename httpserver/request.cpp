@@ -1,5 +1,7 @@
 #include "httpserver/request.h"
 
+#include <utility>
+
 #include "utils/url.h"
 
 namespace storage {
@@ -66,13 +68,18 @@ ParsedRequest ParseRequest(const std::string& request, const std::string& runPre
   parsed.line = ParseRequestLine(request, runPrefix);
   parsed.line.path = RewriteWebAppPath(parsed.line.path);
   const size_t end = parsed.headers.ParseHead(request);
-  if (end != std::string::npos) parsed.body = request.substr(end);
-  // A posted body is text: it ends at its first NUL byte.
-  if (parsed.line.method == RequestMethod::kPost) {
-    const size_t nul = parsed.body.find('\0');
-    if (nul != std::string::npos) parsed.body.resize(nul);
-  }
+  parsed.frame = FrameRequest(request, parsed.headers);
+  if (end != std::string::npos) parsed.SetBody(request.substr(end));
   return parsed;
+}
+
+void ParsedRequest::SetBody(std::string bytes) {
+  body = std::move(bytes);
+  // A posted body is text: it ends at its first NUL byte.
+  if (line.method == RequestMethod::kPost) {
+    const size_t nul = body.find('\0');
+    if (nul != std::string::npos) body.resize(nul);
+  }
 }
 
 std::string RewriteWebAppPath(const std::string& path) {

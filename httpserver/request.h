@@ -6,6 +6,7 @@
 #include <string>
 
 #include "httpserver/http_message.h"
+#include "httpserver/request_framing.h"
 
 namespace storage {
 
@@ -39,14 +40,20 @@ struct RequestLine {
 // prefix without its '/' ("/1a2b") is redirected to "/1a2b/", its query kept.
 RequestLine ParseRequestLine(const std::string& request, const std::string& runPrefix);
 
-// One complete request, read in one pass over its header block.
+// One request, read in one pass over its header block: the line, the headers and the
+// framing they give (where the request ends, whether the connection stays).
 struct ParsedRequest {
   RequestLine line;     // the path already rewritten (RewriteWebAppPath)
   HttpMessage headers;  // the header lines of the block (not the body)
-  std::string body;     // what follows the block; for POST up to its first NUL byte
+  RequestFrame frame;
+  std::string body;  // what follows the block; for POST up to its first NUL byte
+
+  // Takes the bytes behind the header block as the body (cut as said above).
+  void SetBody(std::string bytes);
 };
 
-// Parses a request whose header block is complete (FindHeaderEnd found its end).
+// Parses a request whose header block is complete (FindHeaderEnd found its end); what
+// follows the block becomes the body.
 ParsedRequest ParseRequest(const std::string& request, const std::string& runPrefix);
 
 // The "_WA_/<segment>/" rewrite: "_WA_/abc/page.html" becomes "page.html"; any other path

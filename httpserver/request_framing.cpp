@@ -23,20 +23,6 @@ std::string_view Trim(std::string_view s) {
   return s;
 }
 
-// Calls visit(name, value) for each header line of head (the request line skipped).
-template <typename Visit>
-void ForEachHeader(std::string_view head, Visit visit) {
-  size_t at = head.find('\n');
-  while (at != std::string_view::npos && at + 1 < head.size()) {
-    const size_t end = head.find('\n', at + 1);
-    std::string_view line = head.substr(at + 1, end == std::string_view::npos ? end : end - at - 1);
-    at = end;
-    const size_t colon = line.find(':');
-    if (colon == std::string_view::npos) continue;
-    visit(Trim(line.substr(0, colon)), Trim(line.substr(colon + 1)));
-  }
-}
-
 bool HasToken(std::string_view list, std::string_view token) {
   while (!list.empty()) {
     const size_t comma = list.find(',');
@@ -49,22 +35,27 @@ bool HasToken(std::string_view list, std::string_view token) {
 
 }  // namespace
 
-RequestFrame FrameRequest(std::string_view head) {
+RequestFrame FrameRequest(std::string_view requestLine, const HttpMessage& headers) {
   RequestFrame frame;
-  std::string_view line = Trim(head.substr(0, head.find('\n')));
+  const std::string_view line = Trim(requestLine.substr(0, requestLine.find('\n')));
   const size_t blank = line.rfind(' ');
-  const bool http11 = blank != std::string_view::npos && line.substr(blank + 1) == "HTTP/1.1";
+  const std::string_view version =
+      blank == std::string_view::npos ? std::string_view() : line.substr(blank + 1);
+  const bool http11 = version == "HTTP/1.1";
   bool close = false;
+  bool keep = false;
   bool haveLength = false;
-  ForEachHeader(head, [&](std::string_view name, std::string_view value) {
+  for (const auto& [name, value] : headers.headers) {
     if (EqualsNoCase(name, "Connection")) {
       close = close || HasToken(value, "close");
+      keep = keep || HasToken(value, "keep-alive");
     } else if (EqualsNoCase(name, "Upgrade") || EqualsNoCase(name, "Transfer-Encoding")) {
       frame.toEnd = true;
     } else if (EqualsNoCase(name, "Content-Length")) {
+      const std::string_view text = Trim(value);
       uint64_t n = 0;
-      bool digits = !value.empty();
-      for (char c : value) {
+      bool digits = !text.empty();
+      for (char c : text) {
         if (c < '0' || c > '9' || n > (UINT64_MAX - 9) / 10) {
           digits = false;
           break;
@@ -75,13 +66,16 @@ RequestFrame FrameRequest(std::string_view head) {
       haveLength = true;
       frame.bodyLength = n;
     }
-  });
+  }
   if (!frame.valid) frame.bodyLength = 0;
-  frame.keepAlive = frame.valid && http11 && !close && !frame.toEnd;
+  const bool http10KeepAlive = version == "HTTP/1.0" && keep;
+  frame.keepAlive = frame.valid && !close && !frame.toEnd && (http11 || http10KeepAlive);
+  frame.announceKeepAlive = frame.keepAlive && !http11;
   return frame;
 }
 
-std::string FrameResponseHead(const std::string& head, uint64_t bodyBytes, bool& keepAlive) {
+std::string FrameResponseHead(const std::string& head, uint64_t bodyBytes, bool& keepAlive,
+                              bool announce) {
   std::string out;
   out.reserve(head.size() + 40);
   bool named = false;
@@ -106,7 +100,7 @@ std::string FrameResponseHead(const std::string& head, uint64_t bodyBytes, bool&
   if (!length && bodyBytes == 0) out += "Content-Length: 0\r\n";
   if (!keepAlive) {
     out += "Connection: close\r\n";
-  } else if (named) {
+  } else if (named || announce) {
     out += "Connection: keep-alive\r\n";
   }
   out.append(head, std::min(at, head.size()), std::string::npos);

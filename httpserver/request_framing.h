@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "httpserver/http_message.h"
+
 namespace storage {
 
 struct RequestFrame {
@@ -15,21 +17,24 @@ struct RequestFrame {
   // by "Content-Length"): nothing after it can be read as a request.
   bool toEnd = false;
   uint64_t bodyLength = 0;
-  // HTTP/1.1 without "close" among the "Connection" tokens. HTTP/1.0 always closes.
+  // HTTP/1.1 without "close" among the "Connection" tokens, or HTTP/1.0 with "keep-alive"
+  // among them (such a client closes unless the response says "Connection: keep-alive").
   bool keepAlive = false;
+  bool announceKeepAlive = false;  // keepAlive on HTTP/1.0: the response must say so
 };
 
-// head: the request line and headers, up to and including the blank line (CRLF or LF
-// line ends).
-RequestFrame FrameRequest(std::string_view head);
+// requestLine: the request's first line; headers: its header lines, parsed once.
+RequestFrame FrameRequest(std::string_view requestLine, const HttpMessage& headers);
 
 // A response head (ending with its blank line) made to tell the truth about its framing
 // and its connection. A head without "Content-Length" gets "Content-Length: 0" when no body
 // follows (a HEAD answer gets the head of the GET's); when a body follows without one, only
 // the close can end it and keepAlive is cleared. The "Connection" lines are replaced:
 // "Connection: close" when the connection ends after this response; "Connection:
-// keep-alive" when it stays open and the head named a connection before; otherwise none,
-// as HTTP/1.1 connections persist by default.
-std::string FrameResponseHead(const std::string& head, uint64_t bodyBytes, bool& keepAlive);
+// keep-alive" when it stays open and the head named a connection before or announce is
+// set (an HTTP/1.0 client that asked to keep it); otherwise none, as HTTP/1.1 connections
+// persist by default.
+std::string FrameResponseHead(const std::string& head, uint64_t bodyBytes, bool& keepAlive,
+                              bool announce = false);
 
 }  // namespace storage

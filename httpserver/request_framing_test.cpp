@@ -2,6 +2,8 @@
 // send queue's order and accounting across its blocks.
 #include "httpserver/request_framing.h"
 
+#include "httpserver/request.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,7 +23,8 @@ TEST(FrameRequest, LengthsVersionsAndConnectionTokens) {
       {"GET / HTTP/1.1\r\n\r\n", true, false, true, 0},
       {"GET / HTTP/1.1\nHost: a\n\n", true, false, true, 0},
       {"GET / HTTP/1.0\r\n\r\n", true, false, false, 0},
-      {"GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", true, false, false, 0},
+      {"GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", true, false, true, 0},
+      {"GET / HTTP/1.0\r\nConnection: keep-alive, close\r\n\r\n", true, false, false, 0},
       {"GET /\r\n\r\n", true, false, false, 0},
       {"GET / HTTP/1.1\r\nconnection: Keep-Alive, CLOSE\r\n\r\n", true, false, false, 0},
       {"GET / HTTP/1.1\r\nConnection: keep-alive\r\nX-Close: close\r\n\r\n", true, false, true, 0},
@@ -35,7 +38,9 @@ TEST(FrameRequest, LengthsVersionsAndConnectionTokens) {
       {"GET / HTTP/1.1\r\nUpgrade: websocket\r\n\r\n", true, true, false, 0},
   };
   for (const Case& c : cases) {
-    const RequestFrame f = FrameRequest(c.head);
+    const RequestFrame f = ParseRequest(c.head, "").frame;
+    EXPECT_EQ(f.announceKeepAlive, f.keepAlive && std::strstr(c.head, "HTTP/1.0") != nullptr)
+        << c.head;
     EXPECT_EQ(f.valid, c.valid) << c.head;
     EXPECT_EQ(f.toEnd, c.toEnd) << c.head;
     EXPECT_EQ(f.keepAlive, c.keepAlive) << c.head;
@@ -70,6 +75,10 @@ TEST(FrameResponseHead, EveryResponseSaysHowItEndsAndWhetherTheConnectionStays) 
     EXPECT_EQ(FrameResponseHead(c.head, c.body, keepAlive), c.expected) << c.head;
     EXPECT_EQ(keepAlive, c.keepAliveAfter) << c.head;
   }
+  // An HTTP/1.0 client that asked to keep the connection must hear that it stays.
+  bool keepAlive = true;
+  EXPECT_EQ(FrameResponseHead("HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\n", 3, keepAlive, true),
+            "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nConnection: keep-alive\r\n\r\n");
 }
 
 TEST(SendQueue, BytesLeaveInOrderAcrossBlocksAndPartialSends) {

@@ -10,8 +10,7 @@
 
 namespace storage {
 
-void SocketHandler::HandleRequest(const std::string& request) {
-  const ParsedRequest parsed = ParseRequest(request, owner_->GetRunPrefix());
+void SocketHandler::HandleRequest(const ParsedRequest& parsed) {
   const RequestLine& line = parsed.line;
   const HttpMessage& req = parsed.headers;
   // On loopback only a local name is answered: a page of another site whose name was

@@ -25,6 +25,7 @@
 #include "httpserver/connection_limits.h"
 #include "httpserver/http_message.h"
 #include "httpserver/http_stream_provider.h"
+#include "httpserver/request.h"
 #include "httpserver/send_queue.h"
 #include "httpserver/socket_ops.h"
 #include "httpserver/websocket.h"
@@ -77,7 +78,7 @@ class SocketHandler final : public WebSockConnectionI {
   enum class State { kCollecting, kSending, kLingering, kWebSocket, kClosed };
   enum class Step { kAgain, kWait, kEnd };
 
-  void HandleRequest(const std::string& request);
+  void HandleRequest(const ParsedRequest& request);
   // Answers with reply's stream (not empty), or its gzip form when the request admits
   // it, under reply's head plus the server's headers; withBody false (HEAD) sends the
   // same head alone.
@@ -123,7 +124,9 @@ class SocketHandler final : public WebSockConnectionI {
   State state_ = State::kCollecting;
   std::string inBuffer_;
   size_t searchFrom_ = 0;
-  bool headComplete_ = false;  // inBuffer_ holds a header block waiting for its body
+  // The header block at the front of inBuffer_, parsed, while its body is still coming.
+  std::unique_ptr<ParsedRequest> pending_;
+  size_t pendingHeadEnd_ = 0;
   int32_t wsVersion_ = -1;
   Clock::time_point lastProgress_;  // a byte received or sent
   Clock::time_point headStart_;     // the first byte of the request being collected
@@ -133,6 +136,7 @@ class SocketHandler final : public WebSockConnectionI {
 
   uint32_t requests_ = 0;
   bool keepAlive_ = false;    // the response under way leaves the connection open
+  bool announceKeepAlive_ = false;  // and its head must say so (HTTP/1.0)
   bool peerClosed_ = false;   // the peer sent its FIN
   bool wantsTurn_ = false;
   size_t turnLeft_ = 0;  // bytes this event may still send
