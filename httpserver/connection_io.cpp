@@ -102,19 +102,26 @@ SocketHandler::Step SocketHandler::Collect() {
         return Step::kAgain;
       }
     }
-    if (readLeft_ == 0) {
-      wantsTurn_ = true;
-      return Step::kWait;
-    }
-    IoResult r = SocketReceive(socket_, block, std::min(sizeof(block), readLeft_));
-    if (r.status == IoStatus::kWouldBlock) return Step::kWait;
-    if (r.status != IoStatus::kDone) return Step::kEnd;
-    const Clock::time_point now = Clock::now();
-    if (inBuffer_.empty()) headStart_ = now;
-    lastProgress_ = now;
-    readLeft_ -= r.count;
-    inBuffer_.append(block, r.count);
+    size_t got = 0;
+    const Step step = Receive(block, got);
+    if (step != Step::kAgain) return step;
+    if (inBuffer_.empty()) headStart_ = lastProgress_;
+    inBuffer_.append(block, got);
   }
+}
+
+SocketHandler::Step SocketHandler::Receive(char* block, size_t& got) {
+  if (readLeft_ == 0) {
+    wantsTurn_ = true;
+    return Step::kWait;
+  }
+  IoResult r = SocketReceive(socket_, block, std::min(kReceiveBlock, readLeft_));
+  if (r.status == IoStatus::kWouldBlock) return Step::kWait;
+  if (r.status != IoStatus::kDone) return Step::kEnd;
+  readLeft_ -= r.count;
+  got = r.count;
+  lastProgress_ = Clock::now();
+  return Step::kAgain;
 }
 
 bool SocketHandler::TakeRequest(size_t headEnd) {
@@ -268,15 +275,9 @@ SocketHandler::Step SocketHandler::FinishResponse() {
 SocketHandler::Step SocketHandler::Drain() {
   char block[kReceiveBlock];
   for (;;) {
-    if (readLeft_ == 0) {
-      wantsTurn_ = true;
-      return Step::kWait;
-    }
-    IoResult r = SocketReceive(socket_, block, std::min(sizeof(block), readLeft_));
-    if (r.status == IoStatus::kWouldBlock) return Step::kWait;
-    if (r.status != IoStatus::kDone) return Step::kEnd;
-    readLeft_ -= r.count;
-    lastProgress_ = Clock::now();
+    size_t got = 0;
+    const Step step = Receive(block, got);
+    if (step != Step::kAgain) return step;
   }
 }
 
@@ -289,17 +290,12 @@ SocketHandler::Step SocketHandler::ReadWebSocket() {
       // Back-pressure: while the peer does not take its replies, nothing more is read.
       if (step == Step::kWait && queue_.Size() > context_->limits.maxUnsent) return step;
     }
-    if (readLeft_ == 0) {
-      wantsTurn_ = true;
-      return Step::kWait;
-    }
-    IoResult r = SocketReceive(socket_, block, std::min(sizeof(block), readLeft_));
-    if (r.status == IoStatus::kWouldBlock) return Step::kWait;
-    if (r.status != IoStatus::kDone) return Step::kEnd;
-    readLeft_ -= r.count;
-    lastProgress_ = lastReceive_ = Clock::now();
+    size_t got = 0;
+    const Step receive = Receive(block, got);
+    if (receive != Step::kAgain) return receive;
+    lastReceive_ = lastProgress_;
     pingOutstanding_ = false;
-    OnWebSocketBytes(block, r.count);
+    OnWebSocketBytes(block, got);
     if (state_ != State::kWebSocket) return Step::kAgain;  // closing, or closed by a failed Send
   }
 }

@@ -100,7 +100,7 @@ TEST_F(ServerTest, HeadPostAndOtherMethods) {
     if (at != std::string::npos) head.erase(at, head.find("\r\n", at + 2) - at);
     return head;
   };
-  for (const std::string& ask :
+  for (const std::string ask :
        {"/1a2b/page.html HTTP/1.1\r\nOrigin: http://o\r\n", "/1a2b/v.mp4 HTTP/1.1\r\n",
         "/1a2b/data.txt HTTP/1.1\r\nRange: bytes=10-19\r\n", "/1a2b/gone.txt HTTP/1.1\r\n"}) {
     const std::string head = Exchange(port, "HEAD " + ask + "\r\n");

@@ -93,6 +93,9 @@ class SocketHandler final : public WebSockConnectionI {
   bool Drive();
   // Reads until a request is complete and answers it.
   Step Collect();
+  // Receives into block (16 KiB) within the turn's budget: kAgain with got
+  // bytes, kWait when nothing waits or the budget is spent, kEnd when the socket failed.
+  Step Receive(char* block, size_t& got);
   // Takes the request whose header block ends at headEnd when its body is in as well.
   bool TakeRequest(size_t headEnd);
   // Sends queued bytes and the body behind them.
