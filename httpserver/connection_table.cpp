@@ -69,6 +69,26 @@ void ConnectionTable::Tick() {
 }
 
 void ConnectionTable::After(SocketId socket, SocketHandler* handler, bool alive) {
+  Settle(socket, handler, alive);
+  // Many clients each sending a header block just under the per-connection limit would
+  // together hold far more: past the budget, the oldest unfinished one is refused.
+  while (context_.headerBytes > context_.limits.headerMemory) {
+    SocketId victim = kInvalidSocket;
+    SocketHandler::Clock::time_point oldest;
+    for (const auto& [s, h] : handlers_) {
+      SocketHandler::Clock::time_point since;
+      if (h->Collecting(since) && (victim == kInvalidSocket || since < oldest)) {
+        victim = s;
+        oldest = since;
+      }
+    }
+    if (victim == kInvalidSocket) break;
+    SocketHandler* refused = handlers_[victim].get();
+    Settle(victim, refused, refused->RefuseOversized());
+  }
+}
+
+void ConnectionTable::Settle(SocketId socket, SocketHandler* handler, bool alive) {
   if (!alive) {
     Erase(socket);
   } else if (handler->WantsTurn()) {

@@ -30,7 +30,7 @@ const char kUpgrade[] =
     "GET /chat HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
     "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
 const size_t kUpgradeReply = 129;  // the 101 response's length for that key
-const char kPage[] = "GET /a.html HTTP/1.1\r\n\r\n";
+const char kPage[] = "GET /a.html HTTP/1.1\r\nHost: localhost\r\n\r\n";
 
 std::string ReceiveExactly(ClientSocket s, size_t n) {
   std::string out(n, '\0');
@@ -129,7 +129,7 @@ TEST_F(LimitsTest, ATricklingHeaderBlockIsCutOffWith408) {
   std::atomic<bool> stop{false};
   const auto start = Clock::now();
   std::thread trickle([&] {
-    const std::string text = "GET /a.html HTTP/1.1\r\nX-Slow: " + std::string(1000, 'z');
+    const std::string text = "GET /a.html HTTP/1.1\r\nHost: localhost\r\nX-Slow: " + std::string(1000, 'z');
     for (size_t i = 0; i < text.size() && !stop; ++i) {
       if (!SendText(s, text.substr(i, 1))) break;
       SleepMs(100);
@@ -202,7 +202,7 @@ TEST_F(LimitsTest, AFastReaderAndSmallPagesShareTheThread) {
   std::atomic<size_t> got{0};
   std::thread reader([&] {
     ClientSocket s = Connect(port);
-    SendText(s, "GET /huge.mp4 HTTP/1.1\r\n\r\n");
+    SendText(s, "GET /huge.mp4 HTTP/1.1\r\nHost: localhost\r\n\r\n");
     std::vector<char> buffer(1 << 16);
     while (!stop) {
       const size_t n = ReceiveSome(s, buffer.data(), buffer.size());
