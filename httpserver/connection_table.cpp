@@ -13,7 +13,18 @@ bool ConnectionTable::MakeRoom() {
   return handlers_.size() < context_.limits.maxConnections || ShedOne();
 }
 
+bool ConnectionTable::CanMakeRoom() const {
+  return handlers_.size() < context_.limits.maxConnections || Victim() != kInvalidSocket;
+}
+
 bool ConnectionTable::ShedOne() {
+  const SocketId victim = Victim();
+  if (victim == kInvalidSocket) return false;
+  Erase(victim);
+  return true;
+}
+
+SocketId ConnectionTable::Victim() const {
   SocketId victim = kInvalidSocket;
   int bestRank = 0;
   SocketHandler::Clock::time_point bestSince;
@@ -27,9 +38,7 @@ bool ConnectionTable::ShedOne() {
       bestSince = since;
     }
   }
-  if (victim == kInvalidSocket) return false;
-  Erase(victim);
-  return true;
+  return victim;
 }
 
 void ConnectionTable::Add(SocketId socket) {

@@ -29,6 +29,8 @@ class ConnectionTable {
   // WebSockets and responses stalled for limits.stalledAfter, the quiet longest first);
   // false when every connection is making progress.
   bool MakeRoom();
+  // Whether MakeRoom would succeed now (below the cap, or some connection may go).
+  bool CanMakeRoom() const;
   // Closes the connection MakeRoom would close, whatever the count; false when none may go.
   bool ShedOne();
   // Adopts an accepted socket (non-blocking, registered with the loop).
@@ -53,6 +55,8 @@ class ConnectionTable {
   void After(SocketId socket, SocketHandler* handler, bool alive);
   void Settle(SocketId socket, SocketHandler* handler, bool alive);
   void Erase(SocketId socket);
+  // The connection ShedOne closes; kInvalidSocket when none may go.
+  SocketId Victim() const;
 
   HttpServer* owner_;
   ConnectionContext context_;
