@@ -6,28 +6,15 @@
 
 #include "zip/archive.h"
 #include "zip/entry_key.h"
+#include "zip/format.h"
 
 namespace amzip {
 
 namespace {
 
-constexpr uint32_t kLocalHeader = 0x04034b50;
-constexpr uint32_t kCentralHeader = 0x02014b50;
-constexpr uint32_t kDigitalSignature = 0x05054b50;
-constexpr uint32_t kZip64End = 0x06064b50;
-constexpr uint32_t kZip64Locator = 0x07064b50;
-constexpr uint32_t kEndRecord = 0x06054b50;
-constexpr uint32_t kDataDescriptor = 0x08074b50;
-constexpr uint32_t kSpanningMarker = 0x30304b50;
-constexpr uint32_t kArchiveExtraData = 0x08064b50;
 constexpr uint32_t kSearchBlock = 32764;
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
+// The first two bytes of a GZIP stream, read little-endian.
+constexpr uint32_t kGzipMagic = 0x8b1f;
 
 bool EqualsNoCaseAscii(const std::u16string& a, const char16_t* b) {
   size_t n = std::char_traits<char16_t>::length(b);
@@ -87,37 +74,37 @@ class DirectoryReader {
     if (!ReadU32(signature)) return;
     uint8_t b[16];
     switch (signature) {
-      case kLocalHeader:
+      case kSigLocalHeader:
         if (state != 0 && state != 1) return Reject();
         if (ReadHeader(false, at)) state = 1;
         return;
-      case kCentralHeader:
+      case kSigCentralHeader:
         if (state != 1 && state != 10) return Reject();
         if (ReadHeader(true, at)) state = 10;
         return;
-      case kDigitalSignature:
+      case kSigDigitalSignature:
         if (state != 10) return Reject();
         if (a_.ReadExact(b, 2) && Skip(Le16(b))) state = 11;
         return;
-      case kZip64End:
+      case kSigZip64End:
         if (state != 10 && state != 11 && state != 20 && state != 21) return Reject();
         if (a_.ReadExact(b, 8) && Skip(Le64(b))) state = 20;
         return;
-      case kZip64Locator:
+      case kSigZip64Locator:
         if (state != 20) return Reject();
         if (Skip(16)) state = 21;
         return;
-      case kEndRecord:
+      case kSigEndRecord:
         if (state != 10 && state != 11 && state != 20 && state != 21) return Reject();
         state = 99;
         return;
-      case kDataDescriptor:
+      case kSigDataDescriptor:
         a_.ReadExact(b, 12);
         return;
-      case kSpanningMarker:
+      case kSigSpanningMarker:
         state = 1;
         return;
-      case kArchiveExtraData:
+      case kSigArchiveExtraData:
         if (state == 0) return Reject();
         // A u32 length and that many bytes, passed over whole.
         if (a_.ReadExact(b, 4)) Skip(Le32(b));
@@ -135,7 +122,7 @@ class DirectoryReader {
     uint32_t got = 0;
     a_.ReadSome(first, 4, got);
     uint32_t signature = got == 4 ? Le32(first) : 0;
-    if (signature == kDataDescriptor) {
+    if (signature == kSigDataDescriptor) {
       // The first part of a split archive: the directory is in the part named .zip.
       std::u16string& name = a_.name_;
       size_t dot = name.find_last_of(u'.');
@@ -152,7 +139,7 @@ class DirectoryReader {
       if (!a_.OpenFileReader(last)) return false;
       return FindEndRecord(found);
     }
-    if (signature != kSpanningMarker && (signature & 0x8b1f) == 0x8b1f) {
+    if (signature != kSigSpanningMarker && (signature & kGzipMagic) == kGzipMagic) {
       a_.notZip_ = true;
       return true;
     }
@@ -177,8 +164,7 @@ class DirectoryReader {
       if (got == 0) return true;
       if (got < length) std::memset(buffer + got, 0, length - got + 4);
       for (uint32_t i = length; i-- > 0;) {
-        if (buffer[i] == 0x50 && buffer[i + 1] == 0x4b && buffer[i + 2] == 0x05 &&
-            buffer[i + 3] == 0x06) {
+        if (Le32(buffer + i) == kSigEndRecord) {
           if (!a_.SeekTo(blockStart + i + 4)) return false;
           found = true;
           return ReadEndRecord(blockStart + i);
@@ -211,9 +197,9 @@ class DirectoryReader {
       uint32_t signature;
       uint8_t length[8];
       if (!ReadU32(signature)) return false;
-      if (signature == kZip64End) {
+      if (signature == kSigZip64End) {
         if (!a_.ReadExact(length, 8) || !Skip(Le64(length))) return false;
-      } else if (signature == kZip64Locator) {
+      } else if (signature == kSigZip64Locator) {
         if (!Skip(16)) return false;
       } else {
         break;
@@ -229,16 +215,16 @@ class DirectoryReader {
   // when the values fit; the real values are then in the ZIP64 end record, found through
   // its locator just before the end record.
   bool ReadZip64Fields(uint64_t recordOffset, uint64_t& directoryEnd) {
-    if (recordOffset < 20 + 56 || SignatureAt(recordOffset - 20) != kZip64Locator) return true;
+    if (recordOffset < 20 + 56 || SignatureAt(recordOffset - 20) != kSigZip64Locator) return true;
     uint64_t zip64End = recordOffset - 20 - 56;  // a record without extensible data
-    if (SignatureAt(zip64End) != kZip64End) return true;
+    if (SignatureAt(zip64End) != kSigZip64End) return true;
     directoryEnd = zip64End;
-    bool marked = a_.cdSize_ == 0xFFFFFFFFu || a_.cdOffset_ == 0xFFFFFFFFu;
+    bool marked = a_.cdSize_ == kMarker32 || a_.cdOffset_ == kMarker32;
     if (!marked) return true;
     uint8_t b[52];
     if (!a_.ReadExact(b, sizeof(b))) return false;
-    if (a_.cdSize_ == 0xFFFFFFFFu) a_.cdSize_ = Le64(b + 36);
-    if (a_.cdOffset_ == 0xFFFFFFFFu) a_.cdOffset_ = Le64(b + 44);
+    if (a_.cdSize_ == kMarker32) a_.cdSize_ = Le64(b + 36);
+    if (a_.cdOffset_ == kMarker32) a_.cdOffset_ = Le64(b + 44);
     return true;
   }
 
@@ -252,7 +238,7 @@ class DirectoryReader {
     if (a_.cdSize_ > directoryEnd || a_.cdOffset_ > static_cast<uint64_t>(INT64_MAX)) return;
     uint64_t actual = directoryEnd - a_.cdSize_;
     if (actual == a_.cdOffset_) return;
-    uint32_t wanted = a_.cdSize_ == 0 ? kEndRecord : kCentralHeader;
+    uint32_t wanted = a_.cdSize_ == 0 ? kSigEndRecord : kSigCentralHeader;
     if (SignatureAt(a_.cdOffset_) == wanted) return;
     if (SignatureAt(actual) != wanted) return;
     a_.offsetBias_ = static_cast<int64_t>(actual) - static_cast<int64_t>(a_.cdOffset_);
@@ -330,14 +316,14 @@ class DirectoryReader {
   }
 
   void ApplyZip64(Entry& e, bool central, const uint8_t* extra) {
-    bool wanted = e.uncompressedSize == 0xFFFFFFFFu || e.compressedSize == 0xFFFFFFFFu ||
-                  (central && (e.localHeaderOffset == 0xFFFFFFFFu || e.diskStart == 0xFFFF));
-    if (!wanted && e.versionNeeded < 45) return;
+    bool wanted = e.uncompressedSize == kMarker32 || e.compressedSize == kMarker32 ||
+                  (central && (e.localHeaderOffset == kMarker32 || e.diskStart == kMarker16));
+    if (!wanted && e.versionNeeded < kVersionZip64) return;
     size_t pos = 0;
     while (pos + 4 <= e.extraLength) {
       uint16_t id = Le16(extra + pos);
       size_t size = Le16(extra + pos + 2);
-      if (id == 0x0001) {
+      if (id == kExtraZip64) {
         if (pos + 4 + size > e.extraLength) return;
         const uint8_t* d = extra + pos + 4;
         const uint8_t* end = d + size;
@@ -347,11 +333,11 @@ class DirectoryReader {
           d += 8;
         };
         if (central) {
-          if (e.uncompressedSize == 0xFFFFFFFFu) take64(e.uncompressedSize);
-          if (e.compressedSize == 0xFFFFFFFFu) take64(e.compressedSize);
-          if (e.localHeaderOffset == 0xFFFFFFFFu) take64(e.localHeaderOffset);
-          if (e.diskStart == 0xFFFF && end - d >= 4) e.diskStart = Le32(d);
-        } else if (e.uncompressedSize == 0xFFFFFFFFu || e.compressedSize == 0xFFFFFFFFu) {
+          if (e.uncompressedSize == kMarker32) take64(e.uncompressedSize);
+          if (e.compressedSize == kMarker32) take64(e.compressedSize);
+          if (e.localHeaderOffset == kMarker32) take64(e.localHeaderOffset);
+          if (e.diskStart == kMarker16 && end - d >= 4) e.diskStart = Le32(d);
+        } else if (e.uncompressedSize == kMarker32 || e.compressedSize == kMarker32) {
           if (end - d >= 16) {
             e.uncompressedSize = Le64(d);
             e.compressedSize = Le64(d + 8);
@@ -365,13 +351,13 @@ class DirectoryReader {
 
   bool SkipLocalData(Entry& e) {
     uint64_t dataStart = a_.position_;
-    bool streamed = (e.flags & 0x0008) && e.compressedSize == 0;
+    bool streamed = (e.flags & kFlagDescriptor) && e.compressedSize == 0;
     if (streamed) return FindStreamedEnd(e, dataStart);
     if (!Skip(e.compressedSize)) return false;
-    if (!(e.flags & 0x0008)) return true;
+    if (!(e.flags & kFlagDescriptor)) return true;
     uint32_t value;
     if (!ReadU32(value)) return false;
-    if (value == kDataDescriptor && !ReadU32(value)) return false;
+    if (value == kSigDataDescriptor && !ReadU32(value)) return false;
     e.crc32 = value;
     uint8_t b[8];
     if (!a_.ReadExact(b, 8)) return false;
@@ -384,10 +370,10 @@ class DirectoryReader {
   // ends, or (stored) where a data descriptor names the distance from the data's start.
   bool FindStreamedEnd(Entry& e, uint64_t dataStart) {
     uint64_t end = 0;
-    if (e.method == 8) {
+    if (e.method == kMethodDeflated) {
       if (!InflateToEnd(dataStart, e.compressedSize, e.uncompressedSize)) return false;
       end = dataStart + e.compressedSize;
-    } else if (e.method == 0) {
+    } else if (e.method == kMethodStored) {
       if (!ScanForDescriptor(dataStart, end)) return false;
       e.compressedSize = e.uncompressedSize = end - dataStart;
     } else {
@@ -398,7 +384,7 @@ class DirectoryReader {
     uint8_t b[24] = {};
     uint32_t got = 0;
     if (!a_.SeekTo(end) || !a_.ReadSome(b, sizeof(b), got)) return false;
-    uint32_t at = Le32(b) == kDataDescriptor ? 4 : 0;
+    uint32_t at = Le32(b) == kSigDataDescriptor ? 4 : 0;
     e.crc32 = Le32(b + at);
     bool wide = Le32(b + at + 4) != static_cast<uint32_t>(e.compressedSize) &&
                 Le64(b + at + 4) == e.compressedSize;
@@ -435,7 +421,7 @@ class DirectoryReader {
       if (!a_.SeekTo(blockStart)) return false;
       if (!a_.ReadSome(buffer, Archive::kInBufferSize, got) || got < 16) break;
       for (uint32_t i = 0; i + 16 <= got; ++i) {
-        if (Le32(buffer + i) != kDataDescriptor) continue;
+        if (Le32(buffer + i) != kSigDataDescriptor) continue;
         uint64_t distance = blockStart + i - dataStart;
         if (Le32(buffer + i + 8) == static_cast<uint32_t>(distance) ||
             (i + 20 <= got && Le64(buffer + i + 8) == distance)) {

@@ -7,6 +7,7 @@
 
 #include "utils/crc32.h"
 #include "zip/error.h"
+#include "zip/format.h"
 
 namespace amzip {
 
@@ -33,7 +34,7 @@ struct EntryStream::Inflater {
 
 EntryStream::EntryStream(EntryLocation data, utils::SharedPtr<RestartIndex> index)
     : data_(std::move(data)), index_(std::move(index)) {
-  if (data_.method == 0) data_.size = data_.compressedSize;
+  if (data_.method == kMethodStored) data_.size = data_.compressedSize;
   if (const uint8_t* base = data_.source ? data_.source->Data() : nullptr) {
     memory_ = base + data_.offset;
   }
@@ -64,7 +65,7 @@ bool EntryStream::Read(void* buffer, uint32_t count, uint32_t& got) {
   if (count == 0 || position_ >= data_.size) return true;
   uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(count, data_.size - position_));
   auto* out = static_cast<uint8_t*>(buffer);
-  bool ok = data_.method == 0 ? ReadStored(out, want, got) : ReadDeflated(out, want, got);
+  bool ok = data_.method == kMethodStored ? ReadStored(out, want, got) : ReadDeflated(out, want, got);
   if (!ok) {
     got = 0;
     return false;
@@ -222,7 +223,7 @@ void EntryStream::Close() {
 }
 
 bool EntryStream::PeekMemory(const uint8_t*& data, uint64_t& size) {
-  if (!open_ || data_.method != 0 || !memory_) return false;
+  if (!open_ || data_.method != kMethodStored || !memory_) return false;
   data = nullptr;
   size = 0;
   if (failed_ || position_ >= data_.size) return true;
