@@ -175,18 +175,21 @@ class DirectoryReader {
     }
   }
 
+  // What an end record says, classic or ZIP64, widened to the ZIP64 field sizes.
+  struct EndValues {
+    uint32_t thisDisk = 0, cdDisk = 0;
+    uint64_t totalEntries = 0, cdSize = 0, cdOffset = 0;
+  };
+
   bool ReadEndRecord(uint64_t recordOffset) {
     uint8_t b[18];
     if (!a_.ReadExact(b, sizeof(b))) return false;
-    a_.volumes_[a_.currentVolume_].number = Le16(b);
-    a_.cdStartDisk_ = Le16(b + 2);
-    if (a_.cdStartDisk_ != Le16(b)) {
-      Reject();
-      return false;
-    }
-    a_.totalEntries_ = Le16(b + 6);
-    a_.cdSize_ = Le32(b + 8);
-    a_.cdOffset_ = Le32(b + 12);
+    EndValues classic;
+    classic.thisDisk = Le16(b);
+    classic.cdDisk = Le16(b + 2);
+    classic.totalEntries = Le16(b + 6);
+    classic.cdSize = Le32(b + 8);
+    classic.cdOffset = Le32(b + 12);
     a_.commentLength_ = Le16(b + 16);
     // A comment cut short by the end of the file is kept as far as it goes.
     a_.comment_.assign(a_.commentLength_, '\0');
@@ -205,27 +208,91 @@ class DirectoryReader {
         break;
       }
     }
-    uint64_t directoryEnd = recordOffset;
-    if (!ReadZip64Fields(recordOffset, directoryEnd)) return false;
+    // The values used: the classic record's, each field that holds the ZIP64 marker
+    // (disk numbers included) taken from the ZIP64 end record; when that leaves the
+    // classic record inconsistent but the ZIP64 record is sound, the ZIP64 record whole
+    // (readers such as unzip, 7-Zip and bsdtar accept both). With neither, the classic
+    // values go on, and fail as they always did.
+    EndValues zip64;
+    uint64_t zip64Offset = 0;
+    const bool hasZip64 = ReadZip64End(recordOffset, zip64, zip64Offset);
+    const uint64_t directoryEnd = hasZip64 ? zip64Offset : recordOffset;
+    EndValues used = classic;
+    if (hasZip64) {
+      if (classic.thisDisk == kMarker16) used.thisDisk = zip64.thisDisk;
+      if (classic.cdDisk == kMarker16) used.cdDisk = zip64.cdDisk;
+      if (classic.totalEntries == kMarker16) used.totalEntries = zip64.totalEntries;
+      if (classic.cdSize == kMarker32) used.cdSize = zip64.cdSize;
+      if (classic.cdOffset == kMarker32) used.cdOffset = zip64.cdOffset;
+      if (!Consistent(used, directoryEnd) && Consistent(zip64, directoryEnd)) used = zip64;
+    }
+    a_.volumes_[a_.currentVolume_].number = used.thisDisk;
+    a_.cdStartDisk_ = used.cdDisk;
+    if (used.cdDisk != used.thisDisk) {
+      Reject();
+      return false;
+    }
+    a_.totalEntries_ = static_cast<uint16_t>(std::min<uint64_t>(used.totalEntries, kMarker16));
+    a_.cdSize_ = used.cdSize;
+    a_.cdOffset_ = used.cdOffset;
     FindShiftedDirectory(directoryEnd);
     return true;
   }
 
-  // Writers such as zip -fz put the ZIP64 marker in the end record's 32-bit fields even
-  // when the values fit; the real values are then in the ZIP64 end record, found through
-  // its locator just before the end record.
-  bool ReadZip64Fields(uint64_t recordOffset, uint64_t& directoryEnd) {
-    if (recordOffset < 20 + 56 || SignatureAt(recordOffset - 20) != kSigZip64Locator) return true;
-    uint64_t zip64End = recordOffset - 20 - 56;  // a record without extensible data
-    if (SignatureAt(zip64End) != kSigZip64End) return true;
-    directoryEnd = zip64End;
-    bool marked = a_.cdSize_ == kMarker32 || a_.cdOffset_ == kMarker32;
-    if (!marked) return true;
-    uint8_t b[52];
-    if (!a_.ReadExact(b, sizeof(b))) return false;
-    if (a_.cdSize_ == kMarker32) a_.cdSize_ = Le64(b + 36);
-    if (a_.cdOffset_ == kMarker32) a_.cdOffset_ = Le64(b + 44);
-    return true;
+  // The ZIP64 end record, found through its locator right before the end record at
+  // recordOffset: at the offset the locator names or, in an archive moved within a larger
+  // file, right before the locator. False when there is none or it does not hold
+  // together (signature, length, and the record lying before its locator).
+  bool ReadZip64End(uint64_t recordOffset, EndValues& values, uint64_t& offset) {
+    if (recordOffset < kZip64LocatorSize + kZip64EndSize) return false;
+    const uint64_t locator = recordOffset - kZip64LocatorSize;
+    uint8_t l[kZip64LocatorSize];
+    if (!ReadAt(locator, l, sizeof(l)) || Le32(l) != kSigZip64Locator) return false;
+    for (uint64_t candidate : {Le64(l + 8), locator - kZip64EndSize}) {
+      uint8_t r[kZip64EndSize];
+      if (candidate > locator - kZip64EndSize || !ReadAt(candidate, r, sizeof(r))) continue;
+      // The record's length counts what follows the length field: 44 bytes and any
+      // extensible data, all of it before the locator.
+      const uint64_t length = Le64(r + 4);
+      if (Le32(r) != kSigZip64End || length < kZip64EndSize - 12 ||
+          length > locator - candidate - 12) {
+        continue;
+      }
+      values.thisDisk = Le32(r + 16);
+      values.cdDisk = Le32(r + 20);
+      values.totalEntries = Le64(r + 32);
+      values.cdSize = Le64(r + 40);
+      values.cdOffset = Le64(r + 48);
+      offset = candidate;
+      return true;
+    }
+    return false;
+  }
+
+  // Whether values describe a directory that can be read: one disk, no field still
+  // marked, and (in an archive of one part) a directory that ends before directoryEnd
+  // and begins with a central header, where the offset says or where its size puts it.
+  bool Consistent(const EndValues& v, uint64_t directoryEnd) {
+    if (v.thisDisk != v.cdDisk || v.thisDisk == kMarker16 || v.cdOffset == kMarker32 ||
+        v.cdSize == kMarker32) {
+      return false;
+    }
+    // The directory of a split archive may lie in another part: nothing to look at here.
+    if (v.thisDisk != 0 || (!a_.onePart_ && a_.volumes_.size() != 1)) return true;
+    if (v.cdSize > directoryEnd) return false;
+    const uint32_t wanted = v.cdSize == 0 ? 0 : kSigCentralHeader;
+    if (wanted == 0) return v.cdOffset <= directoryEnd;
+    return (v.cdOffset <= directoryEnd - v.cdSize && SignatureAt(v.cdOffset) == wanted) ||
+           SignatureAt(directoryEnd - v.cdSize) == wanted;
+  }
+
+  // Reads exactly size bytes at offset without an error record; the directory reading
+  // goes on after them.
+  bool ReadAt(uint64_t offset, uint8_t* buffer, uint32_t size) {
+    uint32_t got = 0;
+    if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+    a_.position_ = offset;
+    return a_.ReadSome(buffer, size, got) && got == size;
   }
 
   // An archive moved within a larger file (a self-extractor, or offsets adjusted to
