@@ -47,6 +47,20 @@ void EntryStream::Fail(int32_t code) {
   failed_ = true;
 }
 
+bool EntryStream::ReadSource(uint64_t offset, void* buffer, uint32_t size) {
+  uint32_t got = 0;
+  if (!data_.source->ReadAt(data_.offset + offset, buffer, size, got) || got != size) {
+    // A file cut shorter since the check reads short.
+    Fail(data_.source->Stamp() != data_.stamp ? AZERROR_CHANGED : ERROR_READ_FILE);
+    return false;
+  }
+  if (data_.source->Stamp() != data_.stamp) {
+    Fail(AZERROR_CHANGED);
+    return false;
+  }
+  return true;
+}
+
 bool EntryStream::Account(const uint8_t* bytes, uint64_t at, uint64_t n) {
   if (at > checked_ || at + n <= checked_) return true;
   uint64_t skip = checked_ - at;
@@ -78,8 +92,9 @@ bool EntryStream::ReadStored(uint8_t* out, uint32_t want, uint32_t& got) {
   if (memory_) {
     std::memcpy(out, memory_ + position_, want);
     got = want;
-  } else if (!data_.source->ReadAt(data_.offset + position_, out, want, got) || got != want) {
-    Fail(ERROR_READ_FILE);
+  } else if (ReadSource(position_, out, want)) {
+    got = want;
+  } else {
     return false;
   }
   return Account(out, position_, got);
@@ -112,11 +127,7 @@ bool EntryStream::Reposition() {
   if (point) {
     if (point->bits > 0) {
       uint8_t before = 0;
-      uint32_t got = 0;
-      if (!data_.source->ReadAt(data_.offset + point->in - 1, &before, 1, got) || got != 1) {
-        Fail(ERROR_READ_FILE);
-        return false;
-      }
+      if (!ReadSource(point->in - 1, &before, 1)) return false;
       inflatePrime(&z.stream, point->bits, before >> (8 - point->bits));
     }
     inflateSetDictionary(&z.stream, point->window.data(), static_cast<uInt>(point->window.size()));
@@ -135,13 +146,7 @@ uint32_t EntryStream::Inflate(uint8_t* out, uint32_t count) {
         s.next_in = const_cast<Bytef*>(memory_ + z.fed);
       } else {
         if (!z.input) z.input.reset(new uint8_t[kBlock]);
-        uint32_t got = 0;
-        if (!data_.source->ReadAt(data_.offset + z.fed, z.input.get(),
-                                  static_cast<uint32_t>(slice), got) ||
-            got != slice) {
-          Fail(ERROR_READ_FILE);
-          break;
-        }
+        if (!ReadSource(z.fed, z.input.get(), static_cast<uint32_t>(slice))) break;
         s.next_in = z.input.get();
       }
       s.avail_in = static_cast<uInt>(slice);
@@ -159,8 +164,7 @@ uint32_t EntryStream::Inflate(uint8_t* out, uint32_t count) {
     z.produced += made;
     inflated_ += made;
     if (result == Z_STREAM_END) {
-      z.ended = true;
-      if (z.produced != data_.size && data_.size != kSizeUnknown) Fail(ERROR_FLATE);
+      z.ended = true;  // short of the recorded size: ReadDeflated fails the read
     } else if (result != Z_OK && result != Z_BUF_ERROR) {
       Fail(ERROR_FLATE);
     } else if (made == 0 && s.avail_in == 0 && z.fed >= data_.compressedSize &&
@@ -199,6 +203,21 @@ bool EntryStream::ReadDeflated(uint8_t* out, uint32_t want, uint32_t& got) {
   if (got < want && !(z.ended && data_.size == kSizeUnknown)) {
     Fail(ERROR_FLATE);  // the stream ended before the recorded size
     return false;
+  }
+  return true;
+}
+
+bool EntryStream::Prepare(uint64_t& budget) {
+  if (!open_ || failed_ || data_.method != kMethodDeflated || position_ >= data_.size) return true;
+  if (!Reposition()) return true;  // the stream failed: the next Read says so
+  Inflater& z = *inflater_;
+  if (!z.scratch) z.scratch.reset(new uint8_t[kBlock]);
+  while (z.produced < position_ && !z.ended && !failed_) {
+    if (budget == 0) return false;
+    // The background indexer may have passed this stream meanwhile.
+    if (!Reposition()) return true;
+    const uint64_t step = std::min({position_ - z.produced, budget, uint64_t{kBlock}});
+    budget -= std::min<uint64_t>(budget, Inflate(nullptr, static_cast<uint32_t>(step)));
   }
   return true;
 }

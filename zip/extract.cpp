@@ -80,30 +80,40 @@ bool Archive::LocateEntry(const Entry& entry, EntryLocation& where) {
     if (parts.empty()) return refuse(AZERROR_MISSING_PART);
     source = SourcePtr(new ChainReader(std::move(parts)));
   }
+  // The file's stamp now goes with the stream, which fails once the file changes again.
+  // A file that changed since the archive was opened (an author rebuilding the archive
+  // being served) is not trusted: its entry is served only while its local header still
+  // records the directory's sizes and CRC-32 and its data still lies within the file.
+  const utils::FileStamp stamp = source->Stamp();
+  const bool changed = source->Changed();
+  auto refuseData = [&](int32_t code) { return refuse(changed ? AZERROR_CHANGED : code); };
   const uint64_t total = source->Size();
   uint8_t fixed[kLocalHeaderSize];
   uint32_t got = 0;
-  if (header >= total || total - header < sizeof(fixed)) return refuse(ERROR_READ_FILE);
+  if (header >= total || total - header < sizeof(fixed)) return refuseData(ERROR_READ_FILE);
   if (!source->ReadAt(header, fixed, sizeof(fixed), got) || got != sizeof(fixed)) {
-    return refuse(ERROR_READ_FILE);
+    return refuseData(ERROR_READ_FILE);
   }
-  if (Le32(fixed) != kSigLocalHeader) return refuse(AZERROR_BAD_SIGNATURE);
+  if (Le32(fixed) != kSigLocalHeader) return refuseData(AZERROR_BAD_SIGNATURE);
   const uint16_t flags = Le16(fixed + 6);
   const uint16_t nameLength = Le16(fixed + 26), extraLength = Le16(fixed + 28);
   if (flags & kFlagEncrypted) return refuse(AZERROR_ENCRYPTED);
   if (Le16(fixed + 8) != entry.method || nameLength != entry.rawName.size()) {
-    return refuse(AZERROR_HEADER_MISMATCH);
+    return refuseData(AZERROR_HEADER_MISMATCH);
   }
   std::string variable(nameLength + extraLength, '\0');
   if (!variable.empty() &&
-      (!source->ReadAt(header + kLocalHeaderSize, variable.data(), static_cast<uint32_t>(variable.size()), got) ||
+      (!source->ReadAt(header + kLocalHeaderSize, variable.data(),
+                       static_cast<uint32_t>(variable.size()), got) ||
        got != variable.size())) {
-    return refuse(ERROR_READ_FILE);
+    return refuseData(ERROR_READ_FILE);
   }
-  if (variable.compare(0, nameLength, entry.rawName) != 0) return refuse(AZERROR_HEADER_MISMATCH);
+  if (variable.compare(0, nameLength, entry.rawName) != 0) {
+    return refuseData(AZERROR_HEADER_MISMATCH);
+  }
   // Writers that stream set the descriptor flag and leave the header's fields at 0 (or
   // some of them: bsdtar records the uncompressed size); what is recorded must agree.
-  const bool descriptor = (flags & kFlagDescriptor) != 0;
+  const bool descriptor = (flags & kFlagDescriptor) != 0 && !changed;
   const uint32_t crc = Le32(fixed + 14);
   uint64_t compressed = Le32(fixed + 18), size = Le32(fixed + 22);
   const auto* extra = reinterpret_cast<const uint8_t*>(variable.data()) + nameLength;
@@ -112,10 +122,17 @@ bool Archive::LocateEntry(const Entry& entry, EntryLocation& where) {
   };
   if (!LocalZip64Sizes(extra, extraLength, size, compressed) || differs(crc, entry.crc32) ||
       differs(compressed, entry.compressedSize) || differs(size, entry.uncompressedSize)) {
-    return refuse(AZERROR_HEADER_MISMATCH);
+    return refuseData(AZERROR_HEADER_MISMATCH);
   }
   const uint64_t dataStart = header + kLocalHeaderSize + nameLength + extraLength;
-  if (dataStart > total || total - dataStart < entry.compressedSize) return refuse(ERROR_READ_FILE);
+  if (dataStart > total || total - dataStart < entry.compressedSize) {
+    return refuseData(ERROR_READ_FILE);
+  }
+  uint8_t last = 0;
+  if (changed && entry.compressedSize > 0 &&
+      (!source->ReadAt(dataStart + entry.compressedSize - 1, &last, 1, got) || got != 1)) {
+    return refuse(AZERROR_CHANGED);  // cut before the end of the data
+  }
   if (entry.method == kMethodStored && entry.compressedSize != entry.uncompressedSize) {
     return refuse(AZERROR_HEADER_MISMATCH);
   }
@@ -127,6 +144,7 @@ bool Archive::LocateEntry(const Entry& entry, EntryLocation& where) {
   where.method = entry.method;
   where.crc32 = entry.crc32;
   where.name = entry.name;
+  where.stamp = stamp;
   return true;
 }
 
