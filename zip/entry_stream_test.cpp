@@ -246,6 +246,15 @@ TEST(EntryOpenTest, ChangedFileRefusesWhatChanged) {
   EXPECT_EQ(ReadAll(*archive.OpenEntryStream(u"big.bin"), 65536), text);
   EXPECT_EQ(ReadAll(*archive.OpenEntryStream(u"d.txt"), 65536), text);
   EXPECT_EQ(RefusedWith(archive, u"tail.txt"), AZERROR_CHANGED);
+  // Written again while a stream reads it (the same bytes, one more at the end): the
+  // stream cannot tell the bytes are still right, and stops.
+  auto during = archive.OpenEntryStream(u"big.bin");
+  ASSERT_TRUE(during);
+  ASSERT_EQ(during->Read(part.data(), 1000), 1000u);
+  WriteFile(path, other.bytes + "!");
+  uint32_t got = 0;
+  EXPECT_FALSE(during->Read(part.data(), 1000, got));
+  EXPECT_EQ(static_cast<EntryStream&>(*during).FailureCode(), AZERROR_CHANGED);
   // A new file renamed over the name: the open file is still the one opened.
   Archive kept;
   ASSERT_EQ(kept.OpenFile(utils::Utf8ToWide(path)), 0);
@@ -268,6 +277,30 @@ EntryLocation Over(const std::string& data, uint64_t size, uint16_t method, uint
 
 uint32_t Crc(const std::string& s) {
   return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(s.data()), s.size()));
+}
+
+// A seek far into a deflated entry is paid in budgets: Prepare inflates about as much as
+// it is given and no more, and the bytes read afterwards are the right ones.
+TEST(EntryStreamTest, PrepareSpreadsASeekOverBudgets) {
+  std::string text;
+  for (int i = 0; text.size() < (3u << 20); ++i) text += "line " + std::to_string(i * 7919) + "\n";
+  const std::string deflated = testing::RawDeflate(text);
+  EntryStream stream(Over(deflated, text.size(), 8, Crc(text)), {});
+  const uint64_t target = 5u << 19;
+  ASSERT_EQ(stream.Seek64(0, target), int64_t(target));
+  uint64_t spent = 0;
+  int turns = 0;
+  for (bool ready = false; !ready; ++turns) {
+    ASSERT_LT(turns, 1000) << "the seek never finished";
+    uint64_t budget = 65536;
+    ready = stream.Prepare(budget);
+    if (!ready) EXPECT_EQ(budget, 0u) << "unfinished work leaves no budget unused";
+    spent += 65536 - budget;
+  }
+  EXPECT_EQ(spent, target);
+  EXPECT_GE(turns, int(target / 65536));
+  EXPECT_EQ(stream.Inflated(), target);
+  EXPECT_EQ(ReadAll(stream, 65536), text.substr(target));
 }
 
 TEST(EntryStreamCorruptTest, CorruptOrShortDataFailsTheRead) {
