@@ -116,9 +116,8 @@ utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenEntry(amzip::Archive& 
   return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, streamName));
 }
 
-utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenGzipForm(amzip::Archive& archive,
-                                                                   const amzip::Entry& entry,
-                                                                   const std::u16string& streamName) {
+utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenGzipForm(
+    amzip::Archive& archive, const amzip::Entry& entry, const std::u16string& streamName) {
   if (entry.method != amzip::kMethodDeflated || (entry.flags & amzip::kFlagEncrypted) != 0) {
     return {};
   }

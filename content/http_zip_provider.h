@@ -29,10 +29,11 @@ class HttpZipProvider : public HttpStreamProviderI {
       : archive_(std::move(archive)) {}
 
   // 404 for an unknown name (or a folder's own record); 500 with "Content-Length: 0"
-  // for an entry whose data cannot be read (the first one refused because the archive's
-  // file changed since it was opened also writes a line for the author on stderr); otherwise 200 with the entry's stream,
-  // "Content-Type" (from the path's extension), "Content-Length" and "Last-Modified";
-  // a deflated entry also gets its gzip form.
+  // for an entry whose data cannot be read (the first entry refused because the
+  // archive's file changed since it was opened also writes a line for the author on
+  // stderr); otherwise 200 with the entry's stream, "Content-Type" (from the path's
+  // extension), "Content-Length" and "Last-Modified"; a deflated entry also gets its
+  // gzip form.
   ProviderReply Open(const std::string& path) override;
   // Posted data is not kept: an empty pointer, status untouched.
   utils::SharedPtr<utils::ReadStreamI> PostStream(const std::string& path, const std::string& body,

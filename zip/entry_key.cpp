@@ -76,7 +76,8 @@ std::u16string DecodeEntryName(const std::string& rawName, uint16_t flags, const
                                uint16_t extraLength) {
   std::string name = rawName.substr(0, rawName.find('\0'));
   if (name.empty()) return {};
-  if (flags & kFlagUtf8) return utils::IsValidUtf8(name) ? utils::Utf8ToWide(name) : std::u16string();
+  if (flags & kFlagUtf8)
+    return utils::IsValidUtf8(name) ? utils::Utf8ToWide(name) : std::u16string();
   // Info-ZIP Unicode Path: id 0x7075, version 1, CRC-32 of the header's name, UTF-8 name.
   // A CRC that does not match means the name was renamed by a tool that did not know the
   // field, so the field is stale.

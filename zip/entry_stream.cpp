@@ -79,7 +79,8 @@ bool EntryStream::Read(void* buffer, uint32_t count, uint32_t& got) {
   if (count == 0 || position_ >= data_.size) return true;
   uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(count, data_.size - position_));
   auto* out = static_cast<uint8_t*>(buffer);
-  bool ok = data_.method == kMethodStored ? ReadStored(out, want, got) : ReadDeflated(out, want, got);
+  bool ok =
+      data_.method == kMethodStored ? ReadStored(out, want, got) : ReadDeflated(out, want, got);
   if (!ok) {
     got = 0;
     return false;

@@ -52,8 +52,10 @@ bool Archive::LocateEntry(const Entry& entry, EntryLocation& where) {
     SetError(code, 0, entry.name);
     return false;
   };
-  if ((entry.flags & kFlagEncrypted) || entry.method == kMethodAes) return refuse(AZERROR_ENCRYPTED);
-  if (entry.method != kMethodStored && entry.method != kMethodDeflated) return refuse(FDIERROR_BAD_COMPR_TYPE);
+  if ((entry.flags & kFlagEncrypted) || entry.method == kMethodAes)
+    return refuse(AZERROR_ENCRYPTED);
+  if (entry.method != kMethodStored && entry.method != kMethodDeflated)
+    return refuse(FDIERROR_BAD_COMPR_TYPE);
   if (entry.localHeaderOffset == kMarker32 || entry.uncompressedSize == kMarker32 ||
       entry.compressedSize == kMarker32 || entry.diskStart == kMarker16) {
     return refuse(AZERROR_ZIP64_NEEDED);
@@ -102,10 +104,9 @@ bool Archive::LocateEntry(const Entry& entry, EntryLocation& where) {
     return refuseData(AZERROR_HEADER_MISMATCH);
   }
   std::string variable(nameLength + extraLength, '\0');
-  if (!variable.empty() &&
-      (!source->ReadAt(header + kLocalHeaderSize, variable.data(),
-                       static_cast<uint32_t>(variable.size()), got) ||
-       got != variable.size())) {
+  if (!variable.empty() && (!source->ReadAt(header + kLocalHeaderSize, variable.data(),
+                                            static_cast<uint32_t>(variable.size()), got) ||
+                            got != variable.size())) {
     return refuseData(ERROR_READ_FILE);
   }
   if (variable.compare(0, nameLength, entry.rawName) != 0) {
@@ -167,7 +168,8 @@ utils::SharedPtr<utils::ReadStreamI> Archive::OpenEntryStream(const Entry& entry
 
 utils::SharedPtr<RestartIndex> Archive::RestartIndexOf(const Entry& entry) {
   // Restart points pay only where a seek could skip at least one interval.
-  if (entry.method != kMethodDeflated || entry.uncompressedSize <= RestartIndex::kInterval) return {};
+  if (entry.method != kMethodDeflated || entry.uncompressedSize <= RestartIndex::kInterval)
+    return {};
   if (!restartBudget_) restartBudget_ = utils::SharedPtr<RestartBudget>(new RestartBudget());
   utils::SharedPtr<RestartIndex>& slot = restartIndexes_[entry.ordinal];
   if (!slot) slot = utils::SharedPtr<RestartIndex>(new RestartIndex(restartBudget_));
@@ -179,7 +181,8 @@ void Archive::StartIndexing() {
   const AZError kept = lastError_;
   std::vector<const Entry*> large;
   for (const auto& entry : entries_) {
-    if (entry->method == kMethodDeflated && entry->uncompressedSize >= kIndexAhead) large.push_back(entry.get());
+    if (entry->method == kMethodDeflated && entry->uncompressedSize >= kIndexAhead)
+      large.push_back(entry.get());
   }
   std::stable_sort(large.begin(), large.end(), [](const Entry* a, const Entry* b) {
     return a->uncompressedSize > b->uncompressedSize;

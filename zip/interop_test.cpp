@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "testing/pack_util.h"
+#include "testing/zip_builder.h"
 #include "utils/encoding.h"
 #include "zip/archive.h"
 #include "zip/format.h"
-#include "testing/zip_builder.h"
 
 namespace amzip {
 namespace {
@@ -138,7 +138,8 @@ TEST_F(InteropTest, EndRecordsOtherReadersAccept) {
     return (*dir_ / name).string();
   };
   const uint64_t n = Le64(reinterpret_cast<const uint8_t*>(made.data()) + zip64 + 32);
-  const std::string markers = edit("markers.zip", {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, kMarker32, kMarker32}, 0);
+  const std::string markers =
+      edit("markers.zip", {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, kMarker32, kMarker32}, 0);
   const std::string otherDisk = edit("otherdisk.zip", {0, 1, n, n, kMarker32, kMarker32}, 0);
   const std::string wrong = edit("wrong.zip", {0, 0, 2, 3, 999, 12345}, 0);
   for (const std::string& path : {markers, otherDisk, wrong}) {
