@@ -217,7 +217,17 @@ void SocketHandler::StartResponse(const std::string& head,
   bodyInMemory_ = bodyRemaining_ > kBodyBlock && body_->PeekMemory(data, available);
   queue_.Append(FrameResponseHead(head, bodyRemaining_, keepAlive_, announceKeepAlive_));
   state_ = State::kSending;
-  if (bodyRemaining_ != 0 && !bodyInMemory_) FillBlock();
+  if (bodyRemaining_ != 0 && !bodyInMemory_ && PrepareBody()) FillBlock();
+}
+
+bool SocketHandler::PrepareBody() {
+  // What the stream does to reach its first byte (inflating up to a range's start) is
+  // paid from the turn like bytes sent; unfinished, it goes on in the next turn.
+  uint64_t budget = turnLeft_;
+  const bool ready = body_->Prepare(budget);
+  turnLeft_ = static_cast<size_t>(budget);
+  if (!ready) wantsTurn_ = true;
+  return ready;
 }
 
 void SocketHandler::Refuse(int code) {
@@ -280,8 +290,10 @@ SocketHandler::Step SocketHandler::Pump() {
       if (bodyInMemory_) {
         const Step step = SendFromMemory();
         if (step != Step::kAgain) return step;
-      } else {
+      } else if (PrepareBody()) {
         FillBlock();
+      } else {
+        return Step::kWait;
       }
       continue;
     }

@@ -114,6 +114,9 @@ class SocketHandler final : public WebSockConnectionI {
   // Sends queued bytes and the body behind them.
   Step Pump();
   Step FinishResponse();
+  // Lets the body's stream do, within the turn's budget, the work its next block needs;
+  // false (and another turn asked for) while work remains.
+  bool PrepareBody();
   // Reads the next body block into the queue; false ends the body.
   bool FillBlock();
   // Sends body bytes straight from the stream's memory.

@@ -300,6 +300,11 @@ TEST_F(PackTest, UnusableEntriesAreRefusedByName) {
       {{.name = "far.txt", .data = "x", .localHeaderOffset = 0x10000}, "outside the archive"},
       {{.name = "long.txt", .data = "x", .compressedSize = 0x10000}, "outside the archive"},
       {{.name = "bad\xC3.txt", .data = "x", .flags = 0x0800}, "cannot be decoded"},
+      // A whole deflate stream that ends before the recorded size, and a wrong CRC-32.
+      {{.name = "early.js", .data = std::string(5000, 'a'), .method = 8,
+        .payload = amzip::testing::RawDeflate("aaa")}, "damaged entry 'early.js': its deflate data"},
+      {{.name = "crc.js", .data = "x", .method = 8, .payload = amzip::testing::RawDeflate("y")},
+       "damaged entry 'crc.js': its data does not match"},
       // clang-format on
   };
   for (const auto& c : cases) {
