@@ -70,10 +70,12 @@ std::string CollectFolder(const fs::path& root, const std::vector<fs::path>& ski
   if (auto why = ScanFolder(root, skip, limits, files, warnings); !why.empty()) return why;
   for (SourceFile& f : files) {
     Item item;
+    std::error_code ec;
+    item.dosTime = DosDateTimeOf(fs::last_write_time(f.path, ec));
+    if (ec) return "cannot read " + Show(f.path) + ": " + ec.message();
     item.name = std::move(f.name);
     item.file = std::move(f.path);
     item.size = f.size;
-    item.dosTime = DosDateTimeOf(f.time);
     items.push_back(std::move(item));
   }
   return {};

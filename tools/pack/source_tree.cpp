@@ -47,6 +47,7 @@ struct Walker {
   std::vector<fs::path> linksOut;
   std::vector<fs::path> stack;  // canonical folders being walked, outermost first
 
+  // One stat a file: the walk is what refuses a source too large before any work.
   std::string AddFile(const fs::path& path, const fs::path& canonical, const std::string& name) {
     if (std::find(skip.begin(), skip.end(), canonical) != skip.end()) return {};
     std::error_code ec;
@@ -54,7 +55,6 @@ struct Walker {
     file.name = name;
     file.path = path;
     file.size = fs::file_size(canonical, ec);
-    if (!ec) file.time = fs::last_write_time(canonical, ec);
     if (ec) return "cannot read " + Quote(path) + ": " + ec.message();
     if (file.size > limits.maxFileSize)
       return Quote(path) + " is too large: " + std::to_string(file.size) +
@@ -84,10 +84,15 @@ struct Walker {
         return "the name of " + Quote(path) +
                " is not valid UTF-8, which a program file needs for its names; rename it";
       std::string name = prefix + Utf8(path.filename());
-      fs::file_status status = it->symlink_status(ec);
+      // The entry's type as the listing gave it, without a stat where the system tells.
+      fs::file_type type = it->is_symlink(ec)                  ? fs::file_type::symlink
+                           : !ec && it->is_directory(ec)       ? fs::file_type::directory
+                           : !ec && it->is_regular_file(ec)    ? fs::file_type::regular
+                                                               : fs::file_type::unknown;
       if (ec) return "cannot read " + Quote(path) + ": " + ec.message();
+      fs::file_status status(type);
       fs::path target = canonical / path.filename();
-      if (fs::is_symlink(status)) {
+      if (type == fs::file_type::symlink) {
         fs::path link = fs::read_symlink(path, ec);
         target = fs::canonical(path, ec);
         if (ec)

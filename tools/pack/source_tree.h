@@ -34,7 +34,6 @@ struct SourceFile {
   std::string name;            // UTF-8, "/" separators, relative to the source
   std::filesystem::path path;  // to open (the link's own path for a linked file)
   uint64_t size = 0;
-  std::filesystem::file_time_type time;
 };
 
 struct SourceLimits {
