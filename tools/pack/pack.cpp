@@ -295,7 +295,7 @@ PackResult Pack(const PackOptions& o) {
   if (DropSignature(*stub))
     result.warnings.push_back("the runner " + Show(o.stub) +
                               " was signed; the signature was removed, since adding content "
-                              "breaks it: sign the output again (README: \"Signing\")");
+                              "breaks it: sign the output after packing (README: \"Signing a packed program\")");
   if (auto why = Brand(o, *stub); !why.empty()) return fail(why);
 
   // The whole program file must stay below 4 GiB, footer included.

@@ -413,14 +413,14 @@ TEST_F(PackTest, NamesDifferingOnlyInCaseAreListed) {
 // what a ZIP without ZIP64 holds (a sparse 5 GiB file), and more files than it counts.
 TEST_F(PackTest, OversizedSourcesAreRefusedBeforeWork) {
   {
-    std::ofstream(source_ / "big.bin");
+    std::ofstream(source_ / "big.mp4");
   }
-  fs::resize_file(source_ / "big.bin", 5ull << 30);
+  fs::resize_file(source_ / "big.mp4", 5ull << 30);
   PackResult r = Pack(Options("out"));
   EXPECT_FALSE(r.ok);
-  EXPECT_NE(std::string::npos, r.error.find("site/big.bin' is too large")) << r.error;
+  EXPECT_NE(std::string::npos, r.error.find("site/big.mp4' is too large")) << r.error;
   ExpectOnlyIn({"site"});
-  fs::remove(source_ / "big.bin");
+  fs::remove(source_ / "big.mp4");
 
   std::vector<SourceFile> found;
   std::vector<std::string> warnings;
