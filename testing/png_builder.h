@@ -13,8 +13,8 @@ namespace pack::testing {
 // A PNG of the given IHDR colour type (0 grey, 2 RGB, 3 palette, 4 grey+alpha, 6 RGBA)
 // and bit depth whose rows hold rowBytes bytes each (filter bytes are added here), with
 // an optional palette (PLTE, 3 bytes a colour) and transparency (tRNS) chunk.
-inline std::vector<uint8_t> Png(uint32_t width, uint32_t height, uint8_t colourType,
-                                uint8_t depth, const std::string& rows, size_t rowBytes,
+inline std::vector<uint8_t> Png(uint32_t width, uint32_t height, uint8_t colourType, uint8_t depth,
+                                const std::string& rows, size_t rowBytes,
                                 const std::string& palette = "",
                                 const std::string& transparency = "") {
   auto bigEndian = [](uint32_t v) {
@@ -30,9 +30,9 @@ inline std::vector<uint8_t> Png(uint32_t width, uint32_t height, uint8_t colourT
   std::vector<Bytef> packed(compressBound(uLong(raw.size())));
   uLongf n = packed.size();
   compress(packed.data(), &n, reinterpret_cast<const Bytef*>(raw.data()), uLong(raw.size()));
-  std::string png = "\x89PNG\r\n\x1a\n" +
-                    chunk("IHDR", bigEndian(width) + bigEndian(height) +
-                                      std::string{char(depth), char(colourType), 0, 0, 0});
+  std::string png =
+      "\x89PNG\r\n\x1a\n" + chunk("IHDR", bigEndian(width) + bigEndian(height) +
+                                              std::string{char(depth), char(colourType), 0, 0, 0});
   if (!palette.empty()) png += chunk("PLTE", palette);
   if (!transparency.empty()) png += chunk("tRNS", transparency);
   png += chunk("IDAT", std::string(packed.begin(), packed.begin() + n)) + chunk("IEND", "");

@@ -146,12 +146,9 @@ std::string BrandVersion(std::vector<uint8_t>& data, const Branding& b) {
     return "the program's version resource is malformed";
   }
   std::vector<std::pair<std::u16string, const std::optional<std::string>*>> texts = {
-      {u"FileDescription", &b.name},
-      {u"ProductName", &b.name},
-      {u"FileVersion", &b.version},
-      {u"ProductVersion", &b.version},
-      {u"CompanyName", &b.company},
-      {u"OriginalFilename", &b.fileName}};
+      {u"FileDescription", &b.name}, {u"ProductName", &b.name},
+      {u"FileVersion", &b.version},  {u"ProductVersion", &b.version},
+      {u"CompanyName", &b.company},  {u"OriginalFilename", &b.fileName}};
   VersionNode* strings = Child(root, u"StringFileInfo");
   if (!strings) {
     root.children.insert(root.children.begin(), NewVersionInfo().children[0]);

@@ -29,9 +29,9 @@ struct Branding {
 //   RT_ICON resources; the icons only the old group used are dropped;
 // - name: FileDescription and ProductName; version: FileVersion and ProductVersion, and
 //   the numeric file and product versions when it reads as up to four dot-separated
-//   numbers (each at most 65535); company: CompanyName; fileName: OriginalFilename. Every string table of the
-//   version resource gets them; a program without one gets a new one (U.S. English,
-//   Unicode).
+//   numbers (each at most 65535); company: CompanyName; fileName: OriginalFilename.
+//   Every string table of the version resource gets them; a program without one gets a
+//   new one (U.S. English, Unicode).
 // Returns "" or why the program cannot be branded; program is changed only on success.
 std::string ApplyBranding(std::vector<uint8_t>& program, const Branding& branding);
 

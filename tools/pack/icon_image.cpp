@@ -134,9 +134,8 @@ std::string DecodeIco(const std::vector<uint8_t>& file, std::vector<Picture>& pi
       return "image " + std::to_string(i + 1) + " of the .ico file lies outside it";
     std::vector<uint8_t> data(file.begin() + offset, file.begin() + offset + size);
     Picture picture;
-    std::string why = IsPng(data.data(), data.size())
-                          ? Decode(data.data(), data.size(), picture)
-                          : DecodeIconBitmap(data, picture);
+    std::string why = IsPng(data.data(), data.size()) ? Decode(data.data(), data.size(), picture)
+                                                      : DecodeIconBitmap(data, picture);
     if (!why.empty()) return "image " + std::to_string(i + 1) + " of the .ico file: " + why;
     pictures.push_back(std::move(picture));
   }
@@ -232,8 +231,8 @@ std::string MakeIconImages(const std::vector<uint8_t>& file, std::vector<IconIma
       return p.width == size && p.height == size;
     });
     images.push_back(EncodeIconImage(exact != pictures.end() ? *exact
-                                     : source.width == size ? source
-                                                            : Scale(source, size)));
+                                     : source.width == size  ? source
+                                                             : Scale(source, size)));
   }
   return {};
 }

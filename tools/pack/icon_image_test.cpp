@@ -107,8 +107,8 @@ TEST(IconImage, IcoSizesAreKeptOtherFormatsReadAndJunkRefused) {
       .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
   for (const char* kind : {"jpg", "bmp"}) {
     fs::path out = temp / (std::string("out.") + kind);
-    auto made = testing::RunShell("ffmpeg -loglevel error -y -i " + testing::Quoted(temp / "in.png") +
-                                  " " + testing::Quoted(out));
+    auto made = testing::RunShell("ffmpeg -loglevel error -y -i " +
+                                  testing::Quoted(temp / "in.png") + " " + testing::Quoted(out));
     ASSERT_EQ(made.status, 0) << made.output;
     ASSERT_EQ(MakeIconImages(Load(out), images), "") << kind;
     ExpectAllSizes(images);

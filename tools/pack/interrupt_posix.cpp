@@ -35,10 +35,14 @@ InterruptCatcher::~InterruptCatcher() {
 
 const char* Interruption() {
   switch (caught) {
-    case 0: return nullptr;
-    case SIGINT: return "SIGINT";
-    case SIGTERM: return "SIGTERM";
-    default: return "SIGHUP";
+    case 0:
+      return nullptr;
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    default:
+      return "SIGHUP";
   }
 }
 

@@ -93,7 +93,8 @@ std::string CollectZip(const fs::path& zip, SourceArchive& source, std::vector<I
     if (e.flags & 1) why = "it is encrypted";
     if (e.method != 0 && e.method != 8) why = "its compression method is not stored or deflate";
     if (why.empty() && !source.Data(e)) why = "its data lies outside the archive";
-    if (why.empty() && !(why = EntryNameProblem(name)).empty()) why = "its name cannot be served: " + why;
+    if (why.empty() && !(why = EntryNameProblem(name)).empty())
+      why = "its name cannot be served: " + why;
     if (why.empty() && e.uncompressedSize > 0xFFFFFFFFull)
       why = "it is larger than 4 GiB, the most a program file holds in one file";
     if (!why.empty()) return "cannot take '" + name + "' from " + Show(zip) + ": " + why;
@@ -184,8 +185,9 @@ std::string CheckFits(const std::vector<Item>& items, uint64_t maxArchive) {
   uint64_t certain = 22;  // the end record
   for (const Item& i : items) {
     certain += 30 + 46 + 2 * i.name.size();  // local and central header with the name
-    bool stored = !i.entry ? (i.bytes || IsPrecompressedExtension(LowerExtension(i.name)))
-                           : IsPrecompressedExtension(LowerExtension(i.name)) || i.entry->method == 0;
+    bool stored = !i.entry
+                      ? (i.bytes || IsPrecompressedExtension(LowerExtension(i.name)))
+                      : IsPrecompressedExtension(LowerExtension(i.name)) || i.entry->method == 0;
     if (i.entry && !stored) certain += i.entry->compressedSize;  // copied as it is
     if (stored) certain += i.size;
   }
@@ -284,7 +286,8 @@ PackResult Pack(const PackOptions& o) {
     if (collisions.size() > 5) list += "; and " + std::to_string(collisions.size() - 5) + " more";
     result.warnings.push_back(
         "names that differ only in case, of which the program serves one each (it matches "
-        "names ignoring case): " + list);
+        "names ignoring case): " +
+        list);
   }
 
   auto stub = ReadWhole(o.stub);
@@ -293,9 +296,10 @@ PackResult Pack(const PackOptions& o) {
   if (auto why = CheckStub(*stub); !why.empty())
     return fail("the runner " + Show(o.stub) + " " + why);
   if (DropSignature(*stub))
-    result.warnings.push_back("the runner " + Show(o.stub) +
-                              " was signed; the signature was removed, since adding content "
-                              "breaks it: sign the output after packing (README: \"Signing a packed program\")");
+    result.warnings.push_back(
+        "the runner " + Show(o.stub) +
+        " was signed; the signature was removed, since adding content "
+        "breaks it: sign the output after packing (README: \"Signing a packed program\")");
   if (auto why = Brand(o, *stub); !why.empty()) return fail(why);
 
   // The whole program file must stay below 4 GiB, footer included.
@@ -318,8 +322,8 @@ PackResult Pack(const PackOptions& o) {
     std::error_code ignored;
     fs::remove(temp, ignored);
     if (Interruption())
-      message = std::string("interrupted by ") + Interruption() + "; the unfinished " +
-                Show(temp) + " was removed";
+      message = std::string("interrupted by ") + Interruption() + "; the unfinished " + Show(temp) +
+                " was removed";
     return fail(std::move(message));
   };
   if (!out) return discard("cannot create " + Show(temp) + " beside the output");

@@ -166,9 +166,11 @@ TEST_F(PackTest, RepacksZipsMadeByZip) {
   }
   // Media that the source deflated are stored (inflated once); text stays deflated.
   fs::remove(zip);
-  auto made = RunShell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
-                       "zipfile.ZIP_DEFLATED); z.writestr('v/clip.mkv','frame '*40000); "
-                       "z.writestr('page.html','text '*4000)\" " + Quoted(zip));
+  auto made = RunShell(
+      "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
+      "zipfile.ZIP_DEFLATED); z.writestr('v/clip.mkv','frame '*40000); "
+      "z.writestr('page.html','text '*4000)\" " +
+      Quoted(zip));
   ASSERT_EQ(0, made.status) << made.output;
   ASSERT_EQ("", PackZip(ReadText(zip), "media-out"));
   const std::string listing = ListOf(dir_ / "media-out");
@@ -375,11 +377,14 @@ TEST_F(PackTest, LinksAreStoredUnderTheirOwnNames) {
        },
        {"link loop"}},
       {"link to itself", [&] { fs::create_symlink("self", source_ / "self"); }, {"site/self'"}},
-      {"dangling link", [&] { fs::create_symlink("gone.js", source_ / "m/old.js"); },
+      {"dangling link",
+       [&] { fs::create_symlink("gone.js", source_ / "m/old.js"); },
        {"site/m/old.js' to 'gone.js' cannot be followed"}},
-      {"device", [&] { fs::create_symlink("/dev/null", source_ / "null"); },
+      {"device",
+       [&] { fs::create_symlink("/dev/null", source_ / "null"); },
        {"site/null'", "neither a file nor a folder"}},
-      {"name not UTF-8", [&] { WriteText(source_ / "m/bad\xFF\x01name.txt", ""); },
+      {"name not UTF-8",
+       [&] { WriteText(source_ / "m/bad\xFF\x01name.txt", ""); },
        {"site/m/bad\\xFF\\x01name.txt'", "not valid UTF-8"}},
   };
   for (const auto& c : cases) {
@@ -404,7 +409,8 @@ TEST_F(PackTest, NamesDifferingOnlyInCaseAreListed) {
   PackResult r = Pack(Options("out"));
   ASSERT_TRUE(r.ok) << r.error;
   ASSERT_EQ(1u, r.warnings.size());
-  EXPECT_NE(std::string::npos, r.warnings[0].find("'JS/App.js', 'js/app.js'; 'README.TXT', 'Readme.txt'"))
+  EXPECT_NE(std::string::npos,
+            r.warnings[0].find("'JS/App.js', 'js/app.js'; 'README.TXT', 'Readme.txt'"))
       << r.warnings[0];
   EXPECT_EQ(files_.size() + 3 + 1, r.entryCount);
 }
@@ -412,9 +418,7 @@ TEST_F(PackTest, NamesDifferingOnlyInCaseAreListed) {
 // Refused from what the walk sees, before anything is read or compressed: a file beyond
 // what a ZIP without ZIP64 holds (a sparse 5 GiB file), and more files than it counts.
 TEST_F(PackTest, OversizedSourcesAreRefusedBeforeWork) {
-  {
-    std::ofstream(source_ / "big.mp4");
-  }
+  { std::ofstream(source_ / "big.mp4"); }
   fs::resize_file(source_ / "big.mp4", 5ull << 30);
   PackResult r = Pack(Options("out"));
   EXPECT_FALSE(r.ok);
@@ -424,7 +428,8 @@ TEST_F(PackTest, OversizedSourcesAreRefusedBeforeWork) {
 
   std::vector<SourceFile> found;
   std::vector<std::string> warnings;
-  EXPECT_NE(std::string::npos, ScanFolder(source_, {}, {3, 1 << 30}, found, warnings).find("too many files"));
+  EXPECT_NE(std::string::npos,
+            ScanFolder(source_, {}, {3, 1 << 30}, found, warnings).find("too many files"));
   EXPECT_EQ(3u, found.size()) << "the walk stops at the limit";
   found.clear();
   std::string why = ScanFolder(source_, {}, {100, 50000}, found, warnings);
@@ -443,10 +448,10 @@ TEST_F(PackTest, SignedRunnerIsPackedUnsignedWithAChecksum) {
     auto outcome = RunShell("cd " + Quoted(dir_.path()) + " && " + command);
     return outcome;
   };
-  auto made = run(
-      "openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
-      "-subj /CN=cx-test 2>&1 && osslsigncode sign -certs cert.pem -key key.pem -in plain.exe "
-      "-out signed.exe");
+  auto made =
+      run("openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
+          "-subj /CN=cx-test 2>&1 && osslsigncode sign -certs cert.pem -key key.pem -in plain.exe "
+          "-out signed.exe");
   ASSERT_EQ(0, made.status) << made.output;
   PackOptions o = Options("out.exe");
   o.stub = dir_ / "signed.exe";
@@ -472,8 +477,9 @@ TEST_F(PackTest, SignedRunnerIsPackedUnsignedWithAChecksum) {
   ASSERT_EQ(0, packed.back());
   EXPECT_EQ(std::stoul(verify.output.substr(current + 24, 8), nullptr, 16),
             std::stoul(verify.output.substr(calculated + 24, 8), nullptr, 16) + packed.size() % 2);
-  auto again = run("osslsigncode sign -certs cert.pem -key key.pem -in out.exe -out resigned.exe "
-                   "&& osslsigncode verify -CAfile cert.pem -in resigned.exe");
+  auto again =
+      run("osslsigncode sign -certs cert.pem -key key.pem -in out.exe -out resigned.exe "
+          "&& osslsigncode verify -CAfile cert.pem -in resigned.exe");
   EXPECT_EQ(0, again.status) << again.output;
 }
 
@@ -481,17 +487,16 @@ TEST_F(PackTest, SignedRunnerIsPackedUnsignedWithAChecksum) {
 // packer says why and ends with 128 plus the signal's number.
 TEST_F(PackTest, InterruptedPackLeavesNothing) {
   ASSERT_EQ(0, RunShell("head -c 48000000 /dev/urandom > " + Quoted(source_ / "noise.dat")).status);
-  for (const auto& [name, status] : {std::pair<std::string, int>{"INT", 130},
-                                     std::pair<std::string, int>{"TERM", 143},
-                                     std::pair<std::string, int>{"HUP", 129}}) {
+  for (const auto& [name, status] :
+       {std::pair<std::string, int>{"INT", 130}, std::pair<std::string, int>{"TERM", 143},
+        std::pair<std::string, int>{"HUP", 129}}) {
     // The signal goes once the temporary file exists (polled for up to 20 s).
-    auto run = RunShell(
-        "exec 2>&1; " + Quoted(kPacker) + " " + Quoted(source_) + " -o " + Quoted(dir_ / "out") + " --stub " +
-        Quoted(kProbe) + " & pid=$!; for i in $(seq 400); do ls " + Quoted(dir_.path()) +
-        " | grep -q tmp- && break; sleep 0.05; done; kill -" + name +
-        " $pid; wait $pid; echo \"status=$?\"");
-    EXPECT_NE(std::string::npos, run.output.find("interrupted by SIG" + name + ";"))
-        << run.output;
+    auto run = RunShell("exec 2>&1; " + Quoted(kPacker) + " " + Quoted(source_) + " -o " +
+                        Quoted(dir_ / "out") + " --stub " + Quoted(kProbe) +
+                        " & pid=$!; for i in $(seq 400); do ls " + Quoted(dir_.path()) +
+                        " | grep -q tmp- && break; sleep 0.05; done; kill -" + name +
+                        " $pid; wait $pid; echo \"status=$?\"");
+    EXPECT_NE(std::string::npos, run.output.find("interrupted by SIG" + name + ";")) << run.output;
     EXPECT_NE(std::string::npos, run.output.find("status=" + std::to_string(status))) << run.output;
     ExpectOnlyIn({"site"});
   }

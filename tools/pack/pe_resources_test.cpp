@@ -213,7 +213,8 @@ TEST(Branding, SetsTheIconAndTheVersionTextsAndKeepsTheRest) {
   }
   EXPECT_EQ(ids.size(), count);
   EXPECT_EQ(ids.count(3) + ids.count(4), 0u) << "group 2's icons keep their ids";
-  for (uint16_t id : {3, 4}) EXPECT_EQ(after[Key(3, u"", id, u"", 1033)], before[Key(3, u"", id, u"", 1033)]);
+  for (uint16_t id : {3, 4})
+    EXPECT_EQ(after[Key(3, u"", id, u"", 1033)], before[Key(3, u"", id, u"", 1033)]);
   for (const Key& kept :
        {Key{14, u"", 2, u"", 1033}, Key{10, u"", 0, u"NOTES", 1033}, Key{24, u"", 1, u"", 1033}})
     EXPECT_EQ(after[kept], before[kept]);

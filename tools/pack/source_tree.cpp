@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <map>
-#include <type_traits>
 
 #include "utils/encoding.h"
 #include "zip/entry_key.h"
@@ -15,27 +14,34 @@ std::string Quote(const fs::path& path) { return "'" + EscapedPath(path) + "'"; 
 
 // Whether one file or folder name can be carried as UTF-8: POSIX names are bytes, which
 // need not be UTF-8; Windows names are UTF-16, which can hold a lone surrogate.
-bool NameIsUnicode(const fs::path& name) {
-  const auto& native = name.native();
-  if constexpr (std::is_same_v<fs::path::value_type, char>) {
-    return utils::IsValidUtf8(native);
-  } else {
-    for (size_t i = 0; i < native.size(); ++i) {
-      unsigned unit = unsigned(native[i]);
-      if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < native.size() &&
-          unsigned(native[i + 1]) >= 0xDC00 && unsigned(native[i + 1]) <= 0xDFFF) {
-        ++i;
-      } else if (unit >= 0xD800 && unit <= 0xDFFF) {
-        return false;
-      }
+bool IsUnicode(const std::string& bytes) { return utils::IsValidUtf8(bytes); }
+bool IsUnicode(const std::wstring& units) {
+  for (size_t i = 0; i < units.size(); ++i) {
+    unsigned unit = unsigned(units[i]);
+    if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < units.size() &&
+        unsigned(units[i + 1]) >= 0xDC00 && unsigned(units[i + 1]) <= 0xDFFF) {
+      ++i;
+    } else if (unit >= 0xD800 && unit <= 0xDFFF) {
+      return false;
     }
-    return true;
   }
+  return true;
 }
+bool NameIsUnicode(const fs::path& name) { return IsUnicode(name.native()); }
 
 std::string Utf8(const fs::path& name) {
   auto text = name.u8string();
   return std::string(text.begin(), text.end());
+}
+
+// A path's bytes: POSIX paths as they are, Windows paths as UTF-8.
+std::string NativeBytes(const fs::path&, const std::string& native) { return native; }
+std::string NativeBytes(const fs::path& path, const std::wstring&) {
+  try {
+    return Utf8(path);
+  } catch (const std::exception&) {  // a lone surrogate cannot be converted
+    return "(a name that is not valid UTF-16)";
+  }
 }
 
 struct Walker {
@@ -85,10 +91,10 @@ struct Walker {
                " is not valid UTF-8, which a program file needs for its names; rename it";
       std::string name = prefix + Utf8(path.filename());
       // The entry's type as the listing gave it, without a stat where the system tells.
-      fs::file_type type = it->is_symlink(ec)                  ? fs::file_type::symlink
-                           : !ec && it->is_directory(ec)       ? fs::file_type::directory
-                           : !ec && it->is_regular_file(ec)    ? fs::file_type::regular
-                                                               : fs::file_type::unknown;
+      fs::file_type type = it->is_symlink(ec)               ? fs::file_type::symlink
+                           : !ec && it->is_directory(ec)    ? fs::file_type::directory
+                           : !ec && it->is_regular_file(ec) ? fs::file_type::regular
+                                                            : fs::file_type::unknown;
       if (ec) return "cannot read " + Quote(path) + ": " + ec.message();
       fs::file_status status(type);
       fs::path target = canonical / path.filename();
@@ -99,7 +105,8 @@ struct Walker {
           return "the link " + Quote(path) + " to " + Quote(link) + " cannot be followed (" +
                  ec.message() + "); remove it or restore what it leads to";
         status = fs::status(target, ec);
-        if (ec) return "cannot read " + Quote(target) + " (by " + Quote(path) + "): " + ec.message();
+        if (ec)
+          return "cannot read " + Quote(target) + " (by " + Quote(path) + "): " + ec.message();
         if (!IsWithin(rootCanonical, target)) linksOut.push_back(path);
       }
       std::string why;
@@ -157,16 +164,7 @@ std::string ScanFolder(const fs::path& root, const std::vector<fs::path>& skip,
 }
 
 std::string EscapedPath(const fs::path& path) {
-  std::string text;
-  if constexpr (std::is_same_v<fs::path::value_type, char>) {
-    text = path.native();
-  } else {
-    try {
-      text = Utf8(path);
-    } catch (const std::exception&) {  // a lone surrogate cannot be converted
-      text = "(a name that is not valid UTF-16)";
-    }
-  }
+  std::string text = NativeBytes(path, path.native());
   std::string out;
   for (size_t i = 0; i < text.size();) {
     unsigned char c = static_cast<unsigned char>(text[i]);
@@ -207,7 +205,8 @@ std::string EntryNameProblem(const std::string& name) {
   if (name.size() >= 2 && name[1] == ':') return "it names a drive";
   for (size_t start = 0;;) {
     size_t end = name.find_first_of("/\\", start);
-    std::string part = name.substr(start, end == std::string::npos ? std::string::npos : end - start);
+    std::string part =
+        name.substr(start, end == std::string::npos ? std::string::npos : end - start);
     if (part.empty() || part == "." || part == "..")
       return "it holds an empty, \".\" or \"..\" part";
     if (end == std::string::npos) return {};
