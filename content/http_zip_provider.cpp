@@ -55,7 +55,13 @@ const amzip::Entry* HttpZipProvider::Resolve(const amzip::Archive& archive,
   for (const std::u16string& name : CandidateNames(path)) {
     const amzip::Entry* entry = archive.FindEntry(name);
     // A folder's own record has no content to serve.
-    if (entry && !entry->name.empty() && entry->name.back() != u'\\') return entry;
+    if (!entry || entry->name.empty() || entry->name.back() == u'\\') continue;
+    // Control entries (".port", ".start", ...: a name at the root that starts with a dot)
+    // are read by the program, not content: served, they would tell any scanner what runs.
+    if (entry->name[0] == u'.' && entry->name.find_first_of(u"\\/") == std::u16string::npos) {
+      return nullptr;
+    }
+    return entry;
   }
   return nullptr;
 }
