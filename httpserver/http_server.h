@@ -44,6 +44,11 @@ struct HttpServerOptions {
   // before the server stops; the process may be ended as soon as it returns, so what
   // must not outlive the process goes here. Empty: nothing.
   std::function<void()> onSessionEnd;
+  // Cross-origin reads: false (the default) lets only the server's own origins
+  // (http://localhost:PORT, http://127.0.0.1:PORT, http://[::1]:PORT) read answers and open
+  // WebSockets; true answers every origin with "Access-Control-Allow-Origin: *" and
+  // accepts WebSockets from any page, so any page the user opens can read the content.
+  bool crossOriginAny = false;
   // Time, memory and connection limits of the connections.
   ConnectionLimits limits;
 };
@@ -92,6 +97,9 @@ class HttpServer {
   // pointer may be used on the network thread only; other threads may test it.
   WebSockConnectionI* CurrentWebSocket() const;
 
+  // The port the running server listens on (0 before Start).
+  unsigned GetPort() const { return port_.load(); }
+
   // Seconds of "max-age=" for the next response.
   int64_t GetEffectiveMaxAge() const;
 
@@ -103,6 +111,7 @@ class HttpServer {
  private:
   HttpServerImpl* impl_;
   std::atomic<HttpStreamProviderI*> provider_{nullptr};
+  std::atomic<unsigned> port_{0};
   std::string runPrefix_;
   WebSockHandlerI* webSocketHandler_;
   std::u16string caption_;
