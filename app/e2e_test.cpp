@@ -217,8 +217,7 @@ TEST_F(RunnerEndToEnd, ArchiveNamedOnTheCommandLineWinsAndItsPortEntryCounts) {
 // The port of an "http://localhost:P/..." URL; 0 when there is none.
 int PortOfUrl(const std::string& url) {
   std::smatch m;
-  return std::regex_search(url, m, std::regex("^http://localhost:([0-9]+)/")) ? std::stoi(m[1])
-                                                                               : 0;
+  return std::regex_search(url, m, std::regex("^http://localhost:([0-9]+)/")) ? std::stoi(m[1]) : 0;
 }
 
 // No browser to start: the address is told on standard error and the content served
@@ -231,8 +230,9 @@ TEST_F(RunnerEndToEnd, NoBrowserTellsTheAddressAndServesUntilStopped) {
   children_.push_back(e2e::Spawn({exe, "-", "x=1"}, env, dir_ + "/stderr"));
   std::string said = e2e::WaitForFile(dir_ + "/stderr", 20);
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(said, m, std::regex("Open (http://localhost:[0-9]+/[0-9a-f]+/)"
-                                                    "index\\.html\\?x=1 in your browser")))
+  ASSERT_TRUE(std::regex_search(said, m,
+                                std::regex("Open (http://localhost:[0-9]+/[0-9a-f]+/)"
+                                           "index\\.html\\?x=1 in your browser")))
       << said;
   EXPECT_NE(Get(m[1].str() + "index.html").second.find("NB"), std::string::npos);
   EXPECT_EQ(RecordCount(records_), 1u);
@@ -280,7 +280,8 @@ std::string TitleInChromium(const std::string& url, const std::string& profile) 
   std::string command =
       "timeout 90 chromium --headless --no-sandbox --disable-gpu --no-first-run "
       "--disable-background-networking --disable-component-update --disable-sync "
-      "--user-data-dir='" + profile + "' --dump-dom '" + url + "' 2>/dev/null";
+      "--user-data-dir='" +
+      profile + "' --dump-dom '" + url + "' 2>/dev/null";
   std::string dom;
   if (FILE* out = popen(command.c_str(), "r")) {
     char buffer[4096];

@@ -10,8 +10,8 @@
 // browser is made harmless first: Wine hands http URLs to winebrowser, which starts the
 // first program of its "Browsers" list; /bin/true takes the URL and ends at once.
 // winsock2.h before windows.h, which would bring the older winsock.h.
-#include <winsock2.h>
 #include <windows.h>
+#include <winsock2.h>
 // windows.h first: shellapi.h depends on it.
 #include <shellapi.h>
 #include <zlib.h>
@@ -446,8 +446,8 @@ int RecordedPort(const std::string& data, uint32_t contentId) {
 // its pages, and what they stored, stay from one run to the next.
 TEST_F(WindowsRunner, TwoStartsInARowRecordTheSamePort) {
   uint32_t contentId = 0;
-  std::wstring exe = Make(L"cx-port", {{"index.html", "<html>PORT</html>"}, {".use_ie", Utf16Le(u"0")}},
-                          contentId);
+  std::wstring exe = Make(
+      L"cx-port", {{"index.html", "<html>PORT</html>"}, {".use_ie", Utf16Le(u"0")}}, contentId);
   int ports[2] = {0, 0};
   for (int& port : ports) {
     Process& runner = Start(exe);
@@ -480,11 +480,12 @@ TEST_F(WindowsRunner, HeldFixedPortIsShownAndTheStartFails) {
   const std::string port = std::to_string(ntohs(address.sin_port));
   uint32_t contentId = 0;
   std::u16string portText(port.begin(), port.end());
-  Process& runner = Start(Make(L"cx-held", {{"index.html", "HELD"}, {".port", Utf16Le(portText)}},
-                               contentId));
+  Process& runner =
+      Start(Make(L"cx-held", {{"index.html", "HELD"}, {".port", Utf16Le(portText)}}, contentId));
   HWND box = nullptr;
-  ASSERT_TRUE(WaitFor([&] { return (box = FindWindowOf(runner.info.dwProcessId, nullptr, L"#32770")); }))
-      << "no message box";
+  ASSERT_TRUE(WaitFor([&] {
+    return (box = FindWindowOf(runner.info.dwProcessId, nullptr, L"#32770"));
+  })) << "no message box";
   // The texts of the box's controls: the message and the button.
   std::wstring said;
   EnumChildWindows(
@@ -496,8 +497,8 @@ TEST_F(WindowsRunner, HeldFixedPortIsShownAndTheStartFails) {
         return TRUE;
       },
       reinterpret_cast<LPARAM>(&said));
-  std::wstring expected = L"port " + std::wstring(port.begin(), port.end()) +
-                                          L" is used by another program";
+  std::wstring expected =
+      L"port " + std::wstring(port.begin(), port.end()) + L" is used by another program";
   EXPECT_NE(said.find(expected), std::wstring::npos) << std::string(said.begin(), said.end());
   EXPECT_EQ(runner.WaitExit(500), 0xDEADu) << "ended before the message was closed";
   PostMessageW(box, WM_COMMAND, IDOK, 0);

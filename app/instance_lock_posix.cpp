@@ -29,8 +29,7 @@ int Flock(int fd, int operation) {
 // The exclusive lock on fd within milliseconds. flock has no time-out, so it is tried
 // every 5 ms; a start window lasts a few milliseconds.
 bool LockWithin(int fd, uint32_t milliseconds) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
   for (;;) {
     if (Flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
     if (errno != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline) return false;

@@ -198,8 +198,7 @@ TEST(SettingsFile, LinesCommentsAndNames) {
 TEST(SettingsFile, SetDwordLineRewritesTheLineThatCountsAndKeepsTheRest) {
   EXPECT_EQ(SetDwordLine("", "A", 5), "A=5\n");
   EXPECT_EQ(SetDwordLine("# c\nA=1\nB=2", "C", 3), "# c\nA=1\nB=2\nC=3\n");
-  EXPECT_EQ(SetDwordLine("A=1\r\n  A = 2\r\nAB=4\n# A=9\n", "A", 7),
-            "A=1\r\nA=7\nAB=4\n# A=9\n");
+  EXPECT_EQ(SetDwordLine("A=1\r\n  A = 2\r\nAB=4\n# A=9\n", "A", 7), "A=1\r\nA=7\nAB=4\n# A=9\n");
   for (const char* text : {"", "A=x", "A=1\nA=2", "#A=1", "B=1\r\nA=3\r\n"}) {
     std::string updated = SetDwordLine(text, "A", 4242);
     EXPECT_EQ(FindDword(updated, "A"), 4242u) << text;

@@ -35,10 +35,10 @@ void ShowErrorMessage(const std::u16string& text) {
 }
 
 void ShowBrowserFailure(const std::u16string& url, bool serving) {
-  std::u16string text = u"No web browser could be started for the content. Open " + url +
-                        u" in your browser";
-  ShowErrorMessage(text + (serving ? u"; the content is served until you stop it (Ctrl+C)."
-                                   : u"."));
+  std::u16string text =
+      u"No web browser could be started for the content. Open " + url + u" in your browser";
+  ShowErrorMessage(text +
+                   (serving ? u"; the content is served until you stop it (Ctrl+C)." : u"."));
 }
 
 int AddressInUseCode() { return EADDRINUSE; }

@@ -27,14 +27,17 @@ DWORD WINAPI ShowWarning(void* text) {
 }  // namespace
 
 void ShowBrowserFailure(const std::u16string& url, bool serving) {
-  auto* text = new std::u16string(u"No web browser could be opened for the content. Open this "
-                                  u"address in your browser:\n\n" + url);
+  auto* text = new std::u16string(
+      u"No web browser could be opened for the content. Open this "
+      u"address in your browser:\n\n" +
+      url);
   if (!serving) {
     ShowWarning(text);
     return;
   }
-  *text += u"\n\nThe content is served until you choose \"Stop content server\" in the menu "
-           u"of its icon in the notification area.";
+  *text +=
+      u"\n\nThe content is served until you choose \"Stop content server\" in the menu "
+      u"of its icon in the notification area.";
   // On a thread of its own, so that the run goes on (and the tray menu still ends it)
   // while the message is shown; the box goes with the process.
   HANDLE thread = CreateThread(nullptr, 0, ShowWarning, text, 0, nullptr);

@@ -60,8 +60,9 @@ std::u16string StartFailureMessage(int32_t port, const std::u16string& error, bo
            u" is used by another program.\n\nClose that program and start the content again.";
   }
   std::u16string where = IsFixedPort(port) ? u"on port " + number : u"on any port";
-  return u"The content could not be started: its web server could not listen " + where +
-         u" (" + error + u").\n\nStart the content again; if this keeps happening, restart "
+  return u"The content could not be started: its web server could not listen " + where + u" (" +
+         error +
+         u").\n\nStart the content again; if this keeps happening, restart "
          u"the computer.";
 }
 
@@ -70,8 +71,8 @@ storage::HttpServerOptions ServerOptions(int port) {
   options.port = port;  // already chosen: the HttpPort setting was applied by the caller
   options.listenAny = settings::IsSwitchOn(u"HttpListenAny");
   // Other origins read the content only when the author or this machine's user asks.
-  options.crossOriginAny = settings::IsSwitchOn(u"HttpCrossOriginAny") ||
-                           ReadControlEntry(kCrossOriginEntry) == u"any";
+  options.crossOriginAny =
+      settings::IsSwitchOn(u"HttpCrossOriginAny") || ReadControlEntry(kCrossOriginEntry) == u"any";
   // Asked per response; the setting is read again only when the store changed, so a
   // changed HttpMaxAge holds from the next response on.
   auto age = std::make_shared<settings::FollowedDword>(u"HttpMaxAge", 0);
@@ -151,8 +152,7 @@ bool OpenContentArchive(const std::u16string& archivePath, PiggyBackArchive& loc
 
 bool StartContentServer(storage::HttpStreamProviderI* provider, int port,
                         const std::u16string& caption, bool otherInstanceRuns,
-                        std::unique_ptr<storage::HttpServer>& server,
-                        std::u16string& failure) {
+                        std::unique_ptr<storage::HttpServer>& server, std::u16string& failure) {
   if (!otherInstanceRuns) {
     ClearDeployedServers();
   } else if (FindRunningServer()) {
@@ -219,8 +219,9 @@ int RunContent(const StartArguments& arguments) {
   ContentId = amzip::Archive::GetInstance()->GetChecksum();
   ProcessId = CurrentProcessId();
   if (ContentId == 0 || ProcessId == 0) {
-    ShowErrorMessage(u"The content could not be started: its archive has no identity "
-                     u"(checksum 0). Ask its author for a new copy.");
+    ShowErrorMessage(
+        u"The content could not be started: its archive has no identity "
+        u"(checksum 0). Ask its author for a new copy.");
     return kExitFailed;
   }
   // Restart points of large deflated entries are built while the server starts, so
