@@ -482,24 +482,27 @@ TEST_F(WindowsRunner, HeldFixedPortIsShownAndTheStartFails) {
   std::u16string portText(port.begin(), port.end());
   Process& runner =
       Start(Make(L"cx-held", {{"index.html", "HELD"}, {".port", Utf16Le(portText)}}, contentId));
+  std::wstring said,
+      expected = L"port " + std::wstring(port.begin(), port.end()) + L" is used by another program";
+  // The texts of the box's controls (the message and the buttons), once the message is in.
   HWND box = nullptr;
-  ASSERT_TRUE(WaitFor([&] {
-    return (box = FindWindowOf(runner.info.dwProcessId, nullptr, L"#32770"));
-  })) << "no message box";
-  // The texts of the box's controls: the message and the button.
-  std::wstring said;
-  EnumChildWindows(
-      box,
-      [](HWND child, LPARAM all) {
-        wchar_t text[1024] = L"";
-        GetWindowTextW(child, text, 1024);
-        *reinterpret_cast<std::wstring*>(all) += text;
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&said));
-  std::wstring expected =
-      L"port " + std::wstring(port.begin(), port.end()) + L" is used by another program";
-  EXPECT_NE(said.find(expected), std::wstring::npos) << std::string(said.begin(), said.end());
+  const auto collect = [&] {
+    said.clear();
+    if (!(box = FindWindowOf(runner.info.dwProcessId, nullptr, L"#32770"))) return false;
+    EnumChildWindows(
+        box,
+        [](HWND child, LPARAM all) {
+          wchar_t text[1024] = L"";
+          GetWindowTextW(child, text, 1024);
+          *reinterpret_cast<std::wstring*>(all) += text;
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&said));
+    return said.find(expected) != std::wstring::npos;
+  };
+  EXPECT_TRUE(WaitFor(collect)) << "no message box with the port: "
+                                << std::string(said.begin(), said.end());
+  ASSERT_NE(box, nullptr);
   EXPECT_EQ(runner.WaitExit(500), 0xDEADu) << "ended before the message was closed";
   PostMessageW(box, WM_COMMAND, IDOK, 0);
   EXPECT_EQ(runner.WaitExit(20000), 0xFFFFFFFFu);

@@ -162,6 +162,9 @@ TEST_F(SettingsStore, VersionStringsOfASystemLibrary) {
 // name, and leaves the user's settings alone.
 TEST_F(SettingsStore, StoredValuesReadBackAndKeepEachOther) {
   const std::u16string key = u"CxTestKept";
+#ifdef _WIN32
+  Reg("delete HKCU\\SOFTWARE\\Trellium\\CxTestKept /f");  // left by an earlier run
+#endif
   EXPECT_EQ(GetStoredDword(key, u"1234", 7), 7u);
   ASSERT_TRUE(SetStoredDword(key, u"1234", 50000));
   ASSERT_TRUE(SetStoredDword(key, u"99", 51000));
