@@ -2,7 +2,7 @@
 // default browser or (Windows, when the content asks for it) in Internet Explorer.
 //
 // Runs once on the main thread after a server for the content listens. A failed launch
-// is not shown; the caller then ends the run without waiting.
+// is the caller's to tell (with the address to open by hand).
 #pragma once
 
 #include <string>
@@ -15,9 +15,7 @@ namespace app {
 // that cannot be launched (current systems no longer have it) the default browser is
 // used instead, through ShellExecuteW.
 // POSIX: useIe has no effect; the commands of $BROWSER are tried in order, then
-// xdg-open (open on macOS). A browser is started detached and never waited for. When
-// none starts and standard error is a terminal, the URL is printed there for the user
-// to open, which counts as success.
+// xdg-open (open on macOS). A browser is started detached and never waited for.
 bool LaunchBrowser(const std::u16string& query, bool useIe);
 
 }  // namespace app

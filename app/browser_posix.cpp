@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <vector>
 
@@ -113,10 +112,6 @@ bool LaunchBrowser(const std::u16string& query, bool useIe) {
 #else
   if (SpawnDetached(DefaultBrowserCommand(url, false))) return true;
 #endif
-  if (isatty(STDERR_FILENO)) {
-    std::fprintf(stderr, "No browser could be started. Open %s\n", url.c_str());
-    return true;
-  }
   return false;
 }
 

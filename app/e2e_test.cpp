@@ -1,12 +1,19 @@
 // End-to-end runs of the real programs: contentexe-pack makes content executables, the
 // runner serves them, and a $BROWSER script records the start URL it is handed. Every
 // test has its own runtime folder (XDG_RUNTIME_DIR), so records and locks are its own.
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 
@@ -63,6 +70,7 @@ class RunnerEndToEnd : public ::testing::Test {
 
   e2e::Env Env(const std::string& urls) {
     return {{"XDG_RUNTIME_DIR", runtime_},
+            {"XDG_CONFIG_HOME", dir_ + "/config"},
             {"BROWSER", recorder_ + " %s"},
             {"CX_URLS", urls},
             {"DISPLAY", ""}};
@@ -155,24 +163,19 @@ TEST_F(RunnerEndToEnd, SameContentReusesItsServerOtherContentRunsItsOwn) {
 }
 
 // Runs that end at once, leaving no record: without a usable archive (the runner as built
-// has no footer; a footer may point at bytes that are no archive) with 255 and a message,
-// and without a browser to start (nor a terminal) with 0.
+// has no footer; a footer may point at bytes that are no archive) with 255 and a message.
 TEST_F(RunnerEndToEnd, RunsThatEndAtOnce) {
   std::string notZip = dir_ + "/not-a-zip", urls = dir_ + "/urls";
   e2e::WriteFile(notZip, e2e::ReadFile(runner_) + std::string(300, 'x') + "KVLEXEFTR" +
                              std::string(3, '\0') + std::string("\x2c\x01\0\0", 4));
   chmod(notZip.c_str(), 0755);
-  e2e::Env noBrowser = Env(urls);
-  noBrowser["BROWSER"] = "/nonexistent/browser";
-  noBrowser["PATH"] = "/nonexistent";  // no xdg-open either
   struct {
     std::string exe;
     e2e::Env env;
     int code;
     const char* message;
   } runs[] = {{runner_, Env(urls), 255, "Error while trying to open piggy-back archive"},
-              {notZip, Env(urls), 255, "Couldn't find any archive"},
-              {Pack("nobrowser", "NB"), noBrowser, 0, ""}};
+              {notZip, Env(urls), 255, "Couldn't find any archive"}};
   for (const auto& run : runs) {
     std::string err;
     EXPECT_EQ(e2e::Run({run.exe}, run.env, 20, &err), run.code) << run.exe << ": " << err;
@@ -209,6 +212,168 @@ TEST_F(RunnerEndToEnd, ArchiveNamedOnTheCommandLineWinsAndItsPortEntryCounts) {
   ASSERT_FALSE(base2.empty()) << url2;
   EXPECT_EQ(url2, base2 + "index.html?show=p");
   EXPECT_NE(Get(base2 + "index.html").second.find("APPENDED"), std::string::npos);
+}
+
+// The port of an "http://localhost:P/..." URL; 0 when there is none.
+int PortOfUrl(const std::string& url) {
+  std::smatch m;
+  return std::regex_search(url, m, std::regex("^http://localhost:([0-9]+)/")) ? std::stoi(m[1]) : 0;
+}
+
+// No browser to start: the address is told on standard error and the content served
+// until a stop signal (SIGHUP too: the terminal went away) ends it with 0.
+TEST_F(RunnerEndToEnd, NoBrowserTellsTheAddressAndServesUntilStopped) {
+  std::string exe = Pack("nobrowser", "NB");
+  e2e::Env env = Env(dir_ + "/urls");
+  env["BROWSER"] = "/nonexistent/browser";
+  env["PATH"] = "/nonexistent";  // no xdg-open either
+  children_.push_back(e2e::Spawn({exe, "-", "x=1"}, env, dir_ + "/stderr"));
+  std::string said = e2e::WaitForFile(dir_ + "/stderr", 20);
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(said, m,
+                                std::regex("Open (http://localhost:[0-9]+/[0-9a-f]+/)"
+                                           "index\\.html\\?x=1 in your browser")))
+      << said;
+  EXPECT_NE(Get(m[1].str() + "index.html").second.find("NB"), std::string::npos);
+  EXPECT_EQ(RecordCount(records_), 1u);
+  kill(children_[0].pid, SIGHUP);
+  EXPECT_EQ(e2e::WaitExit(children_[0], 10), 0);
+  EXPECT_EQ(RecordCount(records_), 0u);
+}
+
+// A fixed port (the content's own or the HttpPort setting) that another program holds
+// is said, and the start ends with 255; nothing is recorded, no browser opened.
+TEST_F(RunnerEndToEnd, HeldFixedPortIsSaidAndTheStartFails) {
+  // Another program's socket listening on a free loopback port.
+  int holder = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(holder, 4), 0);
+  ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+  std::string urls = dir_ + "/urls";
+  for (bool fromSetting : {false, true}) {
+    std::string exe = fromSetting ? Pack("setting", "S") : Pack("fixed", "F", {"--port", port});
+    if (fromSetting) {
+      fs::create_directories(dir_ + "/config/Trellium");
+      e2e::WriteFile(dir_ + "/config/Trellium/Expert", "HttpPort=" + port + "\n");
+    }
+    std::string err;
+    EXPECT_EQ(e2e::Run({exe}, Env(urls), 20, &err), 255) << err;
+    EXPECT_NE(err.find("port " + port + " is used by another program"), std::string::npos) << err;
+    EXPECT_FALSE(e2e::FileExists(urls));
+    EXPECT_EQ(RecordCount(records_), 0u);
+  }
+  close(holder);
+}
+
+// A page that counts its visits in localStorage, which the browser keeps per origin.
+const char kVisitCounter[] =
+    "<script>var n = Number(localStorage.getItem('visits') || 0) + 1;"
+    "localStorage.setItem('visits', String(n)); document.title = 'visits=' + n;</script>";
+
+// The title a headless Chromium with profile sees after loading url ("" when none).
+std::string TitleInChromium(const std::string& url, const std::string& profile) {
+  std::string command =
+      "timeout 90 chromium --headless --no-sandbox --disable-gpu --no-first-run "
+      "--disable-background-networking --disable-component-update --disable-sync "
+      "--user-data-dir='" +
+      profile + "' --dump-dom '" + url + "' 2>/dev/null";
+  std::string dom;
+  if (FILE* out = popen(command.c_str(), "r")) {
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, out)) > 0;) dom.append(buffer, n);
+    pclose(out);
+  }
+  std::smatch m;
+  return std::regex_search(dom, m, std::regex("<title>([^<]*)</title>")) ? m[1].str() : "";
+}
+
+// Without a fixed port a content asks for the port it had last time (then the port
+// derived from its identity): its origin stays, and with it what its pages stored. A
+// second content started meanwhile gets a port of its own.
+TEST_F(RunnerEndToEnd, ContentKeepsItsPortSoWhatItsPagesStoredSurvivesRestarts) {
+  if (std::system("chromium --version >/dev/null 2>&1") != 0) GTEST_SKIP() << "no chromium";
+  std::string exe = Pack("visits", kVisitCounter);
+  std::string profile = dir_ + "/profile";
+  int port = 0;
+  for (int run = 1; run <= 3; ++run) {
+    size_t child = children_.size();
+    std::string url = Start({exe});
+    ASSERT_FALSE(BaseOf(url).empty()) << url;
+    if (run == 1) {
+      port = PortOfUrl(url);
+      EXPECT_GE(port, 49152);  // derived from the content's identity
+      std::string config = e2e::ReadFile(dir_ + "/config/Trellium/Ports");
+      EXPECT_NE(config.find("=" + std::to_string(port) + "\n"), std::string::npos) << config;
+      std::string other = Start({Pack("neighbour", "NEIGHBOUR")});
+      EXPECT_NE(PortOfUrl(other), port) << other;
+      EXPECT_GT(PortOfUrl(other), 0) << other;
+    }
+    EXPECT_EQ(PortOfUrl(url), port) << "run " << run;
+    EXPECT_EQ(TitleInChromium(url, profile), "visits=" + std::to_string(run));
+    kill(children_[child].pid, SIGTERM);
+    EXPECT_EQ(e2e::WaitExit(children_[child], 10), 0);
+  }
+}
+
+// Copies of one content started at the same moment (an impatient double-click): one
+// serves, every other hands over to it, opens the browser on it and ends with 0.
+// CX_INSTANCE_TRIALS raises the number of trials (the figure: 20).
+TEST_F(RunnerEndToEnd, SimultaneousStartsGiveOneServer) {
+  const char* trialsVariable = std::getenv("CX_INSTANCE_TRIALS");
+  const int trials = trialsVariable ? std::atoi(trialsVariable) : 2, copies = 10;
+  std::string exe = Pack("many", "MANY");
+  int single = 0;
+  for (int trial = 0; trial < trials; ++trial) {
+    std::string urls = dir_ + "/urls-" + std::to_string(trial);
+    std::vector<Child> starts;
+    for (int i = 0; i < copies; ++i) {
+      starts.push_back(e2e::Spawn({exe}, Env(urls), "/dev/null"));
+    }
+    // Every start but the serving one ends; a second server would keep the count up
+    // until the deadline.
+    std::vector<int> codes(starts.size(), -1);
+    int ended = 0;
+    for (auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+         ended < copies - 1 && std::chrono::steady_clock::now() < deadline;) {
+      for (size_t i = 0; i < starts.size(); ++i) {
+        if (codes[i] == -1 && (codes[i] = e2e::WaitExit(starts[i], 0)) != -1) ++ended;
+      }
+      usleep(20 * 1000);
+    }
+    storage::test::WaitUntil(
+        [&] {
+          std::string text = e2e::ReadFile(urls);
+          return std::count(text.begin(), text.end(), '\n') >= copies;
+        },
+        10000);
+    // Each start opened the browser once, all on the one server's pages.
+    std::string opened = e2e::ReadFile(urls);
+    std::string first = opened.substr(0, opened.find('\n') + 1);
+    std::string expected;
+    for (int i = 0; i < copies; ++i) expected += first;
+    EXPECT_EQ(opened, expected) << "trial " << trial;
+    int serving = 0;
+    for (size_t i = 0; i < starts.size(); ++i) {
+      if (codes[i] != -1) {
+        EXPECT_EQ(codes[i], 0) << "trial " << trial;
+        continue;
+      }
+      ++serving;
+      EXPECT_NE(Get(BaseOf(first.substr(0, first.size() - 1)) + "index.html").second.find("MANY"),
+                std::string::npos);
+      kill(starts[i].pid, SIGTERM);
+      EXPECT_EQ(e2e::WaitExit(starts[i], 10), 0);
+    }
+    EXPECT_EQ(serving, 1) << "trial " << trial << ": servers";
+    single += serving == 1;
+    EXPECT_EQ(RecordCount(records_), 0u);
+  }
+  std::printf("simultaneous starts: %d of %d trials gave one server\n", single, trials);
 }
 
 }  // namespace

@@ -9,7 +9,9 @@
 // for with a deadline (a brand-new Wine prefix makes the first start slow). The default
 // browser is made harmless first: Wine hands http URLs to winebrowser, which starts the
 // first program of its "Browsers" list; /bin/true takes the URL and ends at once.
+// winsock2.h before windows.h, which would bring the older winsock.h.
 #include <windows.h>
+#include <winsock2.h>
 // windows.h first: shellapi.h depends on it.
 #include <imagehlp.h>
 #include <shellapi.h>
@@ -17,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
@@ -512,6 +515,140 @@ TEST_F(WindowsRunner, MissingInternetExplorerFallsBackToTheDefaultBrowser) {
   // The browser start follows the record; a runner that ended over it would do so now.
   EXPECT_EQ(runner.WaitExit(2000), 0xDEADu);
   StopFromTheMenu(runner);
+}
+
+// The port of the server recorded for contentId; 0 when none is.
+int RecordedPort(const std::string& data, uint32_t contentId) {
+  app::ServerRecord record;
+  if (!app::ParseServerRecord(app::RecordName(contentId), app::kRegMultiSz, data, record)) return 0;
+  std::string url(record.url.begin(), record.url.end());
+  return storage::test::PortOf(url.substr(0, url.find('/', 7)));
+}
+
+// Without a fixed port the content asks for the port it had last time: the origin of
+// its pages, and what they stored, stay from one run to the next.
+TEST_F(WindowsRunner, TwoStartsInARowRecordTheSamePort) {
+  uint32_t contentId = 0;
+  std::wstring exe = Make(
+      L"cx-port", {{"index.html", "<html>PORT</html>"}, {".use_ie", Utf16Le(u"0")}}, contentId);
+  int ports[2] = {0, 0};
+  for (int& port : ports) {
+    Process& runner = Start(exe);
+    port = RecordedPort(WaitForRecord(contentId), contentId);
+    EXPECT_GT(port, 0);
+    StopFromTheMenu(runner);
+  }
+  EXPECT_EQ(ports[0], ports[1]);
+  DWORD remembered = 0, size = sizeof remembered;
+  EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Trellium\\Ports",
+                         std::to_wstring(contentId).c_str(), RRF_RT_REG_DWORD, nullptr, &remembered,
+                         &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(static_cast<int>(remembered), ports[0]);
+}
+
+// A fixed port that another program holds: a message box says so, and once it is
+// closed the start ends with -1 and leaves no record.
+TEST_F(WindowsRunner, HeldFixedPortIsShownAndTheStartFails) {
+  WSADATA wsa;
+  WSAStartup(MAKEWORD(2, 2), &wsa);
+  SOCKET holder = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(holder, 4), 0);
+  ASSERT_EQ(getsockname(holder, reinterpret_cast<sockaddr*>(&address), &length), 0);
+  const std::string port = std::to_string(ntohs(address.sin_port));
+  uint32_t contentId = 0;
+  std::u16string portText(port.begin(), port.end());
+  Process& runner =
+      Start(Make(L"cx-held", {{"index.html", "HELD"}, {".port", Utf16Le(portText)}}, contentId));
+  std::wstring said,
+      expected = L"port " + std::wstring(port.begin(), port.end()) + L" is used by another program";
+  // The texts of the box's controls (the message and the buttons), once the message is in.
+  HWND box = nullptr;
+  const auto collect = [&] {
+    said.clear();
+    if (!(box = FindWindowOf(runner.info.dwProcessId, nullptr, L"#32770"))) return false;
+    EnumChildWindows(
+        box,
+        [](HWND child, LPARAM all) {
+          wchar_t text[1024] = L"";
+          GetWindowTextW(child, text, 1024);
+          *reinterpret_cast<std::wstring*>(all) += text;
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&said));
+    return said.find(expected) != std::wstring::npos;
+  };
+  EXPECT_TRUE(WaitFor(collect)) << "no message box with the port: "
+                                << std::string(said.begin(), said.end());
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(runner.WaitExit(500), 0xDEADu) << "ended before the message was closed";
+  PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(runner.WaitExit(20000), 0xFFFFFFFFu);
+  EXPECT_EQ(ServerValue(contentId), "");
+  closesocket(holder);
+}
+
+// Task Manager's "End task" (WM_CLOSE to the program's window), and log-off or
+// shut-down (WM_QUERYENDSESSION, WM_ENDSESSION): the server stops, its record goes (for
+// the session's end before the message returns), and the exit code is 0.
+TEST_F(WindowsRunner, EndedFromOutsideStopsCleanly) {
+  uint32_t contentId = 0;
+  std::wstring exe = Make(L"cx-end", kDefaultBrowserContent, contentId);
+  Process& closed = Start(exe);
+  ASSERT_FALSE(WaitForRecord(contentId).empty());
+  PostMessageW(WaitForWindow(closed), WM_CLOSE, 0, 0);
+  EXPECT_EQ(closed.WaitExit(20000), 0u);
+  EXPECT_EQ(ServerValue(contentId), "");
+
+  Process& loggedOff = Start(exe);
+  ASSERT_FALSE(WaitForRecord(contentId).empty());
+  HWND window = WaitForWindow(loggedOff);
+  DWORD_PTR answer = 0;
+  ASSERT_TRUE(SendMessageTimeoutW(window, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
+                                  SMTO_ABORTIFHUNG, 20000, &answer));
+  EXPECT_EQ(answer, TRUE) << "the runner refused the session's end";
+  ASSERT_TRUE(SendMessageTimeoutW(window, WM_ENDSESSION, TRUE, ENDSESSION_LOGOFF, SMTO_ABORTIFHUNG,
+                                  20000, &answer));
+  EXPECT_EQ(ServerValue(contentId), "") << "the record outlived WM_ENDSESSION";
+  EXPECT_EQ(loggedOff.WaitExit(20000), 0u);
+}
+
+// Copies of one content started at the same moment: one serves, every other hands over
+// and ends with 0. CX_INSTANCE_TRIALS sets the number of trials (the figure: 20).
+TEST_F(WindowsRunner, SimultaneousStartsGiveOneServer) {
+  const char* trialsVariable = std::getenv("CX_INSTANCE_TRIALS");
+  const int trials = trialsVariable ? std::atoi(trialsVariable) : 1, copies = 10;
+  uint32_t contentId = 0;
+  std::wstring exe = Make(L"cx-many", kDefaultBrowserContent, contentId);
+  int single = 0;
+  for (int trial = 0; trial < trials; ++trial) {
+    size_t first = processes_.size();
+    for (int i = 0; i < copies; ++i) Start(exe);
+    auto running = [&] {
+      int n = 0;
+      for (size_t i = first; i < processes_.size(); ++i) n += processes_[i].Running();
+      return n;
+    };
+    // The starts that hand over end; those that serve stay.
+    WaitFor([&] { return running() <= 1 && !ServerValue(contentId).empty(); }, 60);
+    int serving = running();
+    EXPECT_EQ(serving, 1) << "trial " << trial << ": servers";
+    single += serving == 1;
+    for (size_t i = first; i < processes_.size(); ++i) {
+      if (processes_[i].Running()) {
+        StopFromTheMenu(processes_[i]);
+      } else {
+        EXPECT_EQ(processes_[i].WaitExit(0), 0u) << "trial " << trial;
+      }
+    }
+    EXPECT_EQ(ServerValue(contentId), "");
+  }
+  std::printf("simultaneous starts: %d of %d trials gave one server\n", single, trials);
 }
 
 }  // namespace

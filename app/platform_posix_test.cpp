@@ -123,13 +123,16 @@ TEST_F(PosixPlatform, RuntimeFolderRefusedWhenOthersMayWriteOwnOrLinkIt) {
   EXPECT_EQ(app::RuntimeFolder(), "");
 }
 
-// Runs Acquire in a forked child and returns its answer (or -1 when the child failed).
+// Runs Acquire and EndStart in a forked child and returns its answer (or -1 when the
+// child failed).
 int AcquireInChild() {
   pid_t child = fork();
   if (child == 0) {
     alarm(10);  // an Acquire that blocks on another's hold ends by signal
     app::InstanceLock lock;
-    _exit(lock.Acquire() ? 1 : 0);
+    bool other = lock.Acquire();
+    lock.EndStart();
+    _exit(other ? 1 : 0);
   }
   int status = 0;
   if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
@@ -140,6 +143,7 @@ TEST_F(PosixPlatform, LockSeenByOtherProcessesWhileHeld) {
   EXPECT_EQ(AcquireInChild(), 0);  // nobody holds it
   app::InstanceLock lock;
   EXPECT_FALSE(lock.Acquire());  // alone
+  lock.EndStart();
   EXPECT_EQ(AcquireInChild(), 1);
   EXPECT_EQ(AcquireInChild(), 1);  // a second comer does not take it from us
   {
@@ -154,9 +158,36 @@ TEST_F(PosixPlatform, LockSeenByOtherProcessesWhileHeld) {
   // Without a usable folder every instance is alone, and no lock file is made there.
   lock.Release();
   fs::remove(folder_ + "/Exedeploy.lock");
+  fs::remove(folder_ + "/Exedeploy.run");
   ASSERT_EQ(chmod(folder_.c_str(), 0777), 0);
   EXPECT_FALSE(lock.Acquire());
   EXPECT_FALSE(fs::exists(folder_ + "/Exedeploy.lock"));
+  EXPECT_FALSE(fs::exists(folder_ + "/Exedeploy.run"));
+}
+
+// A start between taking the lock and writing its record keeps the next start waiting,
+// so that the next one finds the record; the waiting one then counts the first as running.
+TEST_F(PosixPlatform, StartWindowKeepsTheNextStartWaitingUntilItCloses) {
+  app::InstanceLock lock;
+  EXPECT_FALSE(lock.Acquire());
+  std::string marker = root_ + "/acquired";
+  pid_t child = fork();
+  if (child == 0) {
+    alarm(20);
+    app::InstanceLock second;
+    bool other = second.Acquire();
+    WriteFile(marker, "x");
+    _exit(other ? 1 : 0);
+  }
+  ASSERT_GT(child, 0);
+  usleep(600 * 1000);
+  EXPECT_FALSE(fs::exists(marker)) << "a start went on inside another start's window";
+  lock.EndStart();
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the waiting start never went on";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_TRUE(fs::exists(marker));
 }
 
 // Writing, reuse, clearing and removal at exit are run end to end (app/e2e_test.cpp).

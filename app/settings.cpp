@@ -105,4 +105,26 @@ std::optional<uint32_t> FindDword(std::string_view fileText, std::string_view na
   return seen ? result : std::nullopt;
 }
 
+std::string SetDwordLine(std::string_view fileText, std::string_view name, uint32_t value) {
+  const std::string line = std::string(name) + "=" + std::to_string(value);
+  // Where the line that counts (the last one naming name) starts and ends.
+  size_t found = std::string_view::npos, foundEnd = 0;
+  for (size_t start = 0; start < fileText.size();) {
+    size_t end = fileText.find('\n', start);
+    if (end == std::string_view::npos) end = fileText.size();
+    std::string_view text = Trim(fileText.substr(start, end - start));
+    size_t eq = text.find('=');
+    if (!text.empty() && text.front() != '#' && eq != std::string_view::npos &&
+        Trim(text.substr(0, eq)) == name) {
+      found = start;
+      foundEnd = end;
+    }
+    start = end + 1;
+  }
+  std::string out(fileText);
+  if (found != std::string_view::npos) return out.replace(found, foundEnd - found, line);
+  if (!out.empty() && out.back() != '\n') out += '\n';
+  return out + line + "\n";
+}
+
 }  // namespace settings

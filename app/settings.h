@@ -36,6 +36,17 @@ uint32_t GetDwordSetting(const std::u16string& name, uint32_t defaultValue);
 // for the life of the process. Safe to call from several threads.
 bool IsSwitchOn(const std::u16string& name);
 
+// Values the program keeps for itself between runs (not settings a user sets): DWORDs
+// named name under the branch's key `key`. Windows: REG_DWORD values of
+// HKEY_CURRENT_USER\SOFTWARE\<branch>\<key>; POSIX: "name=value" lines of the file
+// <settings folder>/<branch>/<key>, in the settings file's format. Absent, unreadable or
+// not a DWORD: defaultValue. Writing creates what is missing and answers whether the
+// value was stored; other lines and values are kept. Writers are not serialised here:
+// the runner writes only inside its start window (instance_lock.h).
+uint32_t GetStoredDword(const std::u16string& key, const std::u16string& name,
+                        uint32_t defaultValue);
+bool SetStoredDword(const std::u16string& key, const std::u16string& name, uint32_t value);
+
 class StoreWatch;
 
 // A number that follows the store at once without reading it for every answer: Get

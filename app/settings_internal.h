@@ -22,6 +22,10 @@ std::optional<uint32_t> ParseDword(std::string_view text);
 // last line counts; a value that is not a whole number 0..0xFFFFFFFF counts as absent.
 std::optional<uint32_t> FindDword(std::string_view fileText, std::string_view name);
 
+// fileText with the value of name set to value: the last line that sets name is
+// rewritten (as "name=value"), or a line is added at the end; every other line is kept.
+std::string SetDwordLine(std::string_view fileText, std::string_view name, uint32_t value);
+
 // Tells whether the store may have changed. Platform halves; one object per user, which
 // serialises its calls.
 class StoreWatch {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
@@ -28,9 +29,9 @@ std::u16string LoadProgramBranch() { return CONTENTEXE_REGISTRY_BRANCH; }
 
 namespace {
 
-// $XDG_CONFIG_HOME/<branch>/Expert, else ~/.config/<branch>/Expert. The XDG rules ignore
+// $XDG_CONFIG_HOME/<branch>/<key>, else ~/.config/<branch>/<key>. The XDG rules ignore
 // a relative XDG_CONFIG_HOME. Asked at every read, like the registry.
-std::string SettingsFilePath() {
+std::string StoreFilePath(const std::u16string& key) {
   std::string base;
   const char* xdg = std::getenv("XDG_CONFIG_HOME");
   if (xdg && xdg[0] == '/') {
@@ -40,10 +41,58 @@ std::string SettingsFilePath() {
     if (!home || !home[0]) return {};
     base = std::string(home) + "/.config";
   }
-  return base + "/" + utils::WideToUtf8(GetRegistryBranch()) + "/Expert";
+  return base + "/" + utils::WideToUtf8(GetRegistryBranch()) + "/" + utils::WideToUtf8(key);
+}
+
+std::string SettingsFilePath() { return StoreFilePath(u"Expert"); }
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return false;
+  std::ostringstream out;
+  out << file.rdbuf();
+  text = out.str();
+  return true;
 }
 
 }  // namespace
+
+uint32_t GetStoredDword(const std::u16string& key, const std::u16string& name,
+                        uint32_t defaultValue) {
+  std::string path = StoreFilePath(key), text;
+  if (path.empty() || !ReadWholeFile(path, text)) return defaultValue;
+  std::optional<uint32_t> value = FindDword(text, utils::WideToUtf8(name));
+  return value ? *value : defaultValue;
+}
+
+bool SetStoredDword(const std::u16string& key, const std::u16string& name, uint32_t value) {
+  std::string path = StoreFilePath(key);
+  if (path.empty()) return false;
+  std::string folder = path.substr(0, path.rfind('/'));
+  // The settings folder and the branch's folder below it, private to the user as the
+  // XDG rules ask for new folders.
+  mkdir(folder.substr(0, folder.rfind('/')).c_str(), 0700);
+  if (mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  std::string text;
+  ReadWholeFile(path, text);  // a missing file is an empty one
+  std::string updated = SetDwordLine(text, utils::WideToUtf8(name), value);
+  // Written aside and renamed, so a reader never sees half a file.
+  std::string temp = path + ".new";
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << updated;
+    out.flush();
+    if (!out) {
+      std::remove(temp.c_str());
+      return false;
+    }
+  }
+  if (std::rename(temp.c_str(), path.c_str()) != 0) {
+    std::remove(temp.c_str());
+    return false;
+  }
+  return true;
+}
 
 uint32_t GetDwordSetting(const std::u16string& name, uint32_t defaultValue) {
   std::string path = SettingsFilePath();

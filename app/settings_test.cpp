@@ -158,6 +158,23 @@ TEST_F(SettingsStore, VersionStringsOfASystemLibrary) {
 }
 #endif
 
+// What the program keeps between runs (a content's last port) reads back, one value per
+// name, and leaves the user's settings alone.
+TEST_F(SettingsStore, StoredValuesReadBackAndKeepEachOther) {
+  const std::u16string key = u"CxTestKept";
+#ifdef _WIN32
+  Reg("delete HKCU\\SOFTWARE\\Trellium\\CxTestKept /f");  // left by an earlier run
+#endif
+  EXPECT_EQ(GetStoredDword(key, u"1234", 7), 7u);
+  ASSERT_TRUE(SetStoredDword(key, u"1234", 50000));
+  ASSERT_TRUE(SetStoredDword(key, u"99", 51000));
+  ASSERT_TRUE(SetStoredDword(key, u"1234", 50001));
+  EXPECT_EQ(GetStoredDword(key, u"1234", 7), 50001u);
+  EXPECT_EQ(GetStoredDword(key, u"99", 7), 51000u);
+  EXPECT_EQ(GetStoredDword(key, u"12", 7), 7u);
+  EXPECT_EQ(GetDwordSetting(u"1234", 7), 7u);  // not a setting
+}
+
 TEST(SettingsFile, DwordValues) {
   EXPECT_EQ(ParseDword("0"), 0u);
   EXPECT_EQ(ParseDword("4294967295"), 4294967295u);
@@ -179,6 +196,17 @@ TEST(SettingsFile, LinesCommentsAndNames) {
   EXPECT_EQ(FindDword(text, "Dup"), 2u);  // the last line counts, even when it is no number
   EXPECT_EQ(FindDword(text, "Bad"), std::nullopt);
   EXPECT_EQ(FindDword(text, "Last"), 7u);
+}
+
+TEST(SettingsFile, SetDwordLineRewritesTheLineThatCountsAndKeepsTheRest) {
+  EXPECT_EQ(SetDwordLine("", "A", 5), "A=5\n");
+  EXPECT_EQ(SetDwordLine("# c\nA=1\nB=2", "C", 3), "# c\nA=1\nB=2\nC=3\n");
+  EXPECT_EQ(SetDwordLine("A=1\r\n  A = 2\r\nAB=4\n# A=9\n", "A", 7), "A=1\r\nA=7\nAB=4\n# A=9\n");
+  for (const char* text : {"", "A=x", "A=1\nA=2", "#A=1", "B=1\r\nA=3\r\n"}) {
+    std::string updated = SetDwordLine(text, "A", 4242);
+    EXPECT_EQ(FindDword(updated, "A"), 4242u) << text;
+    EXPECT_EQ(FindDword(updated, "B"), FindDword(text, "B")) << text;
+  }
 }
 
 }  // namespace

@@ -78,6 +78,20 @@ uint32_t GetDwordSetting(const std::u16string& name, uint32_t defaultValue) {
   return value;
 }
 
+uint32_t GetStoredDword(const std::u16string& key, const std::u16string& name,
+                        uint32_t defaultValue) {
+  DWORD value = 0, size = sizeof value;
+  LONG rc = RegGetValueW(HKEY_CURRENT_USER, W(GetSettingsKeyPath() + key), W(name),
+                         RRF_RT_REG_DWORD, nullptr, &value, &size);
+  return rc == ERROR_SUCCESS && size == sizeof value ? value : defaultValue;
+}
+
+bool SetStoredDword(const std::u16string& key, const std::u16string& name, uint32_t value) {
+  DWORD data = value;
+  return RegSetKeyValueW(HKEY_CURRENT_USER, W(GetSettingsKeyPath() + key), W(name), REG_DWORD,
+                         &data, sizeof data) == ERROR_SUCCESS;
+}
+
 StoreWatch::StoreWatch() = default;
 
 StoreWatch::~StoreWatch() {

@@ -4,6 +4,7 @@ cx_library(cx_app
     browser_command.cpp
     command_line.cpp
     control_entries.cpp
+    port_choice.cpp
     server_record.cpp
     trace_hook.cpp
   PLATFORM
@@ -22,6 +23,7 @@ cx_add_test(app_tests LIBS cx_app SOURCES
   browser_command_test.cpp
   command_line_test.cpp
   control_entries_test.cpp
+  port_choice_test.cpp
   server_record_test.cpp
 )
 

@@ -16,6 +16,12 @@ namespace app {
 // Windows: a message box without owner or title, with the error icon. POSIX: a line on
 // standard error.
 void ShowErrorMessage(const std::u16string& text);
+// A start page that could not be opened: tells the user the address to open by hand.
+// serving: this process's server goes on (Windows shows the message without blocking the
+// run; the tray menu still ends it); otherwise the message is waited for.
+void ShowBrowserFailure(const std::u16string& url, bool serving);
+// The socket error code of an address in use (EADDRINUSE, WSAEADDRINUSE).
+int AddressInUseCode();
 // True when path names something that exists and is not a directory.
 bool IsExistingFile(const std::u16string& path);
 uint32_t CurrentProcessId();
@@ -26,12 +32,12 @@ uint32_t TickCount();
 void InitializeThread();
 void UninitializeThread();
 
-// Called before the server's thread is created. POSIX blocks SIGINT and SIGTERM here,
+// Called before the server's thread is created. POSIX blocks SIGINT, SIGTERM and SIGHUP here,
 // so that every thread inherits the mask and the main thread alone takes them.
 void PrepareForServing();
 // Blocks until the server's network thread has ended: Windows waits on its handle (the
 // tray menu ends it); POSIX tells on standard error where the content is served and
-// that Ctrl+C stops it, and turns SIGINT and SIGTERM into a stop request.
+// that Ctrl+C stops it, and turns SIGINT, SIGTERM and SIGHUP into a stop request.
 void WaitForServer(storage::HttpServer& server);
 
 }  // namespace app

@@ -20,6 +20,8 @@ sigset_t StopSignals() {
   sigemptyset(&set);
   sigaddset(&set, SIGINT);
   sigaddset(&set, SIGTERM);
+  // The terminal the runner was started from has closed.
+  sigaddset(&set, SIGHUP);
   return set;
 }
 
@@ -31,6 +33,15 @@ void ShowErrorMessage(const std::u16string& text) {
   std::fputs(line.c_str(), stderr);
   std::fflush(stderr);
 }
+
+void ShowBrowserFailure(const std::u16string& url, bool serving) {
+  std::u16string text =
+      u"No web browser could be started for the content. Open " + url + u" in your browser";
+  ShowErrorMessage(text +
+                   (serving ? u"; the content is served until you stop it (Ctrl+C)." : u"."));
+}
+
+int AddressInUseCode() { return EADDRINUSE; }
 
 bool IsExistingFile(const std::u16string& path) {
   struct stat info;
@@ -68,7 +79,7 @@ void WaitForServer(storage::HttpServer& server) {
   while (!server.WaitForThread(0)) {
     timespec interval = {0, 200 * 1000 * 1000};
     int signal = sigtimedwait(&set, nullptr, &interval);
-    if (signal == SIGINT || signal == SIGTERM) {
+    if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) {
       server.RequestStop();
       server.WaitForThread();
       break;

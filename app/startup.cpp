@@ -4,8 +4,11 @@
 #include <memory>
 
 #include "app/browser.h"
+#include "app/browser_command.h"
 #include "app/instance_lock.h"
+#include "app/port_choice.h"
 #include "app/run_state.h"
+#include "app/server_record.h"
 #include "app/server_registry.h"
 #include "app/settings.h"
 #include "app/shell_platform.h"
@@ -16,6 +19,7 @@
 #include "httpserver/http_server.h"
 #include "translation/dict.h"
 #include "utils/encoding.h"
+#include "utils/exception.h"
 #include "zip/archive.h"
 #include "zip/sink.h"
 
@@ -33,15 +37,42 @@ std::string FormatRunPrefix(uint32_t ticks) {
   return buffer;
 }
 
+// The key of the settings store under which each content's last port is kept.
+constexpr char16_t kPortsKey[] = u"Ports";
+
+// The port of "http://localhost:PORT/"; 0 when there is none.
+uint32_t PortOfUrl(const std::string& url) {
+  size_t colon = url.rfind(':');
+  uint32_t port = 0;
+  for (size_t i = colon == std::string::npos ? url.size() : colon + 1;
+       i < url.size() && url[i] >= '0' && url[i] <= '9' && port <= 65535; ++i) {
+    port = port * 10 + static_cast<uint32_t>(url[i] - '0');
+  }
+  return port <= 65535 ? port : 0;
+}
+
 }  // namespace
+
+std::u16string StartFailureMessage(int32_t port, const std::u16string& error, bool inUse) {
+  std::u16string number = utils::AnsiToWide(std::to_string(port));
+  if (inUse) {
+    return u"The content could not be started: port " + number +
+           u" is used by another program.\n\nClose that program and start the content again.";
+  }
+  std::u16string where = IsFixedPort(port) ? u"on port " + number : u"on any port";
+  return u"The content could not be started: its web server could not listen " + where + u" (" +
+         error +
+         u").\n\nStart the content again; if this keeps happening, restart "
+         u"the computer.";
+}
 
 storage::HttpServerOptions ServerOptions(int port) {
   storage::HttpServerOptions options;
   options.port = port;  // already chosen: the HttpPort setting was applied by the caller
   options.listenAny = settings::IsSwitchOn(u"HttpListenAny");
   // Other origins read the content only when the author or this machine's user asks.
-  options.crossOriginAny = settings::IsSwitchOn(u"HttpCrossOriginAny") ||
-                           ReadControlEntry(kCrossOriginEntry) == u"any";
+  options.crossOriginAny =
+      settings::IsSwitchOn(u"HttpCrossOriginAny") || ReadControlEntry(kCrossOriginEntry) == u"any";
   // Asked per response; the setting is read again only when the store changed, so a
   // changed HttpMaxAge holds from the next response on.
   auto age = std::make_shared<settings::FollowedDword>(u"HttpMaxAge", 0);
@@ -121,27 +152,50 @@ bool OpenContentArchive(const std::u16string& archivePath, PiggyBackArchive& loc
 
 bool StartContentServer(storage::HttpStreamProviderI* provider, int port,
                         const std::u16string& caption, bool otherInstanceRuns,
-                        std::unique_ptr<storage::HttpServer>& server) {
+                        std::unique_ptr<storage::HttpServer>& server, std::u16string& failure) {
   if (!otherInstanceRuns) {
     ClearDeployedServers();
   } else if (FindRunningServer()) {
     TraceHook(u"server for this content is already running at %s.\n", ContentBaseUrl.c_str());
     return true;
   }
-  try {
-    std::string runPrefix = FormatRunPrefix(TickCount());
-    server = std::make_unique<storage::HttpServer>(true);
-    server->options = ServerOptions(port);
-    server->SetRunPrefix(runPrefix);
-    PrepareForServing();
-    std::string url = server->Start(caption);
-    ContentBaseUrl = utils::AnsiToWide(url) + utils::AnsiToWide(runPrefix);
-    server->SetProvider(provider);
-    RegisterServer();
-    return true;
-  } catch (...) {
-    return false;
+  const std::u16string contentKey = RecordName(ContentId);
+  const uint32_t remembered = settings::GetStoredDword(kPortsKey, contentKey, 0);
+  std::u16string error = u"unknown error";
+  int32_t failedPort = port;
+  for (int32_t candidate : PortCandidates(port, remembered, ContentId)) {
+    try {
+      std::string runPrefix = FormatRunPrefix(TickCount());
+      server = std::make_unique<storage::HttpServer>(true);
+      server->options = ServerOptions(candidate);
+      // Log-off and shut-down may end the process as soon as the session's end has been
+      // told: the record goes at once, before the server stops.
+      server->options.onSessionEnd = [] { UnregisterServer(); };
+      server->SetRunPrefix(runPrefix);
+      PrepareForServing();
+      std::string url = server->Start(caption);
+      ContentBaseUrl = utils::AnsiToWide(url) + utils::AnsiToWide(runPrefix);
+      server->SetProvider(provider);
+      RegisterServer();
+      // The next start of this content asks for the same port, so its pages keep their
+      // origin and with it what they stored.
+      uint32_t bound = PortOfUrl(url);
+      if (!IsFixedPort(port) && bound != 0 && bound != remembered) {
+        settings::SetStoredDword(kPortsKey, contentKey, bound);
+      }
+      return true;
+    } catch (const utils::Exception& e) {
+      error = e.GetMessage();
+    } catch (...) {
+      error = u"unknown error";
+    }
+    failedPort = candidate;
+    server.reset();
   }
+  bool inUse =
+      error == u"socket bind error: " + utils::AnsiToWide(std::to_string(AddressInUseCode()));
+  failure = StartFailureMessage(IsFixedPort(port) ? port : failedPort, error, inUse);
+  return false;
 }
 
 int RunContent(const StartArguments& arguments) {
@@ -164,7 +218,12 @@ int RunContent(const StartArguments& arguments) {
   if (!OpenContentArchive(arguments.archivePath, locator, query, control)) return kExitFailed;
   ContentId = amzip::Archive::GetInstance()->GetChecksum();
   ProcessId = CurrentProcessId();
-  if (ContentId == 0 || ProcessId == 0) return kExitFailed;
+  if (ContentId == 0 || ProcessId == 0) {
+    ShowErrorMessage(
+        u"The content could not be started: its archive has no identity "
+        u"(checksum 0). Ask its author for a new copy.");
+    return kExitFailed;
+  }
   // Restart points of large deflated entries are built while the server starts, so
   // the first range request far into one does not inflate it from the start.
   amzip::Archive::GetInstance()->StartIndexing();
@@ -178,10 +237,23 @@ int RunContent(const StartArguments& arguments) {
   if (port != -1 && settings::IsSwitchOn(u"HttpPort")) {
     port = ChooseServerPort(port, settings::GetDwordSetting(u"HttpPort", 0));
   }
-  if (!StartContentServer(&provider, port, control.caption, otherInstanceRuns, server)) {
+  // The record is written (or the start has failed) before the next start may look.
+  std::u16string failure;
+  bool started =
+      StartContentServer(&provider, port, control.caption, otherInstanceRuns, server, failure);
+  lock.EndStart();
+  if (!started) {
+    // Shown outside the start window: other starts need not wait for the user.
+    ShowErrorMessage(failure);
     return kExitFailed;
   }
-  if (LaunchBrowser(query, control.useIe) && server) WaitForServer(*server);
+  if (!LaunchBrowser(query, control.useIe)) {
+    // A server of our own goes on serving, its address told; a start that only handed
+    // over to another process's server has done nothing for the user.
+    ShowBrowserFailure(MakeStartUrl(ContentBaseUrl, query), server != nullptr);
+    if (!server) exitCode = kExitFailed;
+  }
+  if (server) WaitForServer(*server);
   lock.Release();
   server.reset();
   return exitCode;

@@ -6,8 +6,9 @@
 // whether a server for this content already runs, start one if not, open the start page
 // in the browser, and wait until the server is stopped.
 //
-// Main thread only. Failures to find or open the archive are shown (ShowErrorMessage);
-// every later failure is silent.
+// Main thread only. Every failure that ends the start is shown (ShowErrorMessage) and
+// ends with kExitFailed; a browser that cannot be opened is shown with the address to
+// open by hand, and the server goes on.
 #pragma once
 
 #include <memory>
@@ -43,12 +44,19 @@ std::u16string ReadControlEntry(const std::u16string& name);
 // source that follows HttpMaxAge (read again only when the settings changed).
 storage::HttpServerOptions ServerOptions(int port);
 
+// The message shown when no server could be started: port is the fixed port asked for
+// (or the last one tried), error the server's reason, inUse whether another program
+// holds the port.
+std::u16string StartFailureMessage(int32_t port, const std::u16string& error, bool inUse);
+
 // Either finds another process's server for this content (server stays empty and
-// ContentBaseUrl holds its URL) or starts, records and returns this process's own.
-// False on any failure.
+// ContentBaseUrl holds its URL) or starts, records and returns this process's own. port
+// is the run's choice: a fixed port alone, else the ports of PortCandidates in turn; the
+// port bound is remembered for the content's next start. False when no server could be
+// started; failure then holds the message for the user.
 bool StartContentServer(storage::HttpStreamProviderI* provider, int port,
                         const std::u16string& caption, bool otherInstanceRuns,
-                        std::unique_ptr<storage::HttpServer>& server);
+                        std::unique_ptr<storage::HttpServer>& server, std::u16string& failure);
 
 // The whole run after the command line was taken apart; returns the exit code.
 int RunContent(const StartArguments& arguments);

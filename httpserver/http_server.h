@@ -40,6 +40,10 @@ struct HttpServerOptions {
   // Seconds of "max-age=", asked on every response (network thread) so a changed
   // setting holds at once; empty: kDefaultMaxAge.
   std::function<int64_t()> maxAge;
+  // Windows: called on the network thread when the session ends (log-off, shut-down),
+  // before the server stops; the process may be ended as soon as it returns, so what
+  // must not outlive the process goes here. Empty: nothing.
+  std::function<void()> onSessionEnd;
   // Cross-origin reads: false (the default) lets only the server's own origins
   // (http://localhost:PORT, http://127.0.0.1:PORT, http://[::1]:PORT) read answers and open
   // WebSockets; true answers every origin with "Access-Control-Allow-Origin: *" and

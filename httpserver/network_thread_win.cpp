@@ -206,7 +206,7 @@ void HttpServerImpl::Platform::Run(HttpServerImpl* impl) {
     icon = std::make_unique<NotificationIcon>(
         MakeNotificationTip(impl->GetUrl(), impl->owner_->GetRunPrefix(),
                             impl->owner_->GetCaption()),
-        [impl] { impl->RequestStop(); });
+        [impl] { impl->RequestStop(); }, impl->owner_->options.onSessionEnd);
   }
   SetEvent(readyEvent);
 

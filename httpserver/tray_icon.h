@@ -37,11 +37,16 @@ std::u16string MakeNotificationTip(const std::string& url, const std::string& ru
 // and the menu "Stop content server", from construction until destruction, on the
 // thread that constructs it. The menu opens on a right click, on the context-menu key or
 // Shift+F10, and on Enter or Space at the focused icon; choosing the command calls onStop
-// on that thread. When Explorer restarts and broadcasts "TaskbarCreated", the icon is
-// added again. The destructor removes the icon, destroys the window and the icon handle.
+// on that thread. The window is the program's one top-level window, so it also hears
+// the requests to end from outside: WM_CLOSE (Task Manager's "End task") calls onStop;
+// WM_QUERYENDSESSION is agreed to, and WM_ENDSESSION of a session that ends calls
+// onSessionEnd and then onStop (the process may be ended once the message returns).
+// When Explorer restarts and broadcasts "TaskbarCreated", the icon is added again. The
+// destructor removes the icon, destroys the window and the icon handle.
 class NotificationIcon {
  public:
-  NotificationIcon(const std::u16string& tip, std::function<void()> onStop);
+  NotificationIcon(const std::u16string& tip, std::function<void()> onStop,
+                   std::function<void()> onSessionEnd = {});
   ~NotificationIcon();
   NotificationIcon(const NotificationIcon&) = delete;
   NotificationIcon& operator=(const NotificationIcon&) = delete;
@@ -56,6 +61,7 @@ class NotificationIcon {
 
   std::u16string tip_;
   std::function<void()> onStop_;
+  std::function<void()> onSessionEnd_;
   void* window_ = nullptr;
   void* icon_ = nullptr;   // HICON, owned
   bool version4_ = false;  // the shell took NOTIFYICON_VERSION_4

@@ -80,6 +80,20 @@ struct NotificationIcon::Access {
       if (LOWORD(wParam) == kIdmStopServer && self->onStop_) self->onStop_();
       return 0;
     }
+    // Ending from outside: like the menu command, never a destroyed window with the
+    // server left running.
+    if (message == WM_CLOSE) {
+      if (self->onStop_) self->onStop_();
+      return 0;
+    }
+    if (message == WM_QUERYENDSESSION) return TRUE;
+    if (message == WM_ENDSESSION) {
+      if (wParam) {
+        if (self->onSessionEnd_) self->onSessionEnd_();
+        if (self->onStop_) self->onStop_();
+      }
+      return 0;
+    }
     if (message == WM_NCDESTROY) SetWindowLongPtrW(window, GWLP_USERDATA, 0);
     // Explorer forgets every icon when it restarts and then broadcasts this message.
     if (message == TaskbarCreatedMessage()) {
@@ -90,8 +104,9 @@ struct NotificationIcon::Access {
   }
 };
 
-NotificationIcon::NotificationIcon(const std::u16string& tip, std::function<void()> onStop)
-    : tip_(tip), onStop_(std::move(onStop)) {
+NotificationIcon::NotificationIcon(const std::u16string& tip, std::function<void()> onStop,
+                                   std::function<void()> onSessionEnd)
+    : tip_(tip), onStop_(std::move(onStop)), onSessionEnd_(std::move(onSessionEnd)) {
   static const ATOM windowClass = [] {
     WNDCLASSEXW wc{};
     wc.cbSize = sizeof wc;
