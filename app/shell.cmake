@@ -4,6 +4,7 @@ cx_library(cx_app
     browser_command.cpp
     command_line.cpp
     control_entries.cpp
+    run_state.cpp
     server_record.cpp
     trace_hook.cpp
   PLATFORM
