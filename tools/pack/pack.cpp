@@ -177,8 +177,14 @@ LinkReport CheckItems(const PackOptions& o, const std::vector<Item>& items,
   };
   std::error_code ec;
   if (fs::is_directory(o.source, ec)) {
+    // Pages link the same files over and over: each path is resolved once.
     auto folder = std::make_shared<storage::HttpFolderProvider>(o.source);
-    view.has = [folder](const std::string& path) { return !folder->Resolve(path).empty(); };
+    auto known = std::make_shared<std::map<std::string, bool>>();
+    view.has = [folder, known](const std::string& path) {
+      auto [it, added] = known->try_emplace(path, false);
+      if (added) it->second = !folder->Resolve(path).empty();
+      return it->second;
+    };
   } else {
     view.has = [&sourceZip](const std::string& path) {
       for (const std::u16string& name : storage::HttpZipProvider::CandidateNames(path)) {
