@@ -109,8 +109,8 @@ struct Checker {
     report.warnings.push_back(file + ":" + std::to_string(line) + ": " + text);
   }
 
-  // The content path a local reference names, after the server's own rules; empty and
-  // false when it is not local.
+  // Checks one reference; a local one that is found gives the path the server found
+  // (resolved, when asked for).
   void Check(const std::string& file, const Reference& ref, std::string* resolved = nullptr) {
     std::string url = Trim(ref.url);
     url = url.substr(0, url.find('#'));

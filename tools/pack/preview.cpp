@@ -55,6 +55,11 @@ int Preview(const PackOptions& o, std::FILE* out) {
   if (o.source.empty() || !fs::exists(o.source, ec))
     return fail("the source " + Show(o.source) + " does not exist");
   if (auto why = ControlOptionsError(o); !why.empty()) return fail(why);
+  // What the packer would refuse is refused here too; its link warnings are shown once.
+  PackResult checked = Check(o);
+  if (!checked.ok) return fail(checked.error);
+  for (const std::string& warning : checked.warnings)
+    std::fprintf(out, "contentexe-pack: warning: %s\n", warning.c_str());
 
   // Destroyed in reverse order: the server (the providers' only caller) first.
   ZipSource zip;

@@ -147,5 +147,36 @@ fetch('report?css=' + css + '&word=' + word + '&').catch(() => {});
   }
 }
 
+// A .zip source is served from its entries, deflated ones in their gzip form too, and
+// its link warnings are shown as the preview starts; one the packer refuses is refused.
+TEST_F(PreviewTest, ServesAZipTheWayThePackedProgramWould) {
+  std::string page = "<p>zipped</p><img src=gone.png>" + std::string(3000, ' ');
+  RunShell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
+           "zipfile.ZIP_DEFLATED); z.writestr('Index.html', sys.argv[2]); z.close()\" " +
+           Quoted(dir_ / "site.zip") + " '" + page + "'");
+  site_ = dir_ / "site.zip";
+  std::string url = Start({"--port", "-1"});
+  ASSERT_FALSE(url.empty()) << testing::ReadText(dir_ / "stderr");
+  std::string answer = Curl(url.substr(0, url.rfind('/') + 1) + "index.html", "--compressed");
+  EXPECT_NE(answer.find("Content-Encoding: gzip\r\n"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("<p>zipped</p>"), std::string::npos) << answer;
+  EXPECT_NE(testing::ReadText(dir_ / "stderr").find(
+                "warning: Index.html:1: \"gone.png\" is not in the content"),
+            std::string::npos);
+  kill(child_.pid, SIGTERM);
+  EXPECT_EQ(e2e::WaitExit(child_, 10), 0);
+  child_.pid = -1;
+
+  RunShell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
+           "zipfile.ZIP_BZIP2); z.writestr('index.html', 'x'); z.close()\" " +
+           Quoted(dir_ / "bzip2.zip"));
+  auto refused = RunShell(Quoted(testing::BuiltProgram("contentexe-pack")) + " --preview " +
+                          Quoted(dir_ / "bzip2.zip"));
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_NE(refused.output.find("compression method is not stored or deflate"),
+            std::string::npos)
+      << refused.output;
+}
+
 }  // namespace
 }  // namespace pack
