@@ -93,9 +93,9 @@ TEST_F(FolderProviderTest, RefusesWhatThePackerWouldNotPack) {
   fs::create_directory_symlink(base_, root_ / "up", ec);
   fs::create_symlink(root_ / "index.html", root_ / "alias.html", ec);
   bool links = !ec;
-  for (const char* path :
-       {"../secret.txt", "guide/../../secret.txt", "./index.html", "/etc/passwd", "\\etc\\passwd",
-        "", "guide", "guide/", "index.html:stream", "c:/x", "no-such.html", "index.html/x"}) {
+  for (const char* path : {"../secret.txt", "guide/../../secret.txt", "Guide/../index.html",
+                           "./index.html", "/etc/passwd", "\\etc\\passwd", "", "guide", "guide/",
+                           "index.html:stream", "c:/x", "no-such.html", "index.html/x"}) {
     ProviderReply r = provider.Open(path);
     EXPECT_EQ(r.head.status, 404) << path;
     EXPECT_FALSE(r.stream) << path;

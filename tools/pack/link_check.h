@@ -29,8 +29,8 @@ namespace pack {
 
 // One local or suspicious reference found in a file.
 struct Reference {
-  size_t line = 0;  // 1-based
-  std::string url;  // as written, entities decoded
+  size_t line = 0;      // 1-based
+  std::string url;      // as written, entities decoded
   bool module = false;  // a module specifier (bare names like "lib" are not addresses)
 };
 
@@ -56,8 +56,8 @@ struct ContentView {
 
 struct LinkReport {
   std::vector<std::string> warnings;  // "page.html:12: \"img/logo.png\" is not in the content"
-  size_t pages = 0;       // files read: pages, style sheets, modules
-  size_t references = 0;  // local references resolved
+  size_t pages = 0;                   // files read: pages, style sheets, modules
+  size_t references = 0;              // local references resolved
 };
 
 LinkReport CheckLinks(const ContentView& content);

@@ -161,8 +161,8 @@ TEST(LinkCheckTest, ReportsAMissingStartPageAndFailsWithStrict) {
       << check.output;
   EXPECT_EQ(RunShell(packer + " --check " + site + " --strict").status, 2);
   std::string stub = " --stub " + testing::Quoted(testing::BuiltProgram("locator_probe"));
-  auto strict = RunShell(packer + " " + site + " -o " + testing::Quoted(dir / "out") + stub +
-                         " --strict");
+  auto strict =
+      RunShell(packer + " " + site + " -o " + testing::Quoted(dir / "out") + stub + " --strict");
   EXPECT_EQ(strict.status, 2) << strict.output;
   EXPECT_FALSE(fs::exists(dir / "out"));
   auto packed = RunShell(packer + " " + site + " -o " + testing::Quoted(dir / "out") + stub);
@@ -182,7 +182,8 @@ TEST(LinkCheckTest, GeneratedSitesCheckCleanAndABrokenLinkIsFound) {
     WriteText(dir / "doc/index.rst",
               "Demo\n====\n\n.. toctree::\n\n   guide\n\nSee :doc:`guide` and :ref:`genindex`.\n"
               "\n.. image:: logo.png\n");
-    WriteText(dir / "doc/guide.rst", "Guide\n=====\n\n.. _part:\n\nPart\n----\n\nBack to "
+    WriteText(dir / "doc/guide.rst",
+              "Guide\n=====\n\n.. _part:\n\nPart\n----\n\nBack to "
               ":doc:`index`, :ref:`part`. Download :download:`conf.py`.\n");
     fs::copy_file(dir / "doc/conf.py", dir / "doc/logo.png");
     auto built = RunShell("sphinx-build -q -b html " + testing::Quoted(dir / "doc") + " " +

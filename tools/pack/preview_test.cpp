@@ -39,8 +39,8 @@ class PreviewTest : public ::testing::Test {
 
   // Starts the preview; the start URL its browser was handed ("" when none came).
   std::string Start(const std::vector<std::string>& options = {}) {
-    std::vector<std::string> argv = {testing::BuiltProgram("contentexe-pack").string(),
-                                     "--preview", site_.string()};
+    std::vector<std::string> argv = {testing::BuiltProgram("contentexe-pack").string(), "--preview",
+                                     site_.string()};
     argv.insert(argv.end(), options.begin(), options.end());
     std::string urls = (dir_ / "urls").string();
     child_ = e2e::Spawn(argv,
@@ -151,30 +151,31 @@ fetch('report?css=' + css + '&word=' + word + '&').catch(() => {});
 // its link warnings are shown as the preview starts; one the packer refuses is refused.
 TEST_F(PreviewTest, ServesAZipTheWayThePackedProgramWould) {
   std::string page = "<p>zipped</p><img src=gone.png>" + std::string(3000, ' ');
-  RunShell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
-           "zipfile.ZIP_DEFLATED); z.writestr('Index.html', sys.argv[2]); z.close()\" " +
-           Quoted(dir_ / "site.zip") + " '" + page + "'");
+  RunShell(
+      "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
+      "zipfile.ZIP_DEFLATED); z.writestr('Index.html', sys.argv[2]); z.close()\" " +
+      Quoted(dir_ / "site.zip") + " '" + page + "'");
   site_ = dir_ / "site.zip";
   std::string url = Start({"--port", "-1"});
   ASSERT_FALSE(url.empty()) << testing::ReadText(dir_ / "stderr");
   std::string answer = Curl(url.substr(0, url.rfind('/') + 1) + "index.html", "--compressed");
   EXPECT_NE(answer.find("Content-Encoding: gzip\r\n"), std::string::npos) << answer;
   EXPECT_NE(answer.find("<p>zipped</p>"), std::string::npos) << answer;
-  EXPECT_NE(testing::ReadText(dir_ / "stderr").find(
-                "warning: Index.html:1: \"gone.png\" is not in the content"),
+  EXPECT_NE(testing::ReadText(dir_ / "stderr")
+                .find("warning: Index.html:1: \"gone.png\" is not in the content"),
             std::string::npos);
   kill(child_.pid, SIGTERM);
   EXPECT_EQ(e2e::WaitExit(child_, 10), 0);
   child_.pid = -1;
 
-  RunShell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
-           "zipfile.ZIP_BZIP2); z.writestr('index.html', 'x'); z.close()\" " +
-           Quoted(dir_ / "bzip2.zip"));
+  RunShell(
+      "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
+      "zipfile.ZIP_BZIP2); z.writestr('index.html', 'x'); z.close()\" " +
+      Quoted(dir_ / "bzip2.zip"));
   auto refused = RunShell(Quoted(testing::BuiltProgram("contentexe-pack")) + " --preview " +
                           Quoted(dir_ / "bzip2.zip"));
   EXPECT_EQ(refused.status, 1);
-  EXPECT_NE(refused.output.find("compression method is not stored or deflate"),
-            std::string::npos)
+  EXPECT_NE(refused.output.find("compression method is not stored or deflate"), std::string::npos)
       << refused.output;
 }
 

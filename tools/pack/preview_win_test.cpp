@@ -48,16 +48,16 @@ TEST(PreviewWinTest, ServesAFolderAndAnEditShowsAtTheNextRequest) {
   std::wstring packer = dir + L"/bin/contentexe-pack.exe";
   if (!fs::exists(packer)) GTEST_SKIP() << "contentexe-pack.exe not built";
   const wchar_t browsers[] = L"true";
-  RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", L"Browsers", REG_SZ,
-                  browsers, sizeof browsers);
+  RegSetKeyValueW(HKEY_CURRENT_USER, L"Software\\Wine\\WineBrowser", L"Browsers", REG_SZ, browsers,
+                  sizeof browsers);
 
   fs::path site = fs::temp_directory_path() / ("cx-preview-" + std::to_string(GetTickCount()));
   Write(site / "index.html", "<p>first</p>");
   Write(site / "guide" / "Page.html", "<p>guide</p>");
   uint16_t port = FreePort();
   ASSERT_NE(port, 0);
-  std::wstring command = L"\"" + packer + L"\" --preview \"" + site.wstring() + L"\" --port " +
-                         std::to_wstring(port);
+  std::wstring command =
+      L"\"" + packer + L"\" --preview \"" + site.wstring() + L"\" --port " + std::to_wstring(port);
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
