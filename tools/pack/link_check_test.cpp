@@ -54,7 +54,7 @@ const lazy = import("./js/lazy.mjs"), lib = import("lib"); // a bare name: an im
 </script>
 <script type=module src="js/main.js"></script>
 <script>/* <img src="in-script.png"> */ var s = "<a href='in-string.html'>";</script>
-<!-- <img src="commented.png"> -->
+<!-- a > b: <img src="commented.png"> -->
 <![CDATA[ <img src="cdata.png"> ]]>
 <title><img src="in-title.png"></title>
 </HEAD><BODY>
