@@ -108,6 +108,9 @@ fs::path HttpFolderProvider::Resolve(const std::string& path) const {
   if (!utils::IsValidUtf8(path)) return {};
   std::vector<std::string> segments = Segments(path);
   if (segments.empty()) return {};
+  // Names at the root that start with a dot are the packed program's control entries,
+  // which it does not serve.
+  if (segments.size() == 1 && segments[0][0] == '.') return {};
   fs::path file = root_;
   for (const std::string& segment : segments) {
     file = FindChild(file, segment);

@@ -4,7 +4,9 @@
 // A request path finds a file by the archive's own key rule (amzip::NormalizeEntryKey:
 // '/' and '\' alike, letters matched ignoring case), one path segment at a time; an exact
 // match on disk is taken first. Each request reads the file as it is on disk at that
-// moment. Only what the packer would pack is served: nothing outside the folder (no ".."
+// moment. Control entries (a name at the root starting with a dot) are not served, as the
+// packed program does not serve them. Only what the packer would pack is served: nothing
+// outside the folder (no ".."
 // or "." segment, no drive or stream names, no link whose target lies outside it), only
 // regular files.
 //

@@ -43,6 +43,7 @@ class FolderProviderTest : public ::testing::Test {
     Write("media/clip.webm", std::string(3000, 'v'));
     Write("css/site.css", std::string(4000, 'a'));
     Write("../secret.txt", "outside");
+    Write(".port", "80");
   }
   void TearDown() override { fs::remove_all(base_); }
   void Write(const std::string& name, const std::string& text) {
@@ -95,7 +96,7 @@ TEST_F(FolderProviderTest, RefusesWhatThePackerWouldNotPack) {
   bool links = !ec;
   for (const char* path : {"../secret.txt", "guide/../../secret.txt", "Guide/../index.html",
                            "./index.html", "/etc/passwd", "\\etc\\passwd", "", "guide", "guide/",
-                           "index.html:stream", "c:/x", "no-such.html", "index.html/x"}) {
+                           "index.html:stream", "c:/x", "no-such.html", "index.html/x", ".port"}) {
     ProviderReply r = provider.Open(path);
     EXPECT_EQ(r.head.status, 404) << path;
     EXPECT_FALSE(r.stream) << path;

@@ -126,7 +126,9 @@ std::string CollectZip(const fs::path& zip, SourceArchive& source, std::vector<I
 std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
   const std::optional<std::string>& caption = o.caption ? o.caption : o.name;
   const std::pair<const char*, const std::optional<std::string>*> controls[] = {
-      {".start", &o.start}, {".port", &o.port}, {".use_ie", &o.useIe}, {".caption", &caption}};
+      {".start", &o.start},     {".port", &o.port},
+      {".use_ie", &o.useIe},    {".caption", &caption},
+      {kCrossOriginEntry, &o.crossOrigin}};
   auto has = [&](const char* entry) {
     return std::any_of(items.begin(), items.end(), [&](const Item& i) { return i.name == entry; });
   };
@@ -189,7 +191,9 @@ LinkReport CheckItems(const PackOptions& o, const std::vector<Item>& items,
     view.has = [&sourceZip](const std::string& path) {
       for (const std::u16string& name : storage::HttpZipProvider::CandidateNames(path)) {
         const amzip::Entry* e = sourceZip.Zip().FindEntry(name);
-        if (e && !e->name.empty() && e->name.back() != u'\\') return true;
+        // As the provider: a folder's record and the control entries are not content.
+        bool control = e && e->name[0] == u'.' && e->name.find_first_of(u"\\/") == e->name.npos;
+        if (e && !e->name.empty() && e->name.back() != u'\\' && !control) return true;
       }
       return false;
     };
@@ -235,6 +239,9 @@ std::string ControlOptionsError(const PackOptions& o) {
     return "--port needs -1 (any free port), 0 (the user's HttpPort setting, else any free "
            "port) or a port from 1 to 65535, got '" +
            *o.port + "'";
+  if (o.crossOrigin && *o.crossOrigin != kCrossOriginAny)
+    return "--cross-origin takes 'any' (every web page may read the content), got '" +
+           *o.crossOrigin + "'";
   return {};
 }
 

@@ -11,6 +11,7 @@
 #include "content/folder_provider.h"
 #include "content/http_zip_provider.h"
 #include "httpserver/http_server.h"
+#include "tools/pack/control_entries.h"
 #include "utils/encoding.h"
 #include "utils/file/mapped_file.h"
 #include "zip/archive.h"
@@ -85,6 +86,8 @@ int Preview(const PackOptions& o, std::FILE* out) {
   storage::HttpServer server(false);
   server.options.port = port;
   server.options.listenAny = false;  // an author's working copy is nobody else's business
+  server.options.crossOriginAny = settings::IsSwitchOn(u"HttpCrossOriginAny") ||
+                                  (o.crossOrigin && *o.crossOrigin == kCrossOriginAny);
   server.options.maxAge = [] { return int64_t{0}; };
   char prefix[16];
   std::snprintf(prefix, sizeof prefix, "%x/", app::TickCount());
