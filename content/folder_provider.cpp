@@ -139,7 +139,8 @@ ProviderReply HttpFolderProvider::Open(const std::string& path) {
         new utils::ByteVector(std::istreambuf_iterator<char>(in), {}));
     if (in && !in.bad()) {
       size = bytes->size();  // what was read, should the file have changed meanwhile
-      reply.stream = utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, name));
+      reply.stream =
+          utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, name));
       if (utils::SharedPtr<utils::ByteVector> gz = Gzip(*bytes))
         reply.gzipStream =
             utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(gz, name));

@@ -118,7 +118,8 @@ struct Checker {
     std::string scheme = Scheme(url);
     std::string afterSlashes;
     if (scheme == "http" || scheme == "https") {
-      if (url.compare(scheme.size() + 1, 2, "//") == 0) afterSlashes = url.substr(scheme.size() + 3);
+      if (url.compare(scheme.size() + 1, 2, "//") == 0)
+        afterSlashes = url.substr(scheme.size() + 3);
     } else if (url.compare(0, 2, "//") == 0) {
       afterSlashes = url.substr(2);
     }
@@ -132,8 +133,7 @@ struct Checker {
     }
     if (!scheme.empty()) return;  // mailto:, data:, javascript:, ...: not content
     // A bare module specifier ("lib") is for an import map, not an address.
-    if (ref.module && url[0] != '/' && url.rfind("./", 0) != 0 && url.rfind("../", 0) != 0)
-      return;
+    if (ref.module && url[0] != '/' && url.rfind("./", 0) != 0 && url.rfind("../", 0) != 0) return;
     std::string query;
     if (size_t q = url.find('?'); q != std::string::npos) query = url.substr(q), url.resize(q);
     if (url.empty()) return;  // "?x": the page itself
@@ -147,8 +147,9 @@ struct Checker {
     }
     storage::RequestLine line = storage::ParseRequestLine(
         "GET " + EscapeForRequest(path) + query + " HTTP/1.1\r\n", kPrefix);
-    std::string target =
-        line.verdict == storage::RequestVerdict::kServe ? storage::RewriteWebAppPath(line.path) : "";
+    std::string target = line.verdict == storage::RequestVerdict::kServe
+                             ? storage::RewriteWebAppPath(line.path)
+                             : "";
     if (target.empty() || !content.has(target)) {
       Warn(file, ref.line, "\"" + ref.url + "\" is not in the content");
       return;

@@ -70,8 +70,8 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 // appear in addresses; anything else stays as written.
 std::string DecodeEntities(const std::string& value) {
   static const std::pair<const char*, const char*> kNamed[] = {
-      {"amp", "&"}, {"quot", "\""}, {"apos", "'"}, {"lt", "<"},
-      {"gt", ">"},  {"nbsp", "\xC2\xA0"}, {"num", "#"}, {"sol", "/"}, {"colon", ":"}};
+      {"amp", "&"},         {"quot", "\""}, {"apos", "'"}, {"lt", "<"},   {"gt", ">"},
+      {"nbsp", "\xC2\xA0"}, {"num", "#"},   {"sol", "/"},  {"colon", ":"}};
   std::string out;
   for (size_t i = 0; i < value.size(); ++i) {
     if (value[i] != '&') {
@@ -154,8 +154,7 @@ std::string RefreshUrl(const std::string& content) {
 }
 
 bool IsReferenceAttribute(const std::string& tag, const std::string& name) {
-  if (name == "href" || name == "src" || name == "xlink:href" || name == "formaction")
-    return true;
+  if (name == "href" || name == "src" || name == "xlink:href" || name == "formaction") return true;
   if (name == "poster") return tag == "video";
   if (name == "data") return tag == "object";
   if (name == "action") return tag == "form";
@@ -403,8 +402,8 @@ PageReferences ScanHtml(const std::string& text) {
       }
     }
     // Raw text: nothing inside is markup until the element's end tag.
-    if (tag == "script" || tag == "style" || tag == "textarea" || tag == "title" ||
-        tag == "xmp" || tag == "noembed" || tag == "iframe") {
+    if (tag == "script" || tag == "style" || tag == "textarea" || tag == "title" || tag == "xmp" ||
+        tag == "noembed" || tag == "iframe") {
       std::string close = "</" + tag;
       size_t end = FindNoCase(text, i, close.c_str());
       if (end == std::string::npos) end = text.size();
