@@ -11,6 +11,7 @@
 // first program of its "Browsers" list; /bin/true takes the URL and ends at once.
 #include <windows.h>
 // windows.h first: shellapi.h depends on it.
+#include <imagehlp.h>
 #include <shellapi.h>
 #include <zlib.h>
 
@@ -379,6 +380,12 @@ TEST_F(WindowsRunner, BrandedProgramShowsTheAuthorsIconAndTextsAndServes) {
   EXPECT_EQ(VersionString(exe, L"CompanyName"), L"Acme");
   EXPECT_EQ(VersionString(exe, L"RegistryBranch"), L"Trellium");
   EXPECT_EQ(VersionString(exe, L"InternalName"), L"contentexe");
+  EXPECT_EQ(VersionString(exe, L"OriginalFilename"), L"Atlas \u00e9t\u00e9.exe");
+  // The header checksum covers the whole file, the content included.
+  DWORD headerSum = 0, computedSum = 0;
+  EXPECT_EQ(MapFileAndCheckSumW(exe.c_str(), &headerSum, &computedSum), 0u);
+  EXPECT_EQ(headerSum, computedSum);
+  EXPECT_NE(headerSum, 0u);
 
   // The archive lies before the 16-byte footer, which ends with its length.
   std::string program = ReadAll(exe);
@@ -401,6 +408,82 @@ TEST_F(WindowsRunner, BrandedProgramShowsTheAuthorsIconAndTextsAndServes) {
   EXPECT_EQ(HttpGet(std::wstring(record.url.begin(), record.url.end()) + L"index.html", body), 200);
   EXPECT_EQ(body, "<html>BRANDED</html>");
   StopFromTheMenu(runner);
+  RemoveDirectoryW(site.c_str());
+}
+
+// A .ico of two solid 32-bit bitmaps: 16 pixels in colour small, 48 in colour large
+// (0xRRGGBB).
+std::string TwoSizeIco(uint32_t small, uint32_t large) {
+  std::string images, directory("\0\0\1\0\2\0", 6);
+  auto add32 = [](std::string& to, uint32_t v) {
+    for (int i = 0; i < 4; ++i) to += char(v >> 8 * i);
+  };
+  for (auto [size, colour] : {std::pair{16u, small}, std::pair{48u, large}}) {
+    std::string dib;
+    for (uint32_t v : {40u, size, 2 * size, 0x00200001u, 0u, 0u, 0u, 0u, 0u, 0u}) add32(dib, v);
+    for (uint32_t i = 0; i < size * size; ++i) add32(dib, 0xFF000000u | colour);
+    dib += std::string(size * 4 * ((size + 31) / 32), '\0');  // the mask: all shown
+    directory += {char(size), char(size), 0, 0, 1, 0, 32, 0};
+    add32(directory, uint32_t(dib.size()));
+    add32(directory, uint32_t(6 + 32 + images.size()));
+    images += dib;
+  }
+  return directory + images;
+}
+
+// The icon of the notification area, from a 16-bit PNG, a palette PNG and a two-size .ico:
+// the packed program's icon group holds an image of exactly 16 by 16 (so the system does
+// not scale one itself), the runner's small icon is that image (the picture's colour in
+// the middle; the .ico's own 16 by 16, not its 48 scaled), and the shell took the icon.
+TEST_F(WindowsRunner, PackedIconsReachTheNotificationArea) {
+  std::wstring site = dir_ + L"cx-icon-site-" + std::to_wstring(GetCurrentProcessId());
+  CreateDirectoryW(site.c_str(), nullptr);
+  std::ofstream((site + L"\\index.html").c_str(), std::ios::binary) << "<html>ICON</html>";
+  files_.push_back(site + L"\\index.html");
+  auto bytes = [](const std::vector<uint8_t>& b) { return std::string(b.begin(), b.end()); };
+  const struct {
+    const wchar_t* name;
+    std::string file;
+    uint32_t colour;
+  } pictures[] = {
+      {L"png16.png", bytes(pack::testing::DiscPng16(64, 0xFF, 0, 0)), 0xFF0000},
+      {L"palette.png", bytes(pack::testing::DiscPngPalette(61, 0, 0, 0xFF)), 0x0000FF},
+      {L"two.ico", TwoSizeIco(0x00FF00, 0xFF00FF), 0x00FF00},
+  };
+  for (const auto& picture : pictures) {
+    std::wstring icon = site + L"-" + picture.name, exe = icon + L".exe";
+    std::ofstream(icon.c_str(), std::ios::binary) << picture.file;
+    files_.insert(files_.end(), {icon, exe});
+    ASSERT_EQ(Start(bin_ + L"contentexe-pack.exe",
+                    L"\"" + site + L"\" -o \"" + exe + L"\" --force --icon \"" + icon + L"\"")
+                  .WaitExit(60000),
+              0u)
+        << "packing with " << picture.name;
+
+    HMODULE module = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(14));
+    ASSERT_NE(group, nullptr);
+    auto* directory = static_cast<BYTE*>(LockResource(LoadResource(module, group)));
+    int id = LookupIconIdFromDirectoryEx(directory, TRUE, 16, 16, LR_DEFAULTCOLOR);
+    HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(3));
+    ASSERT_NE(image, nullptr);
+    auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, image)));
+    EXPECT_EQ(header->biWidth, 16) << "an image drawn for 16 by 16";
+    EXPECT_EQ(header->biBitCount, 32);
+    HICON small = static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXSMICON),
+                                                GetSystemMetrics(SM_CYSMICON), 0));
+    EXPECT_EQ(MiddleColour(small), picture.colour) << picture.name;
+    if (small) DestroyIcon(small);
+    FreeLibrary(module);
+
+    Process& runner = Start(exe);
+    HWND window = WaitForWindow(runner);
+    ASSERT_NE(window, nullptr);
+    EXPECT_TRUE(WaitFor([&] { return HasIcon(window); })) << "no notification icon";
+    StopFromTheMenu(runner);
+  }
   RemoveDirectoryW(site.c_str());
 }
 

@@ -70,7 +70,8 @@ bool SocketHandler::RefuseOversized() {
 }
 
 bool SocketHandler::Collecting(Clock::time_point& since) const {
-  if (state_ != State::kCollecting || inBuffer_.empty()) return false;
+  // A body being dropped holds one receive at most: only header blocks count.
+  if (state_ != State::kCollecting || inBuffer_.empty() || pending_) return false;
   since = headStart_;
   return true;
 }

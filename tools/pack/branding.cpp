@@ -15,9 +15,6 @@ uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
 uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
   return Get16(b, at) | static_cast<uint32_t>(Get16(b, at + 2)) << 16;
 }
-uint32_t Get32Be(const std::vector<uint8_t>& b, size_t at) {
-  return uint32_t{b[at]} << 24 | uint32_t{b[at + 1]} << 16 | uint32_t{b[at + 2]} << 8 | b[at + 3];
-}
 void Add16(std::vector<uint8_t>& b, uint32_t v) {
   b.push_back(static_cast<uint8_t>(v));
   b.push_back(static_cast<uint8_t>(v >> 8));
@@ -32,21 +29,6 @@ void Set32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
 void Pad4(std::vector<uint8_t>& b) { b.resize((b.size() + 3) & ~size_t{3}); }
 
 constexpr uint16_t kEnglishUs = 1033;
-
-// ---- icons ----
-
-bool IsPng(const std::vector<uint8_t>& b, size_t at, size_t size) {
-  static const uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
-  return size >= 33 && std::equal(kSignature, kSignature + 8, b.begin() + at) &&
-         Get32Be(b, at + 8) == 13 && std::equal(b.begin() + at + 12, b.begin() + at + 16, "IHDR");
-}
-
-// Bits per pixel of a PNG's IHDR (at most 32 counted, as icon entries do).
-uint16_t PngBitCount(const std::vector<uint8_t>& b, size_t at) {
-  uint8_t depth = b[at + 24], type = b[at + 25];
-  int channels = type == 6 ? 4 : type == 2 ? 3 : type == 4 ? 2 : 1;
-  return static_cast<uint16_t>(std::min(32, channels * depth));
-}
 
 // ---- version resource: a tree of (key, type, value, children) blocks ----
 
@@ -164,11 +146,9 @@ std::string BrandVersion(std::vector<uint8_t>& data, const Branding& b) {
     return "the program's version resource is malformed";
   }
   std::vector<std::pair<std::u16string, const std::optional<std::string>*>> texts = {
-      {u"FileDescription", &b.name},
-      {u"ProductName", &b.name},
-      {u"FileVersion", &b.version},
-      {u"ProductVersion", &b.version},
-      {u"CompanyName", &b.company}};
+      {u"FileDescription", &b.name}, {u"ProductName", &b.name},
+      {u"FileVersion", &b.version},  {u"ProductVersion", &b.version},
+      {u"CompanyName", &b.company},  {u"OriginalFilename", &b.fileName}};
   VersionNode* strings = Child(root, u"StringFileInfo");
   if (!strings) {
     root.children.insert(root.children.begin(), NewVersionInfo().children[0]);
@@ -214,9 +194,7 @@ bool IsGroupOne(const Resource& r) {
   return r.type == ResourceId{kRtGroupIcon, {}} && r.name == ResourceId{1, {}};
 }
 
-std::string BrandIcon(std::vector<Resource>& list, const std::vector<uint8_t>& file) {
-  std::vector<IconImage> images;
-  if (auto why = ReadIconFile(file, images); !why.empty()) return why;
+void BrandIcon(std::vector<Resource>& list, const std::vector<IconImage>& images) {
   // The icons that only the replaced group lists go; the others stay.
   std::set<uint16_t> dropped, kept;
   uint16_t language = kEnglishUs;
@@ -258,59 +236,18 @@ std::string BrandIcon(std::vector<Resource>& list, const std::vector<uint8_t>& f
     list.push_back({{kRtIcon, {}}, {next, {}}, language, 0, image.data});
   }
   for (uint16_t l : groupLanguages) list.push_back({{kRtGroupIcon, {}}, {1, {}}, l, 0, group});
-  return {};
 }
 
 }  // namespace
 
-std::string ReadIconFile(const std::vector<uint8_t>& file, std::vector<IconImage>& images) {
-  images.clear();
-  if (IsPng(file, 0, file.size())) {
-    uint32_t width = Get32Be(file, 16), height = Get32Be(file, 20);
-    if (width == 0 || height == 0 || width > 256 || height > 256)
-      return "a PNG icon must be 1 to 256 pixels wide and high";
-    images.push_back({static_cast<uint8_t>(width), static_cast<uint8_t>(height), 0, 1,
-                      PngBitCount(file, 0), file});
-    return {};
-  }
-  if (file.size() < 6 || Get16(file, 0) != 0 || Get16(file, 2) != 1 || Get16(file, 4) == 0)
-    return "the icon is neither a .ico nor a PNG file";
-  size_t count = Get16(file, 4);
-  if (6 + 16 * count > file.size()) return "the .ico file is cut short";
-  for (size_t i = 0; i < count; ++i) {
-    size_t e = 6 + 16 * i;
-    uint32_t size = Get32(file, e + 8), offset = Get32(file, e + 12);
-    if (size < 40 || uint64_t{offset} + size > file.size())
-      return "an image of the .ico file lies outside it";
-    IconImage image{file[e],
-                    file[e + 1],
-                    file[e + 2],
-                    Get16(file, e + 4),
-                    Get16(file, e + 6),
-                    std::vector<uint8_t>(file.begin() + offset, file.begin() + offset + size)};
-    // Some writers leave planes and bits per pixel zero; the image itself knows them.
-    if (IsPng(file, offset, size)) {
-      image.planes = 1;
-      image.bitCount = PngBitCount(file, offset);
-    } else if (Get32(file, offset) == 40 && (image.planes == 0 || image.bitCount == 0)) {
-      image.planes = Get16(file, offset + 12);
-      image.bitCount = Get16(file, offset + 14);
-    }
-    images.push_back(std::move(image));
-  }
-  return {};
-}
-
 std::string ApplyBranding(std::vector<uint8_t>& program, const Branding& b) {
-  for (const auto* text : {&b.name, &b.version, &b.company})
+  for (const auto* text : {&b.name, &b.version, &b.company, &b.fileName})
     if (*text && !utils::IsValidUtf8(**text)) return "a version text is not valid UTF-8";
   std::vector<Resource> list;
   std::string error;
   if (!ReadResources(program, list, error)) return error;
-  if (b.icon) {
-    if (auto why = BrandIcon(list, *b.icon); !why.empty()) return why;
-  }
-  if (b.name || b.version || b.company) {
+  if (b.icon) BrandIcon(list, *b.icon);
+  if (b.name || b.version || b.company || b.fileName) {
     bool found = false;
     for (Resource& r : list) {
       if (r.type != ResourceId{kRtVersion, {}}) continue;

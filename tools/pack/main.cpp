@@ -13,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "tools/pack/interrupt.h"
 #include "tools/pack/pack.h"
 #include "tools/pack/preview.h"
 
@@ -41,8 +42,8 @@ const char kHelp[] =
     "  --caption TEXT       the notification-area tooltip (default: --name)\n"
     "  --cross-origin any   let every web page the user opens read the content and open\n"
     "                       WebSockets to it (default: only the content's own pages)\n"
-    "  --icon FILE          Windows: the program's icon, a .ico or a PNG file of at\n"
-    "                       most 256 by 256 pixels\n"
+    "  --icon FILE          Windows: the program's icon, from a .ico, PNG, JPEG or\n"
+    "                       BMP file (scaled to every size the system shows)\n"
     "  --name TEXT          Windows: the program's description and product name\n"
     "  --version TEXT       Windows: its file and product version, e.g. 1.2.0\n"
     "  --company TEXT       Windows: its company name\n"
@@ -176,11 +177,13 @@ int main(int argc, char** argv) {
   if (options.stub.empty()) options.stub = pack::DefaultStub();
   if (StderrIsTerminal()) options.progress = stderr;
 
+  pack::InterruptCatcher interrupts;
   pack::PackResult result = pack::Pack(options);
   for (const std::string& warning : result.warnings)
     std::fprintf(stderr, "contentexe-pack: warning: %s\n", warning.c_str());
   if (!result.ok) {
     std::fprintf(stderr, "contentexe-pack: %s\n", result.error.c_str());
+    if (pack::Interruption()) return pack::InterruptionExitCode();
     return result.strictRefused ? 2 : 1;
   }
   std::fputs(pack::FormatReport(options.output, result).c_str(), stderr);

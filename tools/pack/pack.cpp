@@ -16,9 +16,12 @@
 #include "content/runner_marker.h"
 #include "tools/pack/branding.h"
 #include "tools/pack/control_entries.h"
+#include "tools/pack/interrupt.h"
 #include "tools/pack/link_check.h"
+#include "tools/pack/pe_resources.h"
 #include "tools/pack/progress.h"
 #include "tools/pack/source_archive.h"
+#include "tools/pack/source_tree.h"
 #include "tools/pack/zip_writer.h"
 #include "utils/file/mapped_file.h"
 
@@ -26,10 +29,10 @@ namespace pack {
 namespace fs = std::filesystem;
 namespace {
 
-std::string Show(const fs::path& path) {
-  auto text = path.u8string();
-  return "'" + std::string(text.begin(), text.end()) + "'";
-}
+// The archive's end record counts entries in 16 bits (the writer makes no ZIP64 records).
+constexpr size_t kMaxEntries = 65535;
+
+std::string Show(const fs::path& path) { return "'" + EscapedPath(path) + "'"; }
 
 std::string Utf8Name(const fs::path& relative) {
   auto text = relative.generic_u8string();
@@ -64,37 +67,20 @@ std::optional<std::vector<uint8_t>> ReadWhole(const fs::path& path) {
   return bytes;
 }
 
-bool SamePath(const fs::path& a, const fs::path& b) {
-  std::error_code ec1, ec2;
-  return fs::weakly_canonical(a, ec1) == fs::weakly_canonical(b, ec2) && !ec1 && !ec2;
-}
-
 std::string CollectFolder(const fs::path& root, const std::vector<fs::path>& skip,
-                          std::vector<Item>& items) {
-  std::error_code ec;
-  fs::recursive_directory_iterator it(root, ec), end;
-  if (ec) return "cannot read the source folder " + Show(root) + ": " + ec.message();
-  for (; it != end; it.increment(ec)) {
-    if (ec) return "cannot read the source folder " + Show(root) + ": " + ec.message();
-    const fs::path& path = it->path();
-    std::error_code statError;
-    auto status = fs::status(path, statError);
-    if (fs::is_directory(status)) continue;
-    if (!fs::is_regular_file(status))
-      return "cannot read " + Show(path) + ": " +
-             (statError ? statError.message() : std::string("not a regular file"));
-    if (std::any_of(skip.begin(), skip.end(), [&](const fs::path& p) { return SamePath(p, path); }))
-      continue;
+                          std::vector<Item>& items, std::vector<std::string>& warnings) {
+  std::vector<SourceFile> files;
+  // Room for the five control entries; the exact count is checked once they are added.
+  SourceLimits limits{kMaxEntries - 5, 0xFFFFFFFFull};
+  if (auto why = ScanFolder(root, skip, limits, files, warnings); !why.empty()) return why;
+  for (SourceFile& f : files) {
     Item item;
-    item.name = Utf8Name(fs::relative(path, root, ec));
-    if (ec || item.name.empty()) return "cannot name " + Show(path) + " inside the source";
-    item.file = path;
-    item.size = fs::file_size(path, ec);
-    if (ec) return "cannot read " + Show(path) + ": " + ec.message();
-    item.dosTime = DosDateTimeOf(fs::last_write_time(path, ec));
-    if (ec) return "cannot read " + Show(path) + ": " + ec.message();
-    // Opening it now reports an unreadable file before anything is written.
-    if (!std::ifstream(path, std::ios::binary)) return "cannot read " + Show(path);
+    std::error_code ec;
+    item.dosTime = DosDateTimeOf(fs::last_write_time(f.path, ec));
+    if (ec) return "cannot read " + Show(f.path) + ": " + ec.message();
+    item.name = std::move(f.name);
+    item.file = std::move(f.path);
+    item.size = f.size;
     items.push_back(std::move(item));
   }
   return {};
@@ -112,6 +98,10 @@ std::string CollectZip(const fs::path& zip, SourceArchive& source, std::vector<I
     if (e.flags & 1) why = "it is encrypted";
     if (e.method != 0 && e.method != 8) why = "its compression method is not stored or deflate";
     if (why.empty() && !source.Data(e)) why = "its data lies outside the archive";
+    if (why.empty() && !(why = EntryNameProblem(name)).empty())
+      why = "its name cannot be served: " + why;
+    if (why.empty() && e.uncompressedSize > 0xFFFFFFFFull)
+      why = "it is larger than 4 GiB, the most a program file holds in one file";
     if (!why.empty()) return "cannot take '" + name + "' from " + Show(zip) + ": " + why;
     Item item;
     item.name = std::move(name);
@@ -203,14 +193,19 @@ LinkReport CheckItems(const PackOptions& o, const std::vector<Item>& items,
 
 // The icon and version texts of a Windows runner, set in place.
 std::string Brand(const PackOptions& o, std::vector<uint8_t>& stub) {
-  Branding branding{std::nullopt, o.name, o.version, o.company};
+  Branding branding{std::nullopt, o.name, o.version, o.company, std::nullopt};
   if (!o.icon.empty()) {
-    branding.icon = ReadWhole(o.icon);
-    if (!branding.icon) return "cannot read the icon " + Show(o.icon);
+    auto file = ReadWhole(o.icon);
+    if (!file || !fs::is_regular_file(o.icon)) return "cannot read the icon " + Show(o.icon);
+    branding.icon.emplace();
+    if (auto why = MakeIconImages(*file, *branding.icon); !why.empty())
+      return "cannot read the icon " + Show(o.icon) + " as a picture (" + why +
+             "); give a .ico, PNG, JPEG or BMP file";
   }
   if (!branding.Any()) return {};
   if (stub.size() < 2 || stub[0] != 'M' || stub[1] != 'Z')
     return "--icon, --name, --version and --company need a Windows runner";
+  branding.fileName = o.name ? *o.name + ".exe" : Utf8Name(o.output.filename());
   if (auto why = ApplyBranding(stub, branding); !why.empty())
     return "cannot brand the runner " + Show(o.stub) + ": " + why;
   return {};
@@ -220,12 +215,52 @@ std::function<ReadFn()> FileOpener(const fs::path& path) {
   return [path]() -> ReadFn {
     auto in = std::make_shared<std::ifstream>(path, std::ios::binary);
     return [in](void* buffer, size_t len) -> int64_t {
+      if (Interruption()) return -1;
       if (!*in) return in->eof() ? 0 : -1;
       in->read(static_cast<char*>(buffer), std::streamsize(len));
       if (in->bad()) return -1;
       return in->gcount();
     };
   };
+}
+
+// What the source certainly needs, checked before anything is compressed: the entry
+// count, and the bytes of what is stored (media, raw copies, control texts) with every
+// entry's headers; deflated files count nothing, since they may shrink to almost nothing.
+std::string CheckFits(const std::vector<Item>& items, uint64_t maxArchive) {
+  if (items.size() > kMaxEntries)
+    return "the source holds too many files: a program file holds at most " +
+           std::to_string(kMaxEntries) + " entries, control entries included; leave some out";
+  uint64_t certain = 22;  // the end record
+  for (const Item& i : items) {
+    certain += 30 + 46 + 2 * i.name.size();  // local and central header with the name
+    bool stored = !i.entry
+                      ? (i.bytes || IsPrecompressedExtension(LowerExtension(i.name)))
+                      : IsPrecompressedExtension(LowerExtension(i.name)) || i.entry->method == 0;
+    if (i.entry && !stored) certain += i.entry->compressedSize;  // copied as it is
+    if (stored) certain += i.size;
+  }
+  if (certain > maxArchive)
+    return "the content does not fit: the archive would be larger than " +
+           std::to_string(maxArchive) + " bytes (at least " + std::to_string(certain) +
+           " bytes are stored as they are); leave some files out";
+  return {};
+}
+
+// Sets the header checksum of the Windows program written to file; field: its offset.
+bool WriteChecksum(std::fstream& file, size_t field) {
+  PeChecksum checksum(field);
+  std::vector<char> buffer(1 << 20);
+  file.clear();
+  file.seekg(0);
+  while (file.read(buffer.data(), std::streamsize(buffer.size())) || file.gcount() > 0)
+    checksum.Add(reinterpret_cast<const uint8_t*>(buffer.data()), size_t(file.gcount()));
+  if (file.bad()) return false;
+  file.clear();
+  uint32_t value = checksum.Value();
+  char bytes[4] = {char(value), char(value >> 8), char(value >> 16), char(value >> 24)};
+  file.seekp(std::streamoff(field));
+  return bool(file.write(bytes, 4));
 }
 
 }  // namespace
@@ -255,12 +290,13 @@ PackResult Check(const PackOptions& o) {
   auto start = std::chrono::steady_clock::now();
   std::vector<Item> items;
   SourceArchive sourceZip;
-  result.error = fs::is_directory(o.source, ec) ? CollectFolder(o.source, {}, items)
-                                                : CollectZip(o.source, sourceZip, items);
+  result.error = fs::is_directory(o.source, ec)
+                     ? CollectFolder(o.source, {}, items, result.warnings)
+                     : CollectZip(o.source, sourceZip, items);
   if (!result.error.empty()) return result;
   LinkReport report = CheckItems(o, items, sourceZip);
   result.ok = true;
-  result.warnings = std::move(report.warnings);
+  result.warnings.insert(result.warnings.end(), report.warnings.begin(), report.warnings.end());
   result.entryCount = items.size();
   result.pagesChecked = report.pages;
   result.linksChecked = report.references;
@@ -314,6 +350,9 @@ PackResult Pack(const PackOptions& o) {
     result.error = std::move(message);
     return result;
   };
+  auto interrupted = [&] {
+    return fail(std::string("interrupted by ") + Interruption() + "; nothing was written");
+  };
   if (o.source.empty() || !fs::exists(o.source, ec))
     return fail("the source " + Show(o.source) + " does not exist");
   if (o.output.empty()) return fail("no output given (-o OUTPUT)");
@@ -321,25 +360,20 @@ PackResult Pack(const PackOptions& o) {
   if (fs::exists(o.output, ec) && !o.force)
     return fail("the output " + Show(o.output) + " exists; pass --force to replace it");
 
-  auto stub = ReadWhole(o.stub);
-  if (!stub || !fs::is_regular_file(o.stub, ec))
-    return fail("cannot read the runner " + Show(o.stub) + " (choose one with --stub)");
-  if (auto why = CheckStub(*stub); !why.empty())
-    return fail("the runner " + Show(o.stub) + " " + why);
-  if (auto why = Brand(o, *stub); !why.empty()) return fail(why);
-
+  // The source first: its names, sizes and count refuse it before any work is done.
   std::vector<Item> items;
   SourceArchive sourceZip;
   fs::path temp = o.output;
   temp += ".tmp-" + std::to_string(std::random_device()());
   std::string error = fs::is_directory(o.source, ec)
-                          ? CollectFolder(o.source, {o.output, temp}, items)
+                          ? CollectFolder(o.source, {o.output, temp}, items, result.warnings)
                           : CollectZip(o.source, sourceZip, items);
   if (!error.empty()) return fail(error);
+  if (Interruption()) return interrupted();
   if (items.empty()) return fail("the source " + Show(o.source) + " holds no files");
   // Links are checked before anything is written: with --strict a warning stops here.
   LinkReport links = CheckItems(o, items, sourceZip);
-  result.warnings = std::move(links.warnings);
+  result.warnings.insert(result.warnings.end(), links.warnings.begin(), links.warnings.end());
   result.pagesChecked = links.pages;
   result.linksChecked = links.references;
   if (o.strict && !result.warnings.empty()) {
@@ -353,19 +387,53 @@ PackResult Pack(const PackOptions& o) {
   for (size_t i = 1; i < items.size(); ++i)
     if (items[i].name == items[i - 1].name)
       return fail("the source holds '" + items[i].name + "' twice");
+  std::vector<std::string> names;
+  for (const Item& i : items) names.push_back(i.name);
+  std::vector<std::string> collisions = CaseCollisions(names);
+  if (!collisions.empty()) {
+    std::string list;
+    for (size_t i = 0; i < collisions.size() && i < 5; ++i) list += (i ? "; " : "") + collisions[i];
+    if (collisions.size() > 5) list += "; and " + std::to_string(collisions.size() - 5) + " more";
+    result.warnings.push_back(
+        "names that differ only in case, of which the program serves one each (it matches "
+        "names ignoring case): " +
+        list);
+  }
 
-  uint64_t totalBytes = 0;
-  for (const Item& i : items) totalBytes += i.size;
+  auto stub = ReadWhole(o.stub);
+  if (!stub || !fs::is_regular_file(o.stub, ec))
+    return fail("cannot read the runner " + Show(o.stub) + " (choose one with --stub)");
+  if (auto why = CheckStub(*stub); !why.empty())
+    return fail("the runner " + Show(o.stub) + " " + why);
+  if (DropSignature(*stub))
+    result.warnings.push_back(
+        "the runner " + Show(o.stub) +
+        " was signed; the signature was removed, since adding content "
+        "breaks it: sign the output after packing (README: \"Signing a packed program\")");
+  if (auto why = Brand(o, *stub); !why.empty()) return fail(why);
+
   // The whole program file must stay below 4 GiB, footer included.
   uint64_t room = content::kMaxProgramFileSize -
                   std::min<uint64_t>(content::kMaxProgramFileSize, stub->size() + 16);
   uint64_t maxArchive = std::min(o.maxArchiveSize, room);
+  if (auto why = CheckFits(items, maxArchive); !why.empty()) return fail(why);
+  uint64_t totalBytes = 0;
+  for (const Item& i : items) {
+    totalBytes += i.size;
+    // Opening each file now reports an unreadable one before anything is written.
+    if (!i.file.empty() && !std::ifstream(i.file, std::ios::binary))
+      return fail("cannot read " + Show(i.file) + "; check its permissions");
+  }
+  if (Interruption()) return interrupted();
 
   std::fstream out(temp, std::ios::in | std::ios::out | std::ios::trunc | std::ios::binary);
   auto discard = [&](std::string message) {
     out.close();
     std::error_code ignored;
     fs::remove(temp, ignored);
+    if (Interruption())
+      message = std::string("interrupted by ") + Interruption() + "; the unfinished " + Show(temp) +
+                " was removed";
     return fail(std::move(message));
   };
   if (!out) return discard("cannot create " + Show(temp) + " beside the output");
@@ -388,6 +456,7 @@ PackResult Pack(const PackOptions& o) {
             auto stream = sourceZip.Stream(e);
             return [stream](void* b, size_t n) -> int64_t {
               uint32_t got = 0;
+              if (Interruption()) return -1;
               if (!stream || !stream->Read(b, uint32_t(std::min<size_t>(n, 1u << 30)), got))
                 return -1;
               return int64_t(got);
@@ -410,7 +479,7 @@ PackResult Pack(const PackOptions& o) {
           IsPrecompressedExtension(LowerExtension(item.name)) ? Method::Stored : Method::Deflated;
       ok = writer.Add(item.name, method, item.dosTime, FileOpener(item.file), onBytes);
     }
-    if (!ok) return discard(writer.Error());
+    if (!ok || Interruption()) return discard(writer.Error());
     progress.FileDone();
     PackStats& st = result.stats;
     st.bytesIn += item.size;
@@ -432,6 +501,14 @@ PackResult Pack(const PackOptions& o) {
   // A deflated entry rewritten as stored can leave bytes past the footer: cut them.
   fs::resize_file(temp, stub->size() + writer.GetSize() + footer.size(), ec);
   if (ec) return discard("cannot write " + Show(temp) + ": " + ec.message());
+  // A Windows program's header checksum covers the whole file, content included.
+  if (size_t field = ChecksumOffset(*stub)) {
+    out.open(temp, std::ios::in | std::ios::out | std::ios::binary);
+    if (!out || !WriteChecksum(out, field)) return discard("cannot write " + Show(temp));
+    out.close();
+    if (!out) return discard("cannot write " + Show(temp));
+  }
+  if (Interruption()) return discard("");
   fs::permissions(temp,
                   fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
                       fs::perms::others_read | fs::perms::others_exec,

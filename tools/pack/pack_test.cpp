@@ -8,7 +8,10 @@
 
 #include "testing/pack_util.h"
 #include "testing/zip_builder.h"
+#include "tools/pack/pe_resources.h"
+#include "tools/pack/progress.h"
 #include "tools/pack/source_archive.h"
+#include "tools/pack/source_tree.h"
 
 namespace pack {
 namespace {
@@ -164,9 +167,11 @@ TEST_F(PackTest, RepacksZipsMadeByZip) {
   }
   // Media that the source deflated are stored (inflated once); text stays deflated.
   fs::remove(zip);
-  auto made = RunShell("python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
-                       "zipfile.ZIP_DEFLATED); z.writestr('v/clip.mkv','frame '*40000); "
-                       "z.writestr('page.html','text '*4000)\" " + Quoted(zip));
+  auto made = RunShell(
+      "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
+      "zipfile.ZIP_DEFLATED); z.writestr('v/clip.mkv','frame '*40000); "
+      "z.writestr('page.html','text '*4000)\" " +
+      Quoted(zip));
   ASSERT_EQ(0, made.status) << made.output;
   ASSERT_EQ("", PackZip(ReadText(zip), "media-out"));
   const std::string listing = ListOf(dir_ / "media-out");
@@ -300,6 +305,10 @@ TEST_F(PackTest, UnusableEntriesAreRefusedByName) {
       {{.name = "far.txt", .data = "x", .localHeaderOffset = 0x10000}, "outside the archive"},
       {{.name = "long.txt", .data = "x", .compressedSize = 0x10000}, "outside the archive"},
       {{.name = "bad\xC3.txt", .data = "x", .flags = 0x0800}, "cannot be decoded"},
+      {{.name = "../up.txt", .data = "x"}, "'../up.txt' from"},
+      {{.name = "a/./b.txt", .data = "x"}, "cannot be served"},
+      {{.name = "/etc/abs.txt", .data = "x"}, "it is absolute"},
+      {{.name = "C:\\drive.txt", .data = "x"}, "it names a drive"},
       // A whole deflate stream that ends before the recorded size, and a wrong CRC-32.
       {{.name = "early.js", .data = std::string(5000, 'a'), .method = 8,
         .payload = amzip::testing::RawDeflate("aaa")}, "damaged entry 'early.js': its deflate data"},
@@ -318,6 +327,207 @@ TEST_F(PackTest, UnusableEntriesAreRefusedByName) {
     error = ListOf(dir_ / "in.zip");
     EXPECT_NE(std::string::npos, error.find("not a ZIP archive")) << junk << ": " << error;
   }
+}
+
+// Links as authors mean them: stored under the link's own path with the target's bytes,
+// linked folders walked, links out of the source followed with a warning; loops,
+// dangling links and devices refused by path, before any output exists.
+TEST_F(PackTest, LinksAreStoredUnderTheirOwnNames) {
+  WriteText(dir_ / "shared/logo.txt", "logo");
+  WriteText(dir_ / "shared/lib/x.js", "x()");
+  fs::create_symlink("../shared/logo.txt", source_ / "logo.txt");
+  fs::create_directory_symlink(dir_ / "shared/lib", source_ / "lib");
+  fs::create_symlink("index.html", source_ / "again.html");
+  fs::create_directory_symlink("deep/a", source_ / "a-link");
+  PackResult r = Pack(Options("out"));
+  ASSERT_TRUE(r.ok) << r.error;
+  const fs::path out = dir_ / "out";
+  EXPECT_EQ("logo", testing::Unzip(out, "logo.txt"));
+  EXPECT_EQ("x()", testing::Unzip(out, "lib/x.js"));
+  EXPECT_EQ(files_["index.html"], testing::Unzip(out, "again.html"));
+  EXPECT_EQ(files_["deep/a/b/c/data.json"], testing::Unzip(out, "a-link/b/c/data.json"));
+  std::string names = RunShell("unzip -Z1 " + Quoted(out), false).output;
+  EXPECT_EQ(std::string::npos, names.find("..")) << names;
+  EXPECT_EQ(std::string::npos, names.find("\n/")) << names;
+  ASSERT_EQ(1u, r.warnings.size());
+  EXPECT_NE(std::string::npos, r.warnings[0].find("outside the source")) << r.warnings[0];
+  EXPECT_NE(std::string::npos, r.warnings[0].find("site/logo.txt'")) << r.warnings[0];
+  EXPECT_NE(std::string::npos, r.warnings[0].find("site/lib'")) << r.warnings[0];
+  EXPECT_EQ(std::string::npos, r.warnings[0].find("again")) << r.warnings[0];
+
+  // The containment rule, links resolved: a sibling whose name starts alike is outside.
+  fs::create_directories(dir_ / "site-old");
+  EXPECT_TRUE(IsInsideSource(source_, source_));
+  EXPECT_TRUE(IsInsideSource(source_, source_ / "again.html"));
+  EXPECT_TRUE(IsInsideSource(dir_ / "site/../site/", source_ / "a-link/b"));
+  EXPECT_FALSE(IsInsideSource(source_, source_ / "logo.txt"));
+  EXPECT_FALSE(IsInsideSource(source_, source_ / "lib/x.js"));
+  EXPECT_FALSE(IsInsideSource(source_, source_ / "../site-old"));
+  EXPECT_FALSE(IsInsideSource(source_, source_ / "missing.txt"));
+  EXPECT_FALSE(IsInsideSource(dir_ / "missing", source_));
+
+  fs::remove(out);
+  fs::create_directories(source_ / "m/n");
+  const struct {
+    const char* what;
+    std::function<void()> make;
+    std::vector<const char*> message;
+  } cases[] = {
+      {"link to an ancestor",
+       [&] { fs::create_directory_symlink("../..", source_ / "m/n/up"); },
+       {"site/m/n/up'", "link loop"}},
+      {"two folders linking each other",
+       [&] {
+         fs::create_directories(source_ / "m/q");
+         fs::create_directory_symlink("../q", source_ / "m/n/to-q");
+         fs::create_directory_symlink("../n", source_ / "m/q/to-n");
+       },
+       {"link loop"}},
+      {"link to itself", [&] { fs::create_symlink("self", source_ / "self"); }, {"site/self'"}},
+      {"dangling link",
+       [&] { fs::create_symlink("gone.js", source_ / "m/old.js"); },
+       {"site/m/old.js' to 'gone.js' cannot be followed"}},
+      {"device",
+       [&] { fs::create_symlink("/dev/null", source_ / "null"); },
+       {"site/null'", "neither a file nor a folder"}},
+      {"name not UTF-8",
+       [&] { WriteText(source_ / "m/bad\xFF\x01name.txt", ""); },
+       {"site/m/bad\\xFF\\x01name.txt'", "not valid UTF-8"}},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(source_ / "m");
+    fs::remove(source_ / "self");
+    fs::remove(source_ / "null");
+    fs::create_directories(source_ / "m/n");
+    c.make();
+    PackResult failed = Pack(Options("out"));
+    EXPECT_FALSE(failed.ok) << c.what;
+    for (const char* part : c.message)
+      EXPECT_NE(std::string::npos, failed.error.find(part)) << c.what << ": " << failed.error;
+    ExpectOnlyIn({"site", "shared", "site-old"});
+  }
+}
+
+// Names the runner matches alike are listed; they are still packed.
+TEST_F(PackTest, NamesDifferingOnlyInCaseAreListed) {
+  WriteText(source_ / "Readme.txt", "1");
+  WriteText(source_ / "README.TXT", "2");
+  WriteText(source_ / "JS/App.js", "3");
+  PackResult r = Pack(Options("out"));
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(1u, r.warnings.size());
+  EXPECT_NE(std::string::npos,
+            r.warnings[0].find("'JS/App.js', 'js/app.js'; 'README.TXT', 'Readme.txt'"))
+      << r.warnings[0];
+  EXPECT_EQ(files_.size() + 3 + 1, r.entryCount);
+}
+
+// Refused from what the walk sees, before anything is read or compressed: a file beyond
+// what a ZIP without ZIP64 holds (a sparse 5 GiB file), and more files than it counts.
+TEST_F(PackTest, OversizedSourcesAreRefusedBeforeWork) {
+  { std::ofstream(source_ / "big.mp4"); }
+  fs::resize_file(source_ / "big.mp4", 5ull << 30);
+  PackResult r = Pack(Options("out"));
+  EXPECT_FALSE(r.ok);
+  EXPECT_NE(std::string::npos, r.error.find("site/big.mp4' is too large")) << r.error;
+  ExpectOnlyIn({"site"});
+  fs::remove(source_ / "big.mp4");
+
+  std::vector<SourceFile> found;
+  std::vector<std::string> warnings;
+  EXPECT_NE(std::string::npos,
+            ScanFolder(source_, {}, {3, 1 << 30}, found, warnings).find("too many files"));
+  EXPECT_EQ(3u, found.size()) << "the walk stops at the limit";
+  found.clear();
+  std::string why = ScanFolder(source_, {}, {100, 50000}, found, warnings);
+  EXPECT_NE(std::string::npos, why.find("clip.MP4' is too large: 200000 bytes")) << why;
+}
+
+// A signed runner loses its signature, with a warning; the output carries a correct
+// header checksum and can be signed again. The runner is the branding probe (a PE) with
+// the runner marker appended.
+TEST_F(PackTest, SignedRunnerIsPackedUnsignedWithAChecksum) {
+  const char* sourceDir = std::getenv("CX_SOURCE_DIR");
+  fs::path probe = fs::path(sourceDir ? sourceDir : ".") / "tools/pack/testdata/branding_probe.exe";
+  std::string stub = ReadText(probe) + "contentexe-runner:1";
+  WriteText(dir_ / "plain.exe", stub);
+  auto run = [&](const std::string& command) {
+    auto outcome = RunShell("cd " + Quoted(dir_.path()) + " && " + command);
+    return outcome;
+  };
+  auto made =
+      run("openssl req -x509 -newkey rsa:2048 -nodes -keyout key.pem -out cert.pem -days 2 "
+          "-subj /CN=cx-test 2>&1 && osslsigncode sign -certs cert.pem -key key.pem -in plain.exe "
+          "-out signed.exe");
+  ASSERT_EQ(0, made.status) << made.output;
+  PackOptions o = Options("out.exe");
+  o.stub = dir_ / "signed.exe";
+  o.name = "Atlas";
+  PackResult r = Pack(o);
+  ASSERT_TRUE(r.ok) << r.error;
+  ASSERT_EQ(1u, r.warnings.size());
+  EXPECT_NE(std::string::npos, r.warnings[0].find("was signed; the signature was removed"))
+      << r.warnings[0];
+  std::string packed = ReadText(o.output);
+  std::vector<uint8_t> bytes(packed.begin(), packed.end());
+  std::vector<uint8_t> copy = bytes;
+  EXPECT_FALSE(DropSignature(copy)) << "no certificate table is left";
+  // The checksum as osslsigncode computes it, which leaves out an odd last byte (here the
+  // footer's zero top byte) and so counts the length one short, where the loader's
+  // CheckSumMappedFile counts the byte as a word of its own.
+  auto verify = run("osslsigncode verify -in out.exe");
+  EXPECT_NE(0, verify.status) << verify.output;
+  size_t current = verify.output.find("Current PE checksum   : ");
+  size_t calculated = verify.output.find("Calculated PE checksum: ");
+  ASSERT_NE(std::string::npos, current) << verify.output;
+  ASSERT_NE(std::string::npos, calculated) << verify.output;
+  ASSERT_EQ(0, packed.back());
+  EXPECT_EQ(std::stoul(verify.output.substr(current + 24, 8), nullptr, 16),
+            std::stoul(verify.output.substr(calculated + 24, 8), nullptr, 16) + packed.size() % 2);
+  auto again =
+      run("osslsigncode sign -certs cert.pem -key key.pem -in out.exe -out resigned.exe "
+          "&& osslsigncode verify -CAfile cert.pem -in resigned.exe");
+  EXPECT_EQ(0, again.status) << again.output;
+}
+
+// SIGINT, SIGTERM and SIGHUP while the packer writes: the temporary output goes, the
+// packer says why and ends with 128 plus the signal's number.
+TEST_F(PackTest, InterruptedPackLeavesNothing) {
+  ASSERT_EQ(0, RunShell("head -c 48000000 /dev/urandom > " + Quoted(source_ / "noise.dat")).status);
+  for (const auto& [name, status] :
+       {std::pair<std::string, int>{"INT", 130}, std::pair<std::string, int>{"TERM", 143},
+        std::pair<std::string, int>{"HUP", 129}}) {
+    // The signal goes once the temporary file exists (polled for up to 20 s).
+    auto run = RunShell("exec 2>&1; " + Quoted(kPacker) + " " + Quoted(source_) + " -o " +
+                        Quoted(dir_ / "out") + " --stub " + Quoted(kProbe) +
+                        " & pid=$!; for i in $(seq 400); do ls " + Quoted(dir_.path()) +
+                        " | grep -q tmp- && break; sleep 0.05; done; kill -" + name +
+                        " $pid; wait $pid; echo \"status=$?\"");
+    EXPECT_NE(std::string::npos, run.output.find("interrupted by SIG" + name + ";")) << run.output;
+    EXPECT_NE(std::string::npos, run.output.find("status=" + std::to_string(status))) << run.output;
+    ExpectOnlyIn({"site"});
+  }
+}
+
+TEST(Progress, ShorterLinesCoverTheLongerOnesWithoutEscapes) {
+  std::FILE* out = std::tmpfile();
+  ASSERT_TRUE(out);
+  {
+    Progress progress(out, 1 << 20, 2);
+    progress.AddBytes(1 << 20);
+    progress.Finish();
+  }
+  std::rewind(out);
+  char text[256] = {};
+  size_t n = std::fread(text, 1, sizeof text - 1, out);
+  std::fclose(out);
+  std::string line(text, n);
+  EXPECT_EQ("\r1.0 MiB of 1.0 MiB, 0 of 2 files", line.substr(0, 33)) << line;
+  EXPECT_EQ(std::string::npos, line.find('\033')) << line;
+  size_t shown = 0;
+  EXPECT_EQ("long line", Progress::Cover("long line", shown));
+  EXPECT_EQ("short    ", Progress::Cover("short", shown));
+  EXPECT_EQ("x    ", Progress::Cover("x", shown)) << "covers the last line shown";
 }
 
 }  // namespace

@@ -347,4 +347,43 @@ std::string WriteResources(std::vector<uint8_t>& image, const std::vector<Resour
   return {};
 }
 
+bool DropSignature(std::vector<uint8_t>& image) {
+  PeImage pe;
+  if (!pe.Parse(image).empty() || uint32_t(kSecurityDirectory) >= pe.dirCount) return false;
+  uint64_t at = pe.DirRva(image, kSecurityDirectory), size = pe.DirSize(image, kSecurityDirectory);
+  if (at == 0 && size == 0) return false;
+  // The table lies outside the image the loader maps: cut it out of the file.
+  if (at >= pe.dirs && at < image.size())
+    image.erase(image.begin() + at, image.begin() + std::min<uint64_t>(at + size, image.size()));
+  Put32(image, pe.dirs + 8 * kSecurityDirectory, 0);
+  Put32(image, pe.dirs + 8 * kSecurityDirectory + 4, 0);
+  return true;
+}
+
+size_t ChecksumOffset(const std::vector<uint8_t>& image) {
+  PeImage pe;
+  return pe.Parse(image).empty() ? pe.optional + 64 : 0;
+}
+
+void PeChecksum::Add(const uint8_t* data, size_t size) {
+  for (size_t i = 0; i < size; ++i, ++length_) {
+    uint32_t byte = length_ - field_ < 4 ? 0 : data[i];
+    if (!(length_ & 1)) {
+      low_ = byte;
+      continue;
+    }
+    sum_ += low_ | byte << 8;
+    sum_ = (sum_ & 0xFFFF) + (sum_ >> 16);
+  }
+}
+
+uint32_t PeChecksum::Value() const {
+  uint32_t sum = sum_;
+  if (length_ & 1) {
+    sum += low_;
+    sum = (sum & 0xFFFF) + (sum >> 16);
+  }
+  return uint32_t(((sum & 0xFFFF) + (sum >> 16)) & 0xFFFF) + uint32_t(length_);
+}
+
 }  // namespace pack

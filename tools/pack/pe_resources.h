@@ -10,8 +10,8 @@
 // points into (".reloc") or that are never loaded (discardable, e.g. debug sections);
 // anything else behind the resources, a signed program, or a malformed image is refused
 // with a message. Bytes behind the last section (a COFF symbol table) move along. The
-// header checksum is cleared: the loader does not check it for programs, and content
-// appended later would change it anyway.
+// header checksum is cleared: it covers the whole file, content appended later
+// included, so the packer sets it last (PeChecksum).
 //
 // Pure functions over bytes; no platform calls.
 #pragma once
@@ -51,5 +51,29 @@ bool ReadResources(const std::vector<uint8_t>& image, std::vector<Resource>& out
 // list is written as an empty tree). Returns "" or why the image cannot be rewritten;
 // image is changed only on success.
 std::string WriteResources(std::vector<uint8_t>& image, const std::vector<Resource>& resources);
+
+// Removes an Authenticode signature: the certificate table (found by file offset through
+// the security directory; signing tools put it at the end of the file) and the directory
+// entry. True when image carried one; image is unchanged otherwise.
+bool DropSignature(std::vector<uint8_t>& image);
+
+// The file offset of the header checksum field, 0 when image is not a Windows program.
+size_t ChecksumOffset(const std::vector<uint8_t>& image);
+
+// The header checksum of a whole file, as the loader and CheckSumMappedFile compute it:
+// the one's-complement sum of its little-endian 16-bit words (the checksum field counted
+// as zero, an odd last byte as a word of its own) plus the file's length. Fed in pieces,
+// in order.
+class PeChecksum {
+ public:
+  explicit PeChecksum(size_t fieldAt) : field_(fieldAt) {}
+  void Add(const uint8_t* data, size_t size);
+  uint32_t Value() const;
+
+ private:
+  size_t field_;
+  uint64_t length_ = 0;
+  uint32_t sum_ = 0, low_ = 0;  // low_: the first byte of a word not yet complete
+};
 
 }  // namespace pack

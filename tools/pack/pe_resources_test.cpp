@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 
 #include "testing/png_builder.h"
 #include "tools/pack/branding.h"
@@ -186,24 +187,34 @@ TEST(Branding, SetsTheIconAndTheVersionTextsAndKeepsTheRest) {
   std::vector<uint8_t> image = Probe();
   auto before = ByKey(Read(image));
   Branding branding;
-  branding.icon = testing::SolidPng(48, 255, 0, 0);
+  branding.icon.emplace();
+  ASSERT_EQ(MakeIconImages(testing::SolidPng(48, 255, 0, 0), *branding.icon), "");
   branding.name = "Atlas \xC3\xA9t\xC3\xA9";
   branding.version = "2.5.1";
   branding.company = "Acme";
+  branding.fileName = "atlas.exe";
   ASSERT_EQ(ApplyBranding(image, branding), "");
   auto after = ByKey(Read(image));
 
-  // Group 1 lists one 48-pixel 32-bit image under a free id; group 2 and its icons stay.
+  // Group 1 lists the new images, in order, under free ids; group 2 and its icons stay.
   const std::vector<uint8_t>& group = after[Key(14, u"", 1, u"", 1033)];
-  ASSERT_EQ(group.size(), 6u + 14);
-  EXPECT_EQ(U16(group, 4), 1);
-  EXPECT_EQ(group[6], 48);
-  EXPECT_EQ(U16(group, 6 + 6), 32);
-  EXPECT_EQ(U32(group, 6 + 8), branding.icon->size());
-  EXPECT_EQ(after[Key(3, u"", U16(group, 6 + 12), u"", 1033)], *branding.icon);
-  size_t oldIcons = 0;
-  for (uint16_t id : {2, 3, 4}) oldIcons += after.count(Key(3, u"", id, u"", 1033));
-  EXPECT_EQ(oldIcons, 2u);  // 1 is the new one, 2 went with the old group 1
+  const size_t count = branding.icon->size();
+  ASSERT_EQ(group.size(), 6u + 14 * count);
+  EXPECT_EQ(U16(group, 4), count);
+  std::set<uint16_t> ids;
+  for (size_t i = 0; i < count; ++i) {
+    const IconImage& icon = (*branding.icon)[i];
+    size_t entry = 6 + 14 * i;
+    EXPECT_EQ(group[entry], icon.width);
+    EXPECT_EQ(U16(group, entry + 6), 32);
+    EXPECT_EQ(U32(group, entry + 8), icon.data.size());
+    EXPECT_EQ(after[Key(3, u"", U16(group, entry + 12), u"", 1033)], icon.data);
+    ids.insert(U16(group, entry + 12));
+  }
+  EXPECT_EQ(ids.size(), count);
+  EXPECT_EQ(ids.count(3) + ids.count(4), 0u) << "group 2's icons keep their ids";
+  for (uint16_t id : {3, 4})
+    EXPECT_EQ(after[Key(3, u"", id, u"", 1033)], before[Key(3, u"", id, u"", 1033)]);
   for (const Key& kept :
        {Key{14, u"", 2, u"", 1033}, Key{10, u"", 0, u"NOTES", 1033}, Key{24, u"", 1, u"", 1033}})
     EXPECT_EQ(after[kept], before[kept]);
@@ -214,6 +225,7 @@ TEST(Branding, SetsTheIconAndTheVersionTextsAndKeepsTheRest) {
   EXPECT_EQ(VersionText(version, u"FileVersion"), u"2.5.1");
   EXPECT_EQ(VersionText(version, u"ProductVersion"), u"2.5.1");
   EXPECT_EQ(VersionText(version, u"CompanyName"), u"Acme");
+  EXPECT_EQ(VersionText(version, u"OriginalFilename"), u"atlas.exe");
   EXPECT_EQ(VersionText(version, u"RegistryBranch"), u"ProbeBranch");
   EXPECT_EQ(U16(version, 0), version.size());
   // VS_FIXEDFILEINFO: file and product version 2.5.1.0.
@@ -223,29 +235,6 @@ TEST(Branding, SetsTheIconAndTheVersionTextsAndKeepsTheRest) {
     EXPECT_EQ(U32(version, fixed + at), 0x00020005u);
     EXPECT_EQ(U32(version, fixed + at + 4), 0x00010000u);
   }
-}
-
-TEST(Branding, IconFilesAreCheckedAndCompleted) {
-  std::vector<IconImage> images;
-  EXPECT_EQ(ReadIconFile(testing::SolidPng(256, 1, 2, 3), images), "");
-  ASSERT_EQ(images.size(), 1u);
-  EXPECT_EQ(images[0].width, 0);  // 256
-  EXPECT_NE(ReadIconFile(testing::SolidPng(257, 1, 2, 3), images), "");
-  EXPECT_NE(ReadIconFile(std::vector<uint8_t>(64, 0), images), "");
-  // A .ico whose entry leaves planes and bits zero: the bitmap header supplies them.
-  std::vector<uint8_t> bitmap(40 + 16 * 16 * 4 + 16 * 4, 0);
-  bitmap[0] = 40, bitmap[12] = 1, bitmap[14] = 32;
-  std::vector<uint8_t> ico = {0, 0, 1, 0, 1, 0, 16, 16, 0, 0, 0, 0, 0, 0};
-  for (uint32_t v : {uint32_t(bitmap.size()), 22u})
-    for (int i = 0; i < 4; ++i) ico.push_back(uint8_t(v >> 8 * i));
-  ico.insert(ico.end(), bitmap.begin(), bitmap.end());
-  ASSERT_EQ(ReadIconFile(ico, images), "");
-  ASSERT_EQ(images.size(), 1u);
-  EXPECT_EQ(images[0].planes, 1);
-  EXPECT_EQ(images[0].bitCount, 32);
-  EXPECT_EQ(images[0].data, bitmap);
-  ico.pop_back();  // the image now runs past the end
-  EXPECT_NE(ReadIconFile(ico, images), "");
 }
 
 }  // namespace

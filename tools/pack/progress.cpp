@@ -27,6 +27,13 @@ std::string Progress::Format(uint64_t bytes, uint64_t totalBytes, size_t files, 
   return line;
 }
 
+std::string Progress::Cover(std::string line, size_t& shown) {
+  size_t length = line.size();
+  if (length < shown) line.append(shown - length, ' ');
+  shown = length;
+  return line;
+}
+
 void Progress::AddBytes(uint64_t bytes) {
   bytes_ += bytes;
   Print(false);
@@ -44,9 +51,8 @@ void Progress::Print(bool force) {
   if (!force && now - lastPrint_ < std::chrono::milliseconds(200)) return;
   lastPrint_ = now;
   double seconds = std::chrono::duration<double>(now - start_).count();
-  // "\r" and a clearing escape so a shorter line leaves no tail of the longer one.
-  std::fprintf(out_, "\r\033[K%s",
-               Format(bytes_, totalBytes_, files_, totalFiles_, seconds).c_str());
+  std::string line = Cover(Format(bytes_, totalBytes_, files_, totalFiles_, seconds), shown_);
+  std::fprintf(out_, "\r%s", line.c_str());
   std::fflush(out_);
   printed_ = true;
 }

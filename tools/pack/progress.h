@@ -22,6 +22,10 @@ class Progress {
   static std::string Format(uint64_t bytes, uint64_t totalBytes, size_t files, size_t totalFiles,
                             double seconds);
   static std::string FormatBytes(uint64_t bytes);
+  // line padded with spaces over the tail of the last one shown (shown: its length, then
+  // line's). Spaces rather than a clearing escape: a Windows console shows escapes as
+  // text unless told otherwise, while every terminal takes "\r".
+  static std::string Cover(std::string line, size_t& shown);
 
  private:
   void Print(bool force);
@@ -31,6 +35,7 @@ class Progress {
   size_t totalFiles_, files_ = 0;
   std::chrono::steady_clock::time_point start_, lastPrint_;
   bool printed_ = false;
+  size_t shown_ = 0;  // length of the line on screen
 };
 
 }  // namespace pack
