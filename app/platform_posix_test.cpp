@@ -24,13 +24,6 @@
 #include "testing/runner_e2e.h"
 #include "utils/encoding.h"
 
-// The start-up owns these in the program; the pieces under test only read and write them.
-namespace app {
-uint32_t ContentId = 0;
-uint32_t ProcessId = 0;
-std::u16string ContentBaseUrl;
-}  // namespace app
-
 namespace {
 
 namespace fs = std::filesystem;

@@ -5,6 +5,7 @@ cx_library(cx_app
     command_line.cpp
     control_entries.cpp
     port_choice.cpp
+    run_state.cpp
     server_record.cpp
     trace_hook.cpp
   PLATFORM

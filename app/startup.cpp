@@ -25,10 +25,6 @@
 
 namespace app {
 
-uint32_t ContentId = 0;
-uint32_t ProcessId = 0;
-std::u16string ContentBaseUrl;
-
 namespace {
 
 std::string FormatRunPrefix(uint32_t ticks) {

@@ -30,7 +30,7 @@ cx_need_packages() {
 # Packages for building and testing natively on Linux.
 CX_NATIVE_PACKAGES=(cmake ninja-build g++ make zlib1g-dev googletest file python3
   zip unzip p7zip-full libarchive-tools curl osslsigncode openssl nodejs chromium ffmpeg
-  libstb-dev)
+  libstb-dev python3-sphinx doxygen)
 # Packages for the libFuzzer targets.
 CX_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Packages for the Windows builds and running them under Wine.

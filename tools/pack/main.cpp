@@ -15,6 +15,7 @@
 
 #include "tools/pack/interrupt.h"
 #include "tools/pack/pack.h"
+#include "tools/pack/preview.h"
 
 namespace {
 
@@ -22,6 +23,9 @@ const char kUsage[] =
     "usage: contentexe-pack SOURCE -o OUTPUT [--start TEXT] [--port N] [--use-ie N]\n"
     "                       [--caption TEXT] [--cross-origin any] [--icon FILE] [--name TEXT]\n"
     "                       [--version TEXT] [--company TEXT] [--stub RUNNER] [--force]\n"
+    "                       [--strict]\n"
+    "       contentexe-pack --preview SOURCE [--start TEXT] [--port N] [--caption TEXT]\n"
+    "       contentexe-pack --check SOURCE [--strict]\n"
     "       contentexe-pack --list FILE\n";
 
 const char kHelp[] =
@@ -46,6 +50,10 @@ const char kHelp[] =
     "  --stub RUNNER        the runner to append the content to (default: the runner\n"
     "                       beside this packer, contentexe or contentexe.exe)\n"
     "  --force              replace an existing OUTPUT\n"
+    "  --strict             link-check warnings are errors: exit code 2, nothing written\n"
+    "  --preview SOURCE     serve SOURCE as the program would, reading each file at\n"
+    "                       each request (edit, save, reload); Ctrl+C ends it\n"
+    "  --check SOURCE       check the links of SOURCE without writing anything\n"
     "  --list FILE          show the entries of a content program or a .zip\n"
     "  -h, --help           show this text\n";
 
@@ -91,6 +99,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = Arguments(argc, argv);
   pack::PackOptions options;
   std::optional<std::string> list;
+  std::string mode;  // "--preview", "--check" or empty (pack)
   std::vector<std::string> positional;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -106,6 +115,10 @@ int main(int argc, char** argv) {
       return 0;
     } else if (a == "--force") {
       options.force = true;
+    } else if (a == "--strict") {
+      options.strict = true;
+    } else if (a == "--preview" || a == "--check") {
+      mode = a;
     } else if (a == "-o" || a == "--output" || a == "--stub" || a == "--list" || a == "--icon") {
       if (!value(text)) return Usage(a + " needs a value");
       if (a == "--stub")
@@ -143,8 +156,24 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (positional.size() != 1) return Usage("give one SOURCE (a folder or a .zip)");
-  if (options.output.empty()) return Usage("give the output with -o OUTPUT");
   options.source = PathOf(positional[0]);
+  if (!mode.empty() && !options.output.empty()) return Usage(mode + " writes no output");
+  if (mode == "--preview") return pack::Preview(options, stderr);
+  if (mode == "--check") {
+    pack::PackResult result = pack::Check(options);
+    if (!result.ok) {
+      std::fprintf(stderr, "contentexe-pack: %s\n", result.error.c_str());
+      return 1;
+    }
+    for (const std::string& warning : result.warnings)
+      std::fprintf(stderr, "contentexe-pack: warning: %s\n", warning.c_str());
+    std::fprintf(stderr,
+                 "contentexe-pack: checked %zu files, %zu links in %.2f s: %zu warning(s)\n",
+                 result.pagesChecked, result.linksChecked, result.stats.seconds,
+                 result.warnings.size());
+    return options.strict && !result.warnings.empty() ? 2 : 0;
+  }
+  if (options.output.empty()) return Usage("give the output with -o OUTPUT");
   if (options.stub.empty()) options.stub = pack::DefaultStub();
   if (StderrIsTerminal()) options.progress = stderr;
 
@@ -154,11 +183,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "contentexe-pack: warning: %s\n", warning.c_str());
   if (!result.ok) {
     std::fprintf(stderr, "contentexe-pack: %s\n", result.error.c_str());
-    return pack::Interruption() ? pack::InterruptionExitCode() : 1;
+    if (pack::Interruption()) return pack::InterruptionExitCode();
+    return result.strictRefused ? 2 : 1;
   }
-  std::fprintf(
-      stderr, "contentexe-pack: wrote %s: %zu entries, archive of %llu bytes\n",
-      positional.empty() ? "" : reinterpret_cast<const char*>(options.output.u8string().c_str()),
-      result.entryCount, static_cast<unsigned long long>(result.archiveSize));
+  std::fputs(pack::FormatReport(options.output, result).c_str(), stderr);
   return 0;
 }

@@ -7,12 +7,17 @@
 #include <memory>
 #include <random>
 
+#include <chrono>
+
 #include "content/content_type.h"
+#include "content/folder_provider.h"
 #include "content/footer.h"
+#include "content/http_zip_provider.h"
 #include "content/runner_marker.h"
 #include "tools/pack/branding.h"
 #include "tools/pack/control_entries.h"
 #include "tools/pack/interrupt.h"
+#include "tools/pack/link_check.h"
 #include "tools/pack/pe_resources.h"
 #include "tools/pack/progress.h"
 #include "tools/pack/source_archive.h"
@@ -120,18 +125,10 @@ std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
   // Without a choice the runner would ask for Internet Explorer: the default browser is
   // what authors expect. A ".use_ie" the source already holds is the author's choice.
   const std::optional<std::string> defaultBrowser = "0";
+  if (auto why = ControlOptionsError(o); !why.empty()) return why;
   for (auto [name, value] : controls) {
     if (value == &o.useIe && !*value && !has(name)) value = &defaultBrowser;
     if (!*value) continue;
-    if (value == &o.useIe && !IsDecimalInt32(**value))
-      return "--use-ie needs a whole number, got '" + **value + "'";
-    if (value == &o.port && !IsControlPort(**value))
-      return "--port needs -1 (any free port), 0 (the user's HttpPort setting, else any free "
-             "port) or a port from 1 to 65535, got '" +
-             **value + "'";
-    if (value == &o.crossOrigin && **value != kCrossOriginAny)
-      return "--cross-origin takes 'any' (every web page may read the content), got '" +
-             **value + "'";
     auto bytes = EncodeControlText(**value);
     if (!bytes) return std::string("the text for ") + name + " is not valid UTF-8";
     items.erase(std::remove_if(items.begin(), items.end(),
@@ -145,6 +142,53 @@ std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
     items.push_back(std::move(item));
   }
   return {};
+}
+
+// The content as the packed program will see it, for the link check: the folder through
+// the preview's provider, a source archive through its entry keys.
+LinkReport CheckItems(const PackOptions& o, const std::vector<Item>& items,
+                      SourceArchive& sourceZip) {
+  constexpr uint64_t kMaxPage = 64ull << 20;  // larger files are not pages to read
+  ContentView view;
+  std::map<std::string, const Item*> byName;
+  for (const Item& item : items) {
+    if (item.bytes) continue;  // control entries
+    view.names.push_back(item.name);
+    byName[item.name] = &item;
+  }
+  view.read = [&](const std::string& name) -> std::optional<std::string> {
+    auto it = byName.find(name);
+    if (it == byName.end()) return std::nullopt;
+    const Item& item = *it->second;
+    if (item.entry) return sourceZip.ReadSmall(*item.entry, kMaxPage);
+    if (item.size > kMaxPage) return std::nullopt;
+    std::ifstream in(item.file, std::ios::binary);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    if (!in) return std::nullopt;
+    return text;
+  };
+  std::error_code ec;
+  if (fs::is_directory(o.source, ec)) {
+    // Pages link the same files over and over: each path is resolved once.
+    auto folder = std::make_shared<storage::HttpFolderProvider>(o.source);
+    auto known = std::make_shared<std::map<std::string, bool>>();
+    view.has = [folder, known](const std::string& path) {
+      auto [it, added] = known->try_emplace(path, false);
+      if (added) it->second = !folder->Resolve(path).empty();
+      return it->second;
+    };
+  } else {
+    view.has = [&sourceZip](const std::string& path) {
+      for (const std::u16string& name : storage::HttpZipProvider::CandidateNames(path)) {
+        const amzip::Entry* e = sourceZip.Zip().FindEntry(name);
+        // As the provider: a folder's record and the control entries are not content.
+        bool control = e && e->name[0] == u'.' && e->name.find_first_of(u"\\/") == e->name.npos;
+        if (e && !e->name.empty() && e->name.back() != u'\\' && !control) return true;
+      }
+      return false;
+    };
+  }
+  return CheckLinks(view);
 }
 
 // The icon and version texts of a Windows runner, set in place.
@@ -223,6 +267,59 @@ bool WriteChecksum(std::fstream& file, size_t field) {
 
 bool IsPrecompressedExtension(const std::string& e) { return storage::IsStoredExtension(e); }
 
+std::string ControlOptionsError(const PackOptions& o) {
+  if (o.useIe && !IsDecimalInt32(*o.useIe))
+    return "--use-ie needs a whole number, got '" + *o.useIe + "'";
+  if (o.port && !IsControlPort(*o.port))
+    return "--port needs -1 (any free port), 0 (the user's HttpPort setting, else any free "
+           "port) or a port from 1 to 65535, got '" +
+           *o.port + "'";
+  if (o.crossOrigin && *o.crossOrigin != kCrossOriginAny)
+    return "--cross-origin takes 'any' (every web page may read the content), got '" +
+           *o.crossOrigin + "'";
+  return {};
+}
+
+PackResult Check(const PackOptions& o) {
+  PackResult result;
+  std::error_code ec;
+  if (o.source.empty() || !fs::exists(o.source, ec)) {
+    result.error = "the source " + Show(o.source) + " does not exist";
+    return result;
+  }
+  auto start = std::chrono::steady_clock::now();
+  std::vector<Item> items;
+  SourceArchive sourceZip;
+  result.error = fs::is_directory(o.source, ec)
+                     ? CollectFolder(o.source, {}, items, result.warnings)
+                     : CollectZip(o.source, sourceZip, items);
+  if (!result.error.empty()) return result;
+  LinkReport report = CheckItems(o, items, sourceZip);
+  result.ok = true;
+  result.warnings.insert(result.warnings.end(), report.warnings.begin(), report.warnings.end());
+  result.entryCount = items.size();
+  result.pagesChecked = report.pages;
+  result.linksChecked = report.references;
+  result.stats.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return result;
+}
+
+std::string FormatReport(const fs::path& output, const PackResult& r) {
+  const PackStats& s = r.stats;
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.1f s", s.seconds);
+  std::string text = "contentexe-pack: wrote " + Show(output) + " in " + seconds + "\n";
+  text += "  entries   " + std::to_string(s.entries) + ": " + std::to_string(s.deflated) +
+          " deflated, " + std::to_string(s.stored) + " stored\n";
+  text += "  bytes     " + Progress::FormatBytes(s.bytesIn) + " in, " +
+          Progress::FormatBytes(s.bytesOut) + " out (deflated " +
+          Progress::FormatBytes(s.deflatedIn) + " to " + Progress::FormatBytes(s.deflatedOut) +
+          ", stored " + Progress::FormatBytes(s.storedBytes) + ")\n";
+  text += "  warnings  " + std::to_string(r.warnings.size()) + "\n";
+  return text;
+}
+
 std::string CheckStub(const std::vector<uint8_t>& stub) {
   bool pe = stub.size() >= 2 && stub[0] == 'M' && stub[1] == 'Z';
   bool elf =
@@ -247,6 +344,7 @@ fs::path DefaultStub() {
 
 PackResult Pack(const PackOptions& o) {
   PackResult result;
+  auto started = std::chrono::steady_clock::now();
   std::error_code ec;
   auto fail = [&result](std::string message) {
     result.error = std::move(message);
@@ -273,9 +371,16 @@ PackResult Pack(const PackOptions& o) {
   if (!error.empty()) return fail(error);
   if (Interruption()) return interrupted();
   if (items.empty()) return fail("the source " + Show(o.source) + " holds no files");
-  if (!std::any_of(items.begin(), items.end(),
-                   [](const Item& i) { return i.name == "index.html"; }))
-    result.warnings.push_back("the source has no index.html: the start page will not be found");
+  // Links are checked before anything is written: with --strict a warning stops here.
+  LinkReport links = CheckItems(o, items, sourceZip);
+  result.warnings.insert(result.warnings.end(), links.warnings.begin(), links.warnings.end());
+  result.pagesChecked = links.pages;
+  result.linksChecked = links.references;
+  if (o.strict && !result.warnings.empty()) {
+    result.strictRefused = true;
+    return fail("the link check gave " + std::to_string(result.warnings.size()) +
+                " warning(s) and --strict is set: nothing was written");
+  }
   if (auto why = AddControlEntries(o, items); !why.empty()) return fail(why);
   std::sort(items.begin(), items.end(),
             [](const Item& a, const Item& b) { return a.name < b.name; });
@@ -376,6 +481,16 @@ PackResult Pack(const PackOptions& o) {
     }
     if (!ok || Interruption()) return discard(writer.Error());
     progress.FileDone();
+    PackStats& st = result.stats;
+    st.bytesIn += item.size;
+    if (writer.LastMethod() == Method::Deflated) {
+      ++st.deflated;
+      st.deflatedIn += item.size;
+      st.deflatedOut += writer.LastCompressedSize();
+    } else {
+      ++st.stored;
+      st.storedBytes += item.size;
+    }
   }
   if (!writer.Finish()) return discard(writer.Error());
   auto footer = content::MakeFooter(uint32_t(writer.GetSize()));
@@ -410,6 +525,10 @@ PackResult Pack(const PackOptions& o) {
   result.ok = true;
   result.archiveSize = writer.GetSize();
   result.entryCount = writer.GetEntryCount();
+  result.stats.entries = result.entryCount;
+  result.stats.bytesOut = result.archiveSize;
+  result.stats.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   return result;
 }
 

@@ -31,6 +31,17 @@ struct PackOptions {
   uint64_t maxArchiveSize = 0xFFFFFFFFull;
   // Progress lines ("\r"-refreshed) go here when set (the terminal's stderr).
   std::FILE* progress = nullptr;
+  // Link-check warnings count as errors: nothing is written when there are any.
+  bool strict = false;
+};
+
+// What went into the archive, for the report at the end.
+struct PackStats {
+  size_t entries = 0, stored = 0, deflated = 0;
+  uint64_t bytesIn = 0, bytesOut = 0;               // content bytes; the archive's length
+  uint64_t storedBytes = 0;                         // content bytes of stored entries
+  uint64_t deflatedIn = 0, deflatedOut = 0;         // of deflated entries
+  double seconds = 0;
 };
 
 struct PackResult {
@@ -39,9 +50,22 @@ struct PackResult {
   std::vector<std::string> warnings;  // e.g. no index.html
   uint64_t archiveSize = 0;
   size_t entryCount = 0;
+  bool strictRefused = false;  // options.strict and warnings: nothing written
+  PackStats stats;
+  size_t pagesChecked = 0, linksChecked = 0;  // by the link check
 };
 
 PackResult Pack(const PackOptions& options);
+
+// The link check of options.source alone (--check): warnings as Pack gives them, ok
+// false with error when the source cannot be read.
+PackResult Check(const PackOptions& options);
+
+// The end-of-packing report: one short block of lines.
+std::string FormatReport(const std::filesystem::path& output, const PackResult& result);
+
+// Why the control options' texts (--port, --use-ie) are refused, empty when they are fine.
+std::string ControlOptionsError(const PackOptions& options);
 
 // Whether the file extension (lower-cased, without the dot) names an already-compressed
 // format that is stored rather than deflated.

@@ -54,6 +54,10 @@ class ZipWriter {
   // Archive length so far (after Finish: the whole archive).
   uint64_t GetSize() const { return position_; }
   size_t GetEntryCount() const { return entries_.size(); }
+  // How the last entry was written (a deflated one that did not shrink is stored) and
+  // its compressed size. Only after an entry was added.
+  Method LastMethod() const { return entries_.back().method; }
+  uint64_t LastCompressedSize() const { return entries_.back().compressedSize; }
   const std::string& Error() const { return error_; }
 
  private:
