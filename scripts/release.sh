@@ -112,7 +112,7 @@ build_one() { # work name [toolchain]
   echo "== release: building $name"
   env -u CMAKE_C_COMPILER_LAUNCHER -u CMAKE_CXX_COMPILER_LAUNCHER \
     cmake -S "$work/src" -B "$work/$name" "${args[@]}" \
-    -DCMAKE_C_FLAGS="$map" -DCMAKE_CXX_FLAGS="$map" -DCMAKE_RC_FLAGS="" \
+    -DCMAKE_C_FLAGS="$map" -DCMAKE_CXX_FLAGS="$map" \
     -DCMAKE_EXE_LINKER_FLAGS="$link" >"$work/$name.log"
   cmake --build "$work/$name" --target contentexe contentexe-pack -j "$jobs" >>"$work/$name.log" ||
     { tail -30 "$work/$name.log" >&2; echo "release: the $name build failed (log: $work/$name.log)" >&2; return 1; }

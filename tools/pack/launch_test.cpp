@@ -130,6 +130,37 @@ TEST(Launch, VersionAndArchOnTheCommandLine) {
 }
 
 #ifdef _WIN32
+std::wstring VersionString(const fs::path& file, const std::wstring& name) {
+  DWORD ignored = 0, size = GetFileVersionInfoSizeW(file.c_str(), &ignored);
+  std::vector<char> data(size);
+  wchar_t* value = nullptr;
+  UINT length = 0;
+  if (!size || !GetFileVersionInfoW(file.c_str(), 0, size, data.data()) ||
+      !VerQueryValueW(data.data(), (L"\\StringFileInfo\\040904b0\\" + name).c_str(),
+                      reinterpret_cast<void**>(&value), &length))
+    return L"";
+  return std::wstring(value, length ? length - 1 : 0);
+}
+
+bool HasManifest(const fs::path& file) {
+  HMODULE module = LoadLibraryExW(file.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  bool found = module && FindResourceW(module, MAKEINTRESOURCEW(1), MAKEINTRESOURCEW(24));
+  if (module) FreeLibrary(module);
+  return found;
+}
+
+// The Windows programs show the same version in Explorer as on the command line, and
+// the packer has a manifest like the runner.
+TEST(Launch, VersionResourcesCarryTheBuildsVersion) {
+  std::string text = CX_VERSION_TEXT;
+  std::wstring version(text.begin(), text.end());
+  EXPECT_EQ(version, VersionString(kPacker, L"FileVersion"));
+  EXPECT_EQ(version, VersionString(kRunner, L"FileVersion"));
+  EXPECT_EQ(L"contentexe-pack.exe", VersionString(kPacker, L"OriginalFilename"));
+  EXPECT_TRUE(HasManifest(kPacker));
+  EXPECT_TRUE(HasManifest(kRunner));
+}
+
 struct FoundBox {
   DWORD process;
   HWND box = nullptr;

@@ -94,8 +94,6 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-}  // namespace
-
 // Started from Explorer (a console of its own): a dropped folder is packed to FOLDER.exe
 // beside it; a double-click without one says how to use the packer. The answer goes to a
 // message box, or the console window would close with it.
@@ -120,6 +118,8 @@ int PackFromExplorer(const std::vector<std::string>& args) {
   pack::ShowMessage(drop.text, !drop.ok);
   return drop.ok ? 0 : 1;
 }
+
+}  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args = Arguments(argc, argv);
