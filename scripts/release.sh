@@ -2,7 +2,8 @@
 # Builds the release files into dist/ from the committed tree (HEAD), reproducibly:
 #
 #   scripts/release.sh [VERSION]            build dist/ (VERSION: CMakeLists.txt's by default)
-#   scripts/release.sh --verify [VERSION]   build twice, in two different folders, compare
+#   scripts/release.sh --verify [VERSION]   build twice, side by side in two different
+#                                           folders (/tmp and build-release-b.*), compare
 #                                           every file byte for byte, then --check the result
 #   scripts/release.sh --check              try dist/ as a user would: the Windows zip alone
 #                                           in a fresh Wine prefix, the tarball on Linux
@@ -288,8 +289,15 @@ case $mode in
   verify)
     a=$(mktemp -d /tmp/cx-release-a.XXXXXX)
     b=$(mktemp -d "$root/build-release-b.XXXXXX")
-    release "$a/work" "$a/dist"
-    release "$b/work" "$b/dist"
+    # Side by side: the same work in half the time where there are cores for both.
+    release "$a/work" "$a/dist" >"$a/release.log" 2>&1 &
+    first=$!
+    release "$b/work" "$b/dist" >"$b/release.log" 2>&1 &
+    second=$!
+    failed=0
+    wait $first || { cat "$a/release.log" >&2; failed=1; }
+    wait $second || { cat "$b/release.log" >&2; failed=1; }
+    [ $failed -eq 0 ] || { echo "release: a build failed; folders kept: $a $b" >&2; exit 1; }
     echo "== first build ($a):"
     cat "$a/dist/SHA256SUMS"
     echo "== second build ($b):"
