@@ -54,7 +54,7 @@ TEST(Launch, RunnerBesideThePackerFollowsArchAndName) {
   EXPECT_EQ("contentexe-x86.exe", pick(true, Arch::kX86));
   // Another packer: its own runner, or the Windows one asked for.
   EXPECT_EQ("", pick(false, Arch::kAny));
-  EXPECT_NE(std::string::npos, error.find("/contentexe\"")) << error;
+  EXPECT_NE(std::string::npos, error.find("contentexe\"")) << error;
   WriteText(dir / "contentexe", "\x7f" "ELF");
   EXPECT_EQ("contentexe", pick(false, Arch::kAny));
   EXPECT_EQ("contentexe-x86.exe", pick(false, Arch::kX86));
@@ -105,9 +105,12 @@ TEST(Launch, VersionAndArchOnTheCommandLine) {
   auto packer = RunShell(Quoted(kPacker) + " --version");
   EXPECT_EQ(0, packer.status);
   EXPECT_EQ("contentexe-pack " + version, packer.output.substr(0, packer.output.find_first_of("\r\n")));
+#ifndef _WIN32
+  // (The Windows runner is a GUI program: cmd under Wine gives it no output to write to.)
   auto runner = RunShell(Quoted(kRunner) + " --version");
   EXPECT_EQ(0, runner.status);
   EXPECT_EQ("contentexe " + version, runner.output.substr(0, runner.output.find_first_of("\r\n")));
+#endif
   EXPECT_NE(std::string(CX_VERSION_COMMIT), "unknown");
 
   auto bad = RunShell(Quoted(kPacker) + " site -o out --arch arm64");
