@@ -36,7 +36,7 @@ if(WIN32)
     ${CMAKE_CURRENT_SOURCE_DIR}/startup.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.rc)
   set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.rc PROPERTIES
-    OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.ico;${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.manifest")
+    OBJECT_DEPENDS "${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.ico;${CMAKE_CURRENT_SOURCE_DIR}/res/contentexe.manifest;${CX_GENERATED_DIR}/contentexe_version.h")
   # wWinMain is the entry. Release runners carry no symbols: the packer copies the
   # runner into every program.
   target_link_options(contentexe PRIVATE -municode
@@ -51,5 +51,6 @@ else()
   cx_add_test(app_e2e LIBS cx_app cx_testing DEPENDS contentexe contentexe-pack
               SOURCES e2e_test.cpp)
 endif()
+cx_use_version(contentexe)
 target_link_libraries(contentexe PRIVATE cx_app cx_provider cx_http cx_tray cx_zip cx_content
                                          cx_settings cx_translation cx_utils)

@@ -87,3 +87,10 @@ function(cx_add_fuzzer name source)
   target_link_libraries(fuzz_${name} PRIVATE ${F_LIBS})
   target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
 endfunction()
+
+# cx_use_version(target): the target includes contentexe_version.h (CX_VERSION_TEXT,
+# CX_VERSION_COMMIT, CX_VERSION_NUMBERS), rewritten by cx_version before it builds.
+function(cx_use_version target)
+  add_dependencies(${target} cx_version)
+  target_include_directories(${target} PRIVATE ${CX_GENERATED_DIR})
+endfunction()

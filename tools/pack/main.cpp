@@ -13,20 +13,24 @@
 #include <unistd.h>
 #endif
 
+#include "contentexe_version.h"
 #include "tools/pack/interrupt.h"
+#include "tools/pack/launch.h"
 #include "tools/pack/pack.h"
 #include "tools/pack/preview.h"
+#include "utils/file/mapped_file.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: contentexe-pack SOURCE -o OUTPUT [--start TEXT] [--port N] [--use-ie N]\n"
     "                       [--caption TEXT] [--cross-origin any] [--icon FILE] [--name TEXT]\n"
-    "                       [--version TEXT] [--company TEXT] [--stub RUNNER] [--force]\n"
-    "                       [--strict]\n"
+    "                       [--version TEXT] [--company TEXT] [--stub RUNNER]\n"
+    "                       [--arch x64|x86] [--force] [--strict]\n"
     "       contentexe-pack --preview SOURCE [--start TEXT] [--port N] [--caption TEXT]\n"
     "       contentexe-pack --check SOURCE [--strict]\n"
-    "       contentexe-pack --list FILE\n";
+    "       contentexe-pack --list FILE\n"
+    "       contentexe-pack --version\n";
 
 const char kHelp[] =
     "\n"
@@ -48,14 +52,21 @@ const char kHelp[] =
     "  --version TEXT       Windows: its file and product version, e.g. 1.2.0\n"
     "  --company TEXT       Windows: its company name\n"
     "  --stub RUNNER        the runner to append the content to (default: the runner\n"
-    "                       beside this packer, contentexe or contentexe.exe)\n"
+    "                       beside this packer: contentexe-x64.exe, else\n"
+    "                       contentexe.exe, for a Windows packer; contentexe otherwise)\n"
+    "  --arch x64|x86       the Windows runner beside this packer for that system:\n"
+    "                       contentexe-x64.exe (64-bit) or contentexe-x86.exe (32-bit)\n"
     "  --force              replace an existing OUTPUT\n"
     "  --strict             link-check warnings are errors: exit code 2, nothing written\n"
     "  --preview SOURCE     serve SOURCE as the program would, reading each file at\n"
     "                       each request (edit, save, reload); Ctrl+C ends it\n"
     "  --check SOURCE       check the links of SOURCE without writing anything\n"
     "  --list FILE          show the entries of a content program or a .zip\n"
-    "  -h, --help           show this text\n";
+    "  --version            (alone) show this packer's version and commit\n"
+    "  -h, --help           show this text\n"
+    "\n"
+    "On Windows, a folder dropped on contentexe-pack.exe is packed to FOLDER.exe beside\n"
+    "it (FOLDER (2).exe when that is taken) and the result is shown in a message box.\n";
 
 std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
@@ -93,10 +104,42 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
+// Started from Explorer (a console of its own): a dropped folder is packed to FOLDER.exe
+// beside it; a double-click without one says how to use the packer. The answer goes to a
+// message box, or the console window would close with it.
+int PackFromExplorer(const std::vector<std::string>& args) {
+  std::string error;
+  std::filesystem::path stub;
+  if (args.empty()) {
+    pack::ShowMessage(
+        "Drop a folder of web content (with its index.html) on contentexe-pack.exe: it "
+        "becomes one program beside the folder.\n\nIn a console: contentexe-pack --help",
+        false);
+    return 2;
+  }
+  stub = pack::RunnerBeside(std::filesystem::path(utils::ProgramFilePath()).parent_path(),
+                            true, pack::Arch::kAny, error);
+  if (stub.empty()) {
+    pack::ShowMessage("Could not pack " + args[0] + ":\n\n" + error, true);
+    return 1;
+  }
+  pack::DropResult drop = pack::PackDropped(PathOf(args[0]), stub, stderr);
+  std::fprintf(stderr, "contentexe-pack: %s\n", drop.text.c_str());
+  pack::ShowMessage(drop.text, !drop.ok);
+  return drop.ok ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<std::string> args = Arguments(argc, argv);
+  if (args.size() == 1 && args[0] == "--version") {
+    std::printf("contentexe-pack %s (commit %s)\n", CX_VERSION_TEXT, CX_VERSION_COMMIT);
+    return 0;
+  }
+  if (pack::OwnsConsole() && args.size() <= 1 && (args.empty() || args[0][0] != '-'))
+    return PackFromExplorer(args);
+  std::optional<pack::Arch> arch;
   pack::PackOptions options;
   std::optional<std::string> list;
   std::string mode;  // "--preview", "--check" or empty (pack)
@@ -113,6 +156,9 @@ int main(int argc, char** argv) {
       std::fputs(kUsage, stdout);
       std::fputs(kHelp, stdout);
       return 0;
+    } else if (a == "--arch") {
+      if (!value(text)) return Usage(a + " needs a value");
+      if (!(arch = pack::ParseArch(*text))) return Usage("--arch takes x64 or x86, not " + *text);
     } else if (a == "--force") {
       options.force = true;
     } else if (a == "--strict") {
@@ -174,7 +220,16 @@ int main(int argc, char** argv) {
     return options.strict && !result.warnings.empty() ? 2 : 0;
   }
   if (options.output.empty()) return Usage("give the output with -o OUTPUT");
-  if (options.stub.empty()) options.stub = pack::DefaultStub();
+  if (options.stub.empty()) {
+    std::filesystem::path self(utils::ProgramFilePath());
+    std::string error;
+    options.stub = pack::RunnerBeside(self.parent_path(), self.extension() == ".exe" || self.extension() == ".EXE",
+                                      arch.value_or(pack::Arch::kAny), error);
+    if (options.stub.empty()) {
+      std::fprintf(stderr, "contentexe-pack: %s\n", error.c_str());
+      return 1;
+    }
+  }
   if (StderrIsTerminal()) options.progress = stderr;
 
   pack::InterruptCatcher interrupts;

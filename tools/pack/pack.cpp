@@ -336,12 +336,6 @@ std::string CheckStub(const std::vector<uint8_t>& stub) {
   return {};
 }
 
-fs::path DefaultStub() {
-  fs::path self(utils::ProgramFilePath());
-  bool windows = self.extension() == ".exe" || self.extension() == ".EXE";
-  return self.parent_path() / (windows ? "contentexe.exe" : "contentexe");
-}
-
 PackResult Pack(const PackOptions& o) {
   PackResult result;
   auto started = std::chrono::steady_clock::now();

@@ -75,9 +75,6 @@ bool IsPrecompressedExtension(const std::string& extension);
 // magic), no runner marker, or content already appended.
 std::string CheckStub(const std::vector<uint8_t>& stub);
 
-// The default stub: "contentexe" (".exe" on Windows) beside the running packer.
-std::filesystem::path DefaultStub();
-
 // Writes a listing of the entries of a content executable or a ZIP archive to out, the
 // control entries with their decoded texts. Empty string on success, else the error.
 std::string List(const std::filesystem::path& file, std::FILE* out);
