@@ -31,7 +31,8 @@ class HttpZipProvider : public HttpStreamProviderI {
   // 404 for an unknown name (or a folder's own record); 500 with "Content-Length: 0"
   // for an entry whose data cannot be read; otherwise 200 with the entry's stream,
   // "Content-Type" (from the path's extension), "Content-Length" and "Last-Modified";
-  // a deflated entry of an archive in memory also gets its gzip form.
+  // a deflated entry of an archive in memory also gets its gzip form, a stored entry of
+  // an archive in a file its file body.
   ProviderReply Open(const std::string& path) override;
   // Posted data is not kept: an empty pointer, status untouched.
   utils::SharedPtr<utils::ReadStreamI> PostStream(const std::string& path, const std::string& body,

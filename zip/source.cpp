@@ -57,6 +57,12 @@ bool FileReader::ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& 
   return true;
 }
 
+bool FileReader::FileAt(uintptr_t& file, uint64_t& start) const {
+  file = file_->NativeHandle();
+  start = start_;
+  return true;
+}
+
 ChainReader::ChainReader(std::vector<SourcePtr> parts) : parts_(std::move(parts)) {
   for (const SourcePtr& part : parts_) size_ += part ? part->Size() : 0;
 }

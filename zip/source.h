@@ -30,6 +30,9 @@ class ReadI {
   virtual bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) = 0;
   // All Size() bytes when they are in memory (valid as long as the source), else null.
   virtual const uint8_t* Data() const { return nullptr; }
+  // When the source is one region of an open file: that file (a descriptor on POSIX, a
+  // HANDLE on Windows; open as long as the source) and the file offset of byte 0.
+  virtual bool FileAt(uintptr_t& file, uint64_t& start) const { return false; }
 };
 
 using SourcePtr = utils::SharedPtr<ReadI>;
@@ -64,6 +67,7 @@ class FileReader : public ReadI {
   uint64_t Size() const override { return length_; }
   bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override;
   const uint8_t* Data() const override { return data_; }
+  bool FileAt(uintptr_t& file, uint64_t& start) const override;
 
   static constexpr uint64_t kMaxView32 = 1ull << 30;
   // Whether a view of length bytes is worth mapping in this process.

@@ -35,6 +35,9 @@ class MappedFile {
 
   bool IsOpen() const;
   uint64_t GetSize() const { return size_; }
+  // The open file: a descriptor on POSIX, a HANDLE on Windows (for calls that send a
+  // file's bytes straight to a socket); valid until Close.
+  uintptr_t NativeHandle() const;
 
   // Reads exactly len bytes at offset; does not move any shared file position.
   bool ReadAt(uint64_t offset, void* buffer, size_t len) const;
@@ -64,5 +67,11 @@ class MappedFile {
   uint64_t viewLength_ = 0;
   uint64_t size_ = 0;
 };
+
+#ifdef _WIN32
+inline uintptr_t MappedFile::NativeHandle() const { return reinterpret_cast<uintptr_t>(file_); }
+#else
+inline uintptr_t MappedFile::NativeHandle() const { return static_cast<uintptr_t>(file_); }
+#endif
 
 }  // namespace utils
