@@ -37,18 +37,34 @@ class ReadI {
 
 using SourcePtr = utils::SharedPtr<ReadI>;
 
-// A block of memory the reader does not own; it must outlive the reader.
+// A block of memory the reader does not own; it must outlive the reader. When the block
+// is a view of an open file (the program's own), file and fileStart say where it lies in
+// that file (FileAt); the file must stay open as long as the reader.
 class MemReader : public ReadI {
  public:
   MemReader(const void* data, uint64_t size)
       : data_(static_cast<const uint8_t*>(data)), size_(data ? size : 0) {}
+  MemReader(const void* data, uint64_t size, uintptr_t file, uint64_t fileStart)
+      : MemReader(data, size) {
+    file_ = file;
+    fileStart_ = fileStart;
+    inFile_ = true;
+  }
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override;
   const uint8_t* Data() const override { return data_; }
+  bool FileAt(uintptr_t& file, uint64_t& start) const override {
+    file = file_;
+    start = fileStart_;
+    return inFile_;
+  }
 
  private:
   const uint8_t* data_;
   uint64_t size_;
+  uintptr_t file_ = 0;
+  uint64_t fileStart_ = 0;
+  bool inFile_ = false;
 };
 
 // length bytes of a file from start on, through a utils::MappedFile it owns (handles
