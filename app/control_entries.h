@@ -14,6 +14,8 @@ inline constexpr char16_t kStartEntry[] = u".start";
 inline constexpr char16_t kPortEntry[] = u".port";
 inline constexpr char16_t kUseIeEntry[] = u".use_ie";
 inline constexpr char16_t kCaptionEntry[] = u".caption";
+// "any": every web page may read the content (the packer's --cross-origin any).
+inline constexpr char16_t kCrossOriginEntry[] = u".cross_origin";
 
 // The entry's bytes as UTF-16LE code units (an odd last byte fills the low half of one
 // more unit), ending at the first zero unit. No byte-order mark is skipped.

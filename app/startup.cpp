@@ -39,6 +39,9 @@ storage::HttpServerOptions ServerOptions(int port) {
   storage::HttpServerOptions options;
   options.port = port;  // already chosen: the HttpPort setting was applied by the caller
   options.listenAny = settings::IsSwitchOn(u"HttpListenAny");
+  // Other origins read the content only when the author or this machine's user asks.
+  options.crossOriginAny = settings::IsSwitchOn(u"HttpCrossOriginAny") ||
+                           ReadControlEntry(kCrossOriginEntry) == u"any";
   // Asked per response; the setting is read again only when the store changed, so a
   // changed HttpMaxAge holds from the next response on.
   auto age = std::make_shared<settings::FollowedDword>(u"HttpMaxAge", 0);

@@ -38,8 +38,9 @@ bool OpenContentArchive(const std::u16string& archivePath, PiggyBackArchive& loc
 // Never throws: an exception while extracting is shown and counts as missing.
 std::u16string ReadControlEntry(const std::u16string& name);
 
-// The server's options: port as chosen, HttpListenAny, and a max-age source that
-// follows HttpMaxAge (read again only when the settings changed).
+// The server's options: port as chosen, HttpListenAny, cross-origin reads for every page
+// when the HttpCrossOriginAny setting is on or ".cross_origin" says "any", and a max-age
+// source that follows HttpMaxAge (read again only when the settings changed).
 storage::HttpServerOptions ServerOptions(int port);
 
 // Either finds another process's server for this content (server stays empty and

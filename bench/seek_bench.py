@@ -7,8 +7,10 @@ command line, asked for right after start-up, beside a small page. Not part of t
 Writes with Python's zipfile an archive holding index.html and a 100 MB deflated text of
 random words, starts BUILD_DIR/bin/contentexe on it once per run (with a browser command
 that notes the start URL), waits DELAY seconds after the URL is handed out, then asks for
-"Range: bytes=90000000-" and, LAG ms later on a second connection, for index.html. Prints
-the time to the range's first body byte and the small page's latency, per run.
+"Range: bytes=90000000-" and, from LAG ms later on a second connection, for index.html
+again and again (every 2 ms) until the range's first body byte has come. Prints the time
+to the range's first body byte and the small page's median, p99 and worst latency, per
+run. Goal: first byte within 200 ms, small page p99 within 5 ms.
 """
 import argparse, http.client, os, random, re, shutil, signal, subprocess, sys, tempfile
 import threading, time, zipfile
@@ -71,10 +73,16 @@ def once(delay):
             c.connect()
             go.wait()
             time.sleep(args.lag / 1000)
-            t0 = time.perf_counter()
-            c.request('GET', prefix + 'index.html')
-            c.getresponse().read()
-            res['small'] = (time.perf_counter() - t0) * 1000
+            times, until = [], time.time() + 10
+            while not times or ('range' not in res and time.time() < until):
+                t0 = time.perf_counter()
+                c.request('GET', prefix + 'index.html')
+                c.getresponse().read()
+                times.append((time.perf_counter() - t0) * 1000)
+                time.sleep(0.002)
+            times.sort()
+            res['small'] = (times[len(times) // 2], times[min(len(times) - 1, len(times) * 99 // 100)],
+                            times[-1], len(times))
 
         threads = [threading.Thread(target=f) for f in (ranged, small)]
         for t in threads:
@@ -92,7 +100,8 @@ try:
     for delay in (float(x) for x in args.delays.split(',')):
         for _ in range(args.runs):
             r = once(delay)
-            print('delay %.1f s: range first byte %6.1f ms, small page %6.1f ms, bytes %s'
-                  % (delay, r['range'], r['small'], 'right' if r['ok'] else 'WRONG'))
+            print('delay %.1f s: range first byte %6.1f ms, small page median %5.1f p99 %5.1f '
+                  'worst %5.1f ms (%d asked), bytes %s'
+                  % ((delay, r['range']) + r['small'] + ('right' if r['ok'] else 'WRONG',)))
 finally:
     shutil.rmtree(work)

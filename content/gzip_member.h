@@ -3,8 +3,10 @@
 // it, and a trailer of the entry's CRC-32 and size. The client inflates it and checks the
 // CRC, so damaged data ends in a decoding error and never in wrong bytes taken for right.
 //
-// The raw bytes are read in place (an archive held in memory); the stream holds the
-// archive so they stay valid. Network thread only, like every provider stream.
+// The raw bytes are read from the archive's source where the entry's location says
+// (straight from memory for the mapped program file, by positioned reads for a file named
+// on the command line); a read that comes up short, or finds the file changed since the
+// entry was checked, fails. Network thread only, like every provider stream.
 #pragma once
 
 #include <cstdint>
@@ -12,16 +14,16 @@
 
 #include "utils/read_stream.h"
 #include "utils/shared_ptr.h"
-#include "zip/archive.h"
+#include "zip/entry_stream.h"
 
 namespace storage {
 
 class GzipMemberStream : public utils::ReadStreamI {
  public:
-  GzipMemberStream(utils::SharedPtr<amzip::Archive> archive, const uint8_t* raw, uint64_t rawSize,
-                   uint32_t crc32, uint64_t uncompressedSize, std::u16string name);
+  // where: a deflated entry as amzip::Archive::LocateEntry gives it.
+  GzipMemberStream(amzip::EntryLocation where, std::u16string name);
 
-  uint64_t GetSize() override { return kHeaderSize + rawSize_ + kTrailerSize; }
+  uint64_t GetSize() override { return kHeaderSize + where_.compressedSize + kTrailerSize; }
   using utils::ReadStreamI::Read;
   bool Read(void* buffer, uint32_t count, uint32_t& got) override;
   int64_t Seek64(int origin, int64_t offset) override;
@@ -31,12 +33,12 @@ class GzipMemberStream : public utils::ReadStreamI {
   static constexpr uint64_t kHeaderSize = 10;
   static constexpr uint64_t kTrailerSize = 8;
 
-  utils::SharedPtr<amzip::Archive> archive_;
-  const uint8_t* raw_;
-  uint64_t rawSize_;
+  amzip::EntryLocation where_;
+  const uint8_t* raw_ = nullptr;  // the raw data when the source is in memory
   uint8_t header_[kHeaderSize];
   uint8_t trailer_[kTrailerSize];
   uint64_t position_ = 0;
+  bool failed_ = false;
   std::u16string name_;
 };
 

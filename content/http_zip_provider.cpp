@@ -1,9 +1,12 @@
 #include "content/http_zip_provider.h"
 
+#include <cstdio>
+
 #include "content/content_type.h"
 #include "content/gzip_member.h"
 #include "utils/encoding.h"
 #include "zip/entry_stream.h"
+#include "zip/format.h"
 #include "zip/platform.h"
 
 namespace storage {
@@ -81,7 +84,13 @@ const amzip::Entry* HttpZipProvider::Resolve(const amzip::Archive& archive,
   for (const std::u16string& name : CandidateNames(path)) {
     const amzip::Entry* entry = archive.FindEntry(name);
     // A folder's own record has no content to serve.
-    if (entry && !entry->name.empty() && entry->name.back() != u'\\') return entry;
+    if (!entry || entry->name.empty() || entry->name.back() == u'\\') continue;
+    // Control entries (".port", ".start", ...: a name at the root that starts with a dot)
+    // are read by the program, not content: served, they would tell any scanner what runs.
+    if (entry->name[0] == u'.' && entry->name.find_first_of(u"\\/") == std::u16string::npos) {
+      return nullptr;
+    }
+    return entry;
   }
   return nullptr;
 }
@@ -97,6 +106,16 @@ ProviderReply HttpZipProvider::Open(const std::string& path) {
   }
   reply.stream = OpenEntry(*archive, *entry, utils::AnsiToWide(path));
   if (!reply.stream) {
+    if (archive->LastError().code == amzip::AZERROR_CHANGED && !warnedChanged_) {
+      // The one person who can act on it is the author at the terminal.
+      warnedChanged_ = true;
+      std::fprintf(stderr,
+                   "The archive %s was changed on disk while it is served: its entries that "
+                   "changed are refused. To serve the new archive, stop the program and start it "
+                   "again; to change an archive while it is served, write the new one beside it "
+                   "and rename it over the old one.\n",
+                   utils::WideToUtf8(archive->Name()).c_str());
+    }
     // Refused before anything is sent, with a length of its own: never a 200 that breaks off.
     reply.head.status = 500;
     reply.head.reason = "Internal Server Error";
@@ -104,7 +123,7 @@ ProviderReply HttpZipProvider::Open(const std::string& path) {
     return reply;
   }
   reply.fileBody = OpenFileBody(reply.stream);
-  reply.gzipStream = OpenGzipForm(archive, *entry, utils::AnsiToWide(path));
+  reply.gzipStream = OpenGzipForm(*archive, *entry, utils::AnsiToWide(path));
   reply.head.Set("Content-Type", GetContentType(path, "text/html"));
   reply.head.Set("Content-Length", std::to_string(entry->uncompressedSize));
   amzip::FileTime time;
@@ -134,13 +153,13 @@ utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenEntry(amzip::Archive& 
 }
 
 utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenGzipForm(
-    const utils::SharedPtr<amzip::Archive>& archive, const amzip::Entry& entry,
-    const std::u16string& streamName) {
-  if (entry.method != 8 || (entry.flags & 1) != 0) return {};
-  const uint8_t* raw = archive->EntryData(entry);
-  if (!raw) return {};  // not in memory, or the data lies outside the archive
-  return utils::SharedPtr<utils::ReadStreamI>(new GzipMemberStream(
-      archive, raw, entry.compressedSize, entry.crc32, entry.uncompressedSize, streamName));
+    amzip::Archive& archive, const amzip::Entry& entry, const std::u16string& streamName) {
+  if (entry.method != amzip::kMethodDeflated || (entry.flags & amzip::kFlagEncrypted) != 0) {
+    return {};
+  }
+  amzip::EntryLocation where;
+  if (!archive.LocateEntry(entry, where)) return {};
+  return utils::SharedPtr<utils::ReadStreamI>(new GzipMemberStream(std::move(where), streamName));
 }
 
 utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::PostStream(

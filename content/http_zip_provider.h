@@ -29,10 +29,11 @@ class HttpZipProvider : public HttpStreamProviderI {
       : archive_(std::move(archive)) {}
 
   // 404 for an unknown name (or a folder's own record); 500 with "Content-Length: 0"
-  // for an entry whose data cannot be read; otherwise 200 with the entry's stream,
-  // "Content-Type" (from the path's extension), "Content-Length" and "Last-Modified";
-  // a deflated entry of an archive in memory also gets its gzip form, a stored entry of
-  // an archive in a file its file body.
+  // for an entry whose data cannot be read (the first entry refused because the
+  // archive's file changed since it was opened also writes a line for the author on
+  // stderr); otherwise 200 with the entry's stream, "Content-Type" (from the path's
+  // extension), "Content-Length" and "Last-Modified"; a deflated entry also gets its
+  // gzip form, a stored entry of an archive in a file its file body.
   ProviderReply Open(const std::string& path) override;
   // Posted data is not kept: an empty pointer, status untouched.
   utils::SharedPtr<utils::ReadStreamI> PostStream(const std::string& path, const std::string& body,
@@ -46,11 +47,11 @@ class HttpZipProvider : public HttpStreamProviderI {
   utils::SharedPtr<amzip::Archive> Archive() const;
   // The entry of the first candidate name the archive knows, or null.
   const amzip::Entry* Resolve(const amzip::Archive& archive, const std::string& path) const;
-  // A deflated entry held in memory as a gzip member over its raw data; empty otherwise
-  // (stored or encrypted entries, archives read from a file).
-  static utils::SharedPtr<utils::ReadStreamI> OpenGzipForm(
-      const utils::SharedPtr<amzip::Archive>& archive, const amzip::Entry& entry,
-      const std::u16string& streamName);
+  // A deflated entry as a gzip member over its raw data; empty otherwise (stored or
+  // encrypted entries, or data the archive refuses).
+  static utils::SharedPtr<utils::ReadStreamI> OpenGzipForm(amzip::Archive& archive,
+                                                           const amzip::Entry& entry,
+                                                           const std::u16string& streamName);
   // The stream of one entry's bytes; empty when they cannot be read whole.
   utils::SharedPtr<utils::ReadStreamI> OpenEntry(amzip::Archive& archive, const amzip::Entry& entry,
                                                  const std::u16string& streamName);
@@ -59,6 +60,7 @@ class HttpZipProvider : public HttpStreamProviderI {
 
   utils::SharedPtr<amzip::Archive> archive_;
   InflatedCache inflated_;
+  bool warnedChanged_ = false;  // the author was told once that the archive changed
 };
 
 }  // namespace storage

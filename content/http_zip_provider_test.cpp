@@ -32,7 +32,9 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
            {.name = "\xC3\xA9t\xC3\xA9/caf\xC3\xA9.html", .data = "utf8", .flags = 0x0800},
            {.name = "\x82t\x82.html", .data = "legacy"},
            {.name = "na\xC3\xAFve.txt", .data = "unflagged"},
-           {.name = "locked.txt", .data = "secret", .flags = 0x0001}})
+           {.name = "locked.txt", .data = "secret", .flags = 0x0001},
+           {.name = ".port", .data = std::string("8\0", 2)},
+           {.name = ".well-known/a.txt", .data = "served"}})
           .bytes;
   utils::SharedPtr<amzip::Archive> archive(new amzip::Archive());
   ASSERT_EQ(archive->OpenMemory(bytes.data(), bytes.size(), u"test.zip"), 0);
@@ -42,7 +44,9 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
             "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 17\r\n"
             "Last-Modified: Wed, 13 Mar 2024 15:41:56 GMT\r\n\r\n");
   EXPECT_EQ(provider.Open("script/app.js").head.Get("Content-Type"), "application/javascript");
-  for (const char* missing : {"book/", "book", "", "book/index.htm", "no/such/entry"}) {
+  // Control entries are not content, however the path names them.
+  for (const char* missing : {"book/", "book", "", "book/index.htm", "no/such/entry", ".port",
+                              ".PORT", "./.port", "book/../.port"}) {
     ProviderReply m = provider.Open(missing);
     EXPECT_EQ(m.head.status, 404) << missing;
     EXPECT_TRUE(m.head.headers.empty());
@@ -84,6 +88,7 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
   EXPECT_EQ(body("\xC3\xA9t\xC3\xA9.html"), "legacy");
   EXPECT_EQ(body("\x82t\x82.html"), "legacy");
   EXPECT_EQ(body("na\xC3\xAFve.txt"), "unflagged");
+  EXPECT_EQ(body(".well-known/a.txt"), "served");  // a dotted folder is content
 }
 
 }  // namespace

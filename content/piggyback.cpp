@@ -51,6 +51,6 @@ int32_t PiggyBackArchive::OpenArchive(amzip::Archive& archive) const {
   if (size_ == 0) return 0;
   auto file = std::make_unique<utils::MappedFile>();
   if (!(path_.empty() ? file->OpenSelf() : file->Open(path_))) return amzip::ERROR_OPEN_FILE;
-  amzip::SourcePtr region(amzip::FileReader::Region(std::move(file), start_, size_));
+  amzip::SourcePtr region(amzip::FileReader::Region(std::move(file), start_, size_, true));
   return archive.OpenSource(region, u"ZIP");
 }

@@ -8,7 +8,9 @@
 
 #include <cstdlib>
 
+#include "httpserver/http_server.h"
 #include "testing/chromium.h"
+#include "testing/memory_provider.h"
 #include "testing/clients_fixture.h"
 #include "testing/recording_relay.h"
 #include "testing/test_client.h"
@@ -163,6 +165,96 @@ TEST(ClientsBrowserTest, ChromiumSeeksInAVideoThroughRanges) {
     EXPECT_GE(nearSeek, 1);
   }
   RemoveTree(dir);
+}
+
+// A page that tries to read the content at TARGET across origins (fetch of a text entry,
+// a WebSocket) and reports what it got to REPORT + "/report/" + TAG + "/...".
+std::string ProbePage(const std::string& target, const std::string& report,
+                      const std::string& tag) {
+  return R"(<!doctype html><script>
+const out = {};
+const done = () => fetch(')" + report + "/report/" + tag + R"(/fetch=' + out.fetch + ',ws=' + out.ws,
+                         {mode: 'no-cors'});
+fetch(')" + target + R"(/secret.txt').then(r => r.text()).then(t => { out.fetch = t; },
+                                                              () => { out.fetch = 'blocked'; })
+  .then(() => {
+    const ws = new WebSocket(')" + target + R"('.replace('http', 'ws') + '/ws');
+    ws.onopen = () => { out.ws = 'open'; ws.close(); done(); };
+    ws.onerror = () => { out.ws = 'blocked'; done(); };
+  });
+</script>)";
+}
+
+// The report path under "report/" + tag a provider was asked for, waiting up to ms;
+// empty when none came.
+std::string WaitForProbe(test::MapProvider& provider, const std::string& tag, int ms) {
+  std::string report;
+  test::WaitUntil(
+      [&] {
+        for (const std::string& path : provider.Requested()) {
+          if (path.rfind("report/" + tag + "/", 0) == 0) report = path;
+        }
+        return !report.empty();
+      },
+      ms);
+  return report;
+}
+
+// The trust boundary as a browser meets it: a page of another loopback port and an HTML
+// file opened from disk read nothing and open no WebSocket; the content's own pages (also
+// under its other loopback name) keep fetch, XHR and WebSocket; with the opt-in the
+// foreign page reads.
+TEST(ClientsBrowserTest, OtherOriginsReadNothingUnlessTheAuthorAllows) {
+  if (!HaveCommand("chromium")) GTEST_SKIP() << "chromium not installed";
+  const std::string dir = MakeTempDir();
+  test::MapProvider content, foreign;
+  content.entries["secret.txt"] = "SECRET";
+  HttpServer contentServer(false), foreignServer(false);
+  const std::string a = std::to_string(test::PortOf(contentServer.Start(-1, u"")));
+  const std::string b = std::to_string(test::PortOf(foreignServer.Start(-1, u"")));
+  contentServer.SetProvider(&content);
+  foreignServer.SetProvider(&foreign);
+  // The content's own page, loaded as 127.0.0.1, reads through its localhost name too.
+  content.entries["own.html"] = R"(<!doctype html><script>
+const x = new XMLHttpRequest();
+x.open('GET', '/secret.txt', false);
+x.send();
+const out = {xhr: x.responseText};
+fetch('http://localhost:)" + a + R"(/secret.txt').then(r => r.text())
+  .then(t => { out.fetch = t; }, () => { out.fetch = 'blocked'; }).then(() => {
+    const ws = new WebSocket('ws://' + location.host + '/ws');
+    ws.onopen = () => { out.ws = 'open'; ws.close(); report(); };
+    ws.onerror = () => { out.ws = 'blocked'; report(); };
+  });
+const report = () => fetch('/report/own/fetch=' + out.fetch + ',xhr=' + out.xhr + ',ws=' + out.ws);
+</script>)";
+  foreign.entries["probe.html"] = ProbePage("http://localhost:" + a, "", "port");
+  foreign.entries["optin.html"] = ProbePage("http://localhost:" + a, "", "optin");
+  WriteFile(dir + "/probe.html", ProbePage("http://localhost:" + a, "http://127.0.0.1:" + b, "file"));
+  struct Run {
+    std::string url;
+    test::MapProvider* reports;
+    const char* tag;
+    const char* expected;
+  } runs[] = {
+      {"http://127.0.0.1:" + a + "/own.html", &content, "own",
+       "report/own/fetch=SECRET,xhr=SECRET,ws=open"},
+      {"http://127.0.0.1:" + b + "/probe.html", &foreign, "port",
+       "report/port/fetch=blocked,ws=blocked"},
+      {"file://" + dir + "/probe.html", &foreign, "file", "report/file/fetch=blocked,ws=blocked"},
+  };
+  for (const Run& run : runs) {
+    test::HeadlessChromium browser(run.url, dir + "/profile-" + run.tag);
+    ASSERT_TRUE(browser.Started());
+    EXPECT_EQ(WaitForProbe(*run.reports, run.tag, 60000), run.expected) << run.url;
+  }
+  // The author's opt-in (or the user's setting) opens the content to every page.
+  contentServer.Stop();
+  contentServer.options.crossOriginAny = true;
+  contentServer.Start(std::stoi(a), u"");
+  test::HeadlessChromium browser("http://127.0.0.1:" + b + "/optin.html", dir + "/profile-optin");
+  ASSERT_TRUE(browser.Started());
+  EXPECT_EQ(WaitForProbe(foreign, "optin", 60000), "report/optin/fetch=SECRET,ws=open");
 }
 
 }  // namespace

@@ -121,6 +121,13 @@ TEST_F(ClientsTest, GzipClientsGetTheDeflatedDataAsItIs) {
   for (const auto& [name, value] : gz.headers) {
     if (name != "Date") EXPECT_EQ(head.Value(name), value) << name;
   }
+  // A range asked with gzip admitted is cut from the plain bytes, never from the gzip form.
+  Reply ranged = Curl("-H 'Accept-Encoding: gzip' -r 700000-800123", "app.js");
+  EXPECT_EQ(ranged.status, 206);
+  EXPECT_EQ(ranged.Value("Content-Encoding"), "<absent>");
+  EXPECT_EQ(ranged.Value("Content-Range"),
+            "bytes 700000-800123/" + std::to_string(entry.size()));
+  EXPECT_TRUE(ranged.body == entry.substr(700000, 100124));
   Reply plain = Curl("", "app.js");
   EXPECT_EQ(plain.Value("Content-Encoding"), "<absent>");
   EXPECT_EQ(plain.Value("Vary"), "Accept-Encoding");

@@ -35,6 +35,7 @@ SocketHandler::~SocketHandler() {
   // socket goes; a Send from inside OnClose finds the connection closed.
   state_ = State::kClosed;
   NoteWebSocketBytes(0);
+  NoteHeaderBytes(0);
   if (upgraded_ && wsHandler_) wsHandler_->OnClose(this);
   if (socket_ != kInvalidSocket) SocketClose(socket_);
 }
@@ -57,6 +58,24 @@ bool SocketHandler::OnPeerClosed() {
 }
 
 bool SocketHandler::Drive() {
+  const bool alive = Advance();
+  NoteHeaderBytes(alive ? inBuffer_.size() : 0);
+  return alive;
+}
+
+bool SocketHandler::RefuseOversized() {
+  NewTurn();
+  Refuse(431);
+  return Drive();
+}
+
+bool SocketHandler::Collecting(Clock::time_point& since) const {
+  if (state_ != State::kCollecting || inBuffer_.empty()) return false;
+  since = headStart_;
+  return true;
+}
+
+bool SocketHandler::Advance() {
   int requestsLeft = kRequestsPerTurn;
   for (;;) {
     Step step = Step::kEnd;
@@ -92,20 +111,24 @@ bool SocketHandler::Drive() {
 SocketHandler::Step SocketHandler::Collect() {
   char block[kReceiveBlock];
   for (;;) {
-    const size_t headEnd = FindHeaderEnd(inBuffer_, searchFrom_);
-    if (headEnd != std::string::npos) {
-      if (TakeRequest(headEnd)) return Step::kAgain;
+    if (pending_) {
+      if (DiscardBody()) return Step::kAgain;
     } else {
-      searchFrom_ = inBuffer_.size() < 3 ? 0 : inBuffer_.size() - 3;
-      if (inBuffer_.size() > kMaxHeaderBytes) {
-        Refuse(431);
-        return Step::kAgain;
+      const size_t headEnd = FindHeaderEnd(inBuffer_, searchFrom_);
+      if (headEnd != std::string::npos) {
+        if (TakeRequest(headEnd)) return Step::kAgain;
+      } else {
+        searchFrom_ = inBuffer_.size() < 3 ? 0 : inBuffer_.size() - 3;
+        if (inBuffer_.size() > kMaxHeaderBytes) {
+          Refuse(431);
+          return Step::kAgain;
+        }
       }
     }
     size_t got = 0;
     const Step step = Receive(block, got);
     if (step != Step::kAgain) return step;
-    if (inBuffer_.empty()) headStart_ = lastProgress_;
+    if (inBuffer_.empty() && !pending_) headStart_ = lastProgress_;
     inBuffer_.append(block, got);
   }
 }
@@ -126,12 +149,8 @@ SocketHandler::Step SocketHandler::Receive(char* block, size_t& got) {
 
 bool SocketHandler::TakeRequest(size_t headEnd) {
   const ConnectionLimits& limits = context_->limits;
-  if (!pending_) {
-    // The one parse of this header block; a body still coming finds it here next time.
-    pending_ = std::make_unique<ParsedRequest>(
-        ParseRequest(inBuffer_.substr(0, headEnd), owner_->GetRunPrefix()));
-    pendingHeadEnd_ = headEnd;
-  }
+  pending_ = std::make_unique<ParsedRequest>(
+      ParseRequest(inBuffer_.substr(0, headEnd), owner_->GetRunPrefix()));
   const RequestFrame& frame = pending_->frame;
   if (!frame.valid || frame.bodyLength > limits.maxBody) {
     const int code = frame.valid ? 413 : 400;
@@ -139,12 +158,34 @@ bool SocketHandler::TakeRequest(size_t headEnd) {
     Refuse(code);
     return true;
   }
-  const size_t length =
-      frame.toEnd ? inBuffer_.size() : pendingHeadEnd_ + static_cast<size_t>(frame.bodyLength);
-  if (inBuffer_.size() < length) return false;  // the header deadline is met
+  if (frame.toEnd) {
+    // Every byte that follows belongs to this request (an upgrade's first bytes): what
+    // has arrived goes with it, and nothing after it is read as a request.
+    pending_->SetBody(inBuffer_.substr(headEnd));
+    inBuffer_.clear();
+    Answer();
+    return true;
+  }
+  inBuffer_.erase(0, headEnd);
+  bodyLeft_ = frame.bodyLength;
+  return DiscardBody();
+}
+
+bool SocketHandler::DiscardBody() {
+  // Nothing here uses a request body: it is dropped as it arrives, so a connection holds
+  // at most one receive of it whatever length it announces. The request is answered once
+  // the whole body is in, so the next request starts where the framing says.
+  const size_t n = static_cast<size_t>(std::min<uint64_t>(bodyLeft_, inBuffer_.size()));
+  inBuffer_.erase(0, n);
+  bodyLeft_ -= n;
+  if (bodyLeft_ != 0) return false;  // a body that stops coming meets the idle limit
+  Answer();
+  return true;
+}
+
+void SocketHandler::Answer() {
+  const ConnectionLimits& limits = context_->limits;
   std::unique_ptr<ParsedRequest> request = std::move(pending_);
-  request->SetBody(inBuffer_.substr(pendingHeadEnd_, length - pendingHeadEnd_));
-  inBuffer_.erase(0, length);
   searchFrom_ = 0;
   headStart_ = Clock::now();  // a pipelined request behind this one started by now
   ++requests_;
@@ -161,7 +202,6 @@ bool SocketHandler::TakeRequest(size_t headEnd) {
     keepAlive_ = false;
     state_ = State::kSending;
   }
-  return true;
 }
 
 void SocketHandler::StartResponse(const std::string& head,
@@ -186,7 +226,17 @@ void SocketHandler::StartResponse(const std::string& head,
   }
   queue_.Append(FrameResponseHead(head, bodyRemaining_, keepAlive_, announceKeepAlive_));
   state_ = State::kSending;
-  if (bodyRemaining_ != 0 && !bodyInMemory_ && !fileBody_) FillBlock();
+  if (bodyRemaining_ != 0 && !bodyInMemory_ && !fileBody_ && PrepareBody()) FillBlock();
+}
+
+bool SocketHandler::PrepareBody() {
+  // What the stream does to reach its first byte (inflating up to a range's start) is
+  // paid from the turn like bytes sent; unfinished, it goes on in the next turn.
+  uint64_t budget = turnLeft_;
+  const bool ready = body_->Prepare(budget);
+  turnLeft_ = static_cast<size_t>(budget);
+  if (!ready) wantsTurn_ = true;
+  return ready;
 }
 
 void SocketHandler::Refuse(int code) {
@@ -264,8 +314,10 @@ SocketHandler::Step SocketHandler::Pump() {
       if (bodyInMemory_ || fileBody_) {
         const Step step = SendDirect();
         if (step != Step::kAgain) return step;
-      } else {
+      } else if (PrepareBody()) {
         FillBlock();
+      } else {
+        return Step::kWait;
       }
       continue;
     }
@@ -360,6 +412,12 @@ bool SocketHandler::OnTick(Clock::time_point now) {
 
 bool SocketHandler::Sheddable(int& rank, Clock::time_point& since) const {
   switch (state_) {
+    case State::kSending:
+      // A reader that stopped taking its response holds a descriptor as long as it likes.
+      if (Clock::now() - lastProgress_ < context_->limits.stalledAfter) return false;
+      rank = 2;
+      since = lastProgress_;
+      return true;
     case State::kLingering:
       rank = 0;
       since = lastProgress_;
@@ -380,6 +438,11 @@ bool SocketHandler::Sheddable(int& rank, Clock::time_point& since) const {
     default:
       return false;
   }
+}
+
+void SocketHandler::NoteHeaderBytes(size_t held) {
+  context_->headerBytes = context_->headerBytes - headerHeld_ + held;
+  headerHeld_ = held;
 }
 
 void SocketHandler::NoteWebSocketBytes(size_t held) {

@@ -23,10 +23,15 @@ struct ConnectionLimits {
   // Bytes of unfinished WebSocket frames held by all connections together; a frame that
   // would pass it closes its connection with 1009.
   size_t webSocketMemory = size_t{64} << 20;
+  // Bytes of unfinished header blocks held by all connections together; past it, the
+  // connection that has been collecting longest is answered 431 and closed.
+  size_t headerMemory = size_t{64} << 20;
   // Open connections at most; 0 takes the platform's figure (the descriptor limit less a
-  // reserve on POSIX). At the cap, the connection that waited longest without a complete
-  // request makes room for the new one.
+  // reserve on POSIX). At the cap, one connection makes room for the new one: idle or
+  // slow-header ones first, then those that made no progress for stalledAfter (a reader
+  // that stopped taking its response) and WebSockets, the quiet longest first.
   size_t maxConnections = 0;
+  std::chrono::milliseconds stalledAfter = std::chrono::seconds(5);
   // Requests served on one kept-alive connection; the last one is answered with a close.
   uint32_t maxRequests = 1000;
   // A request body (framed by Content-Length) larger than this is refused with 413.
@@ -45,6 +50,9 @@ struct ConnectionContext {
   ConnectionLimits limits;
   // Bytes of unfinished WebSocket frames held by all connections now.
   size_t webSocketBytes = 0;
+  // Bytes of received, not yet handled request text (unfinished header blocks) held by
+  // all connections now.
+  size_t headerBytes = 0;
 };
 
 }  // namespace storage

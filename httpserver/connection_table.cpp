@@ -13,7 +13,18 @@ bool ConnectionTable::MakeRoom() {
   return handlers_.size() < context_.limits.maxConnections || ShedOne();
 }
 
+bool ConnectionTable::CanMakeRoom() const {
+  return handlers_.size() < context_.limits.maxConnections || Victim() != kInvalidSocket;
+}
+
 bool ConnectionTable::ShedOne() {
+  const SocketId victim = Victim();
+  if (victim == kInvalidSocket) return false;
+  Erase(victim);
+  return true;
+}
+
+SocketId ConnectionTable::Victim() const {
   SocketId victim = kInvalidSocket;
   int bestRank = 0;
   SocketHandler::Clock::time_point bestSince;
@@ -27,9 +38,7 @@ bool ConnectionTable::ShedOne() {
       bestSince = since;
     }
   }
-  if (victim == kInvalidSocket) return false;
-  Erase(victim);
-  return true;
+  return victim;
 }
 
 void ConnectionTable::Add(SocketId socket) {
@@ -69,6 +78,26 @@ void ConnectionTable::Tick() {
 }
 
 void ConnectionTable::After(SocketId socket, SocketHandler* handler, bool alive) {
+  Settle(socket, handler, alive);
+  // Many clients each sending a header block just under the per-connection limit would
+  // together hold far more: past the budget, the oldest unfinished one is refused.
+  while (context_.headerBytes > context_.limits.headerMemory) {
+    SocketId victim = kInvalidSocket;
+    SocketHandler::Clock::time_point oldest;
+    for (const auto& [s, h] : handlers_) {
+      SocketHandler::Clock::time_point since;
+      if (h->Collecting(since) && (victim == kInvalidSocket || since < oldest)) {
+        victim = s;
+        oldest = since;
+      }
+    }
+    if (victim == kInvalidSocket) break;
+    SocketHandler* refused = handlers_[victim].get();
+    Settle(victim, refused, refused->RefuseOversized());
+  }
+}
+
+void ConnectionTable::Settle(SocketId socket, SocketHandler* handler, bool alive) {
   if (!alive) {
     Erase(socket);
   } else if (handler->WantsTurn()) {

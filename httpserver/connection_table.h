@@ -24,11 +24,13 @@ class ConnectionTable {
   void Configure(const ConnectionLimits& limits, size_t platformCap);
   const ConnectionLimits& Limits() const { return context_.limits; }
 
-  // Whether one more connection may be accepted. At the cap, the connection that waited
-  // longest without a complete request is closed to make room (idle between requests and
-  // lingering first, then slow headers, then the WebSocket quiet longest); false when
-  // every connection is busy answering.
+  // Whether one more connection may be accepted. At the cap, one connection is closed to
+  // make room (idle between requests and lingering first, then slow headers, then
+  // WebSockets and responses stalled for limits.stalledAfter, the quiet longest first);
+  // false when every connection is making progress.
   bool MakeRoom();
+  // Whether MakeRoom would succeed now (below the cap, or some connection may go).
+  bool CanMakeRoom() const;
   // Closes the connection MakeRoom would close, whatever the count; false when none may go.
   bool ShedOne();
   // Adopts an accepted socket (non-blocking, registered with the loop).
@@ -48,8 +50,13 @@ class ConnectionTable {
   size_t Size() const { return handlers_.size(); }
 
  private:
+  // What follows an event of handler: erased when it ended, queued for a turn when it
+  // asked for one; then the header budget is enforced.
   void After(SocketId socket, SocketHandler* handler, bool alive);
+  void Settle(SocketId socket, SocketHandler* handler, bool alive);
   void Erase(SocketId socket);
+  // The connection ShedOne closes; kInvalidSocket when none may go.
+  SocketId Victim() const;
 
   HttpServer* owner_;
   ConnectionContext context_;

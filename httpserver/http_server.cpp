@@ -1,5 +1,7 @@
 #include "httpserver/http_server.h"
 
+#include <cstdlib>
+
 #include "httpserver/http_server_impl.h"
 #include "utils/encoding.h"
 #include "utils/exception.h"
@@ -14,11 +16,15 @@ HttpServer::~HttpServer() { delete impl_; }
 std::string HttpServer::Start(const std::u16string& caption) {
   const unsigned chosen = options.port < 0 ? 0 : static_cast<unsigned>(options.port);
   caption_ = caption;
+  port_ = 0;
   std::string url = impl_->Start(chosen, options.listenAny);
   std::string error = impl_->GetErrorText();
   if (!error.empty()) {
     throw utils::Exception(utils::AnsiToWide(error), u"storage::HttpServer::Start");
   }
+  // "http://localhost:<port>/"
+  const size_t colon = url.rfind(':');
+  if (colon != std::string::npos) port_ = static_cast<unsigned>(std::atoi(url.c_str() + colon + 1));
   return url;
 }
 

@@ -40,6 +40,11 @@ struct HttpServerOptions {
   // Seconds of "max-age=", asked on every response (network thread) so a changed
   // setting holds at once; empty: kDefaultMaxAge.
   std::function<int64_t()> maxAge;
+  // Cross-origin reads: false (the default) lets only the server's own origins
+  // (http://localhost:PORT, http://127.0.0.1:PORT, http://[::1]:PORT) read answers and open
+  // WebSockets; true answers every origin with "Access-Control-Allow-Origin: *" and
+  // accepts WebSockets from any page, so any page the user opens can read the content.
+  bool crossOriginAny = false;
   // Time, memory and connection limits of the connections.
   ConnectionLimits limits;
 };
@@ -88,6 +93,9 @@ class HttpServer {
   // pointer may be used on the network thread only; other threads may test it.
   WebSockConnectionI* CurrentWebSocket() const;
 
+  // The port the running server listens on (0 before Start).
+  unsigned GetPort() const { return port_.load(); }
+
   // Seconds of "max-age=" for the next response.
   int64_t GetEffectiveMaxAge() const;
 
@@ -99,6 +107,7 @@ class HttpServer {
  private:
   HttpServerImpl* impl_;
   std::atomic<HttpStreamProviderI*> provider_{nullptr};
+  std::atomic<unsigned> port_{0};
   std::string runPrefix_;
   WebSockHandlerI* webSocketHandler_;
   std::u16string caption_;

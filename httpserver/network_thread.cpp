@@ -49,7 +49,9 @@ bool AcceptPending(ConnectionTable& table, SocketId listener,
                    const std::function<bool(SocketId)>& enroll) {
   bool shedForDescriptor = false;
   for (;;) {
-    if (!table.MakeRoom()) return false;
+    // Room is made only for a connection that is there: making it first would close the
+    // newest arrival (collecting, nothing received yet) for one that never comes.
+    if (!table.CanMakeRoom()) return false;
     bool outOfDescriptors = false;
     SocketId s = SocketAccept(listener, outOfDescriptors);
     if (s == kInvalidSocket) {
@@ -61,6 +63,10 @@ bool AcceptPending(ConnectionTable& table, SocketId listener,
       continue;
     }
     shedForDescriptor = false;
+    if (!table.MakeRoom()) {  // nothing changed since CanMakeRoom: not expected
+      SocketClose(s);
+      return false;
+    }
     if (!enroll(s)) {
       SocketClose(s);
       continue;

@@ -1,5 +1,6 @@
 #include "httpserver/request.h"
 
+#include <cctype>
 #include <utility>
 
 #include "utils/url.h"
@@ -43,6 +44,14 @@ RequestLine ParseRequestLine(const std::string& request, const std::string& runP
   if (mark != std::string::npos) {
     query = target.substr(mark);
     target.resize(mark);
+  }
+  // A broken escape ("%zz", a '%' at the end) is refused rather than cut off: a cut path
+  // would serve some other entry than the one the client named.
+  for (size_t at = target.find('%'); at != std::string::npos; at = target.find('%', at + 1)) {
+    if (at + 2 >= target.size() || !std::isxdigit(static_cast<unsigned char>(target[at + 1])) ||
+        !std::isxdigit(static_cast<unsigned char>(target[at + 2]))) {
+      return line;  // kBadRequest
+    }
   }
   std::string path = utils::PercentDecode(target);
   if (!path.empty() && path[0] == '/') path.erase(0, 1);
@@ -111,6 +120,25 @@ bool IsLoopbackHost(const std::string& host) {
     nameEnd = colon;
   }
   const std::string name = host.substr(0, nameEnd);
+  return EqualsNoCaseA(name, "localhost") || name == "127.0.0.1" || name == "[::1]";
+}
+
+bool IsOwnOrigin(const std::string& origin, unsigned port) {
+  static const std::string kScheme = "http://";
+  if (port == 0 || origin.size() <= kScheme.size() ||
+      !EqualsNoCaseA(origin.substr(0, kScheme.size()), kScheme)) {
+    return false;
+  }
+  const std::string host = origin.substr(kScheme.size());
+  const std::string suffix = ":" + std::to_string(port);
+  std::string name;
+  if (host.size() > suffix.size() && host.compare(host.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    name = host.substr(0, host.size() - suffix.size());
+  } else if (port == 80) {
+    name = host;
+  } else {
+    return false;
+  }
   return EqualsNoCaseA(name, "localhost") || name == "127.0.0.1" || name == "[::1]";
 }
 

@@ -17,7 +17,7 @@ size_t FindHeaderEnd(const std::string& buffer, size_t searchFrom = 0);
 
 enum class RequestVerdict {
   kServe,       // method and path are valid
-  kBadRequest,  // no blank in the request, or no end of the target: 400
+  kBadRequest,  // no blank in the request, no end of the target, a broken escape: 400
   kNotAllowed,  // unknown method: 405 with the Allow line
   kRedirect,    // the run prefix without its closing '/': 301 to location
 };
@@ -64,6 +64,11 @@ std::string RewriteWebAppPath(const std::string& path);
 // [::1], with or without ":port" (the name compared ignoring case). An empty value (no
 // "Host" header) counts too: pages of other sites always name their host.
 bool IsLoopbackHost(const std::string& host);
+
+// An "Origin" value naming this server: "http://" + localhost, 127.0.0.1 or [::1] (the
+// name ignoring case) + ":" + port (or no port when port is 80). "null" (a file:// page,
+// a sandboxed frame) and every other origin are foreign.
+bool IsOwnOrigin(const std::string& origin, unsigned port);
 
 // True when an "Accept-Encoding" value admits gzip: "gzip", "x-gzip" or "*" among its
 // codings (names ignoring case) with a weight other than q=0.

@@ -33,6 +33,18 @@ bool HasToken(std::string_view list, std::string_view token) {
   return false;
 }
 
+// RFC 9110 token characters: a header name is one token, nothing before its colon.
+bool IsToken(std::string_view s) {
+  if (s.empty()) return false;
+  for (char c : s) {
+    const bool alnum = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (!alnum && std::string_view("!#$%&'*+-.^_`|~").find(c) == std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 RequestFrame FrameRequest(std::string_view requestLine, const HttpMessage& headers) {
@@ -45,8 +57,16 @@ RequestFrame FrameRequest(std::string_view requestLine, const HttpMessage& heade
   bool close = false;
   bool keep = false;
   bool haveLength = false;
+  int hosts = 0;
+  bool emptyHost = false;
   for (const auto& [name, value] : headers.headers) {
-    if (EqualsNoCase(name, "Connection")) {
+    // "Content-Length : 3" must not pass as some other header while its body is read as
+    // the next request (request smuggling).
+    if (!IsToken(name)) frame.valid = false;
+    if (EqualsNoCase(name, "Host")) {
+      ++hosts;
+      emptyHost = emptyHost || Trim(value).empty();
+    } else if (EqualsNoCase(name, "Connection")) {
       close = close || HasToken(value, "close");
       keep = keep || HasToken(value, "keep-alive");
     } else if (EqualsNoCase(name, "Upgrade") || EqualsNoCase(name, "Transfer-Encoding")) {
@@ -67,6 +87,7 @@ RequestFrame FrameRequest(std::string_view requestLine, const HttpMessage& heade
       frame.bodyLength = n;
     }
   }
+  if (hosts > 1 || (http11 && (hosts == 0 || emptyHost))) frame.valid = false;
   if (!frame.valid) frame.bodyLength = 0;
   const bool http10KeepAlive = version == "HTTP/1.0" && keep;
   frame.keepAlive = frame.valid && !close && !frame.toEnd && (http11 || http10KeepAlive);

@@ -11,7 +11,10 @@
 namespace storage {
 
 struct RequestFrame {
-  // False for a "Content-Length" that is not a decimal number, or two that disagree (400).
+  // False (400, and the connection ends) for what RFC 9112 says to reject: a
+  // "Content-Length" that is not a decimal number, or two that disagree; a header name that
+  // is not a token (white space before its colon, no name at all); an HTTP/1.1 request
+  // without exactly one non-empty "Host", or any request with two.
   bool valid = true;
   // The request takes every byte that follows (an upgrade, a body whose length is not given
   // by "Content-Length"): nothing after it can be read as a request.

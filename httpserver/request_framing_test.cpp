@@ -20,22 +20,34 @@ TEST(FrameRequest, LengthsVersionsAndConnectionTokens) {
     bool valid, toEnd, keepAlive;
     uint64_t body;
   } cases[] = {
-      {"GET / HTTP/1.1\r\n\r\n", true, false, true, 0},
+      {"GET / HTTP/1.1\r\nHost: localhost\r\n\r\n", true, false, true, 0},
       {"GET / HTTP/1.1\nHost: a\n\n", true, false, true, 0},
       {"GET / HTTP/1.0\r\n\r\n", true, false, false, 0},
       {"GET / HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", true, false, true, 0},
       {"GET / HTTP/1.0\r\nConnection: keep-alive, close\r\n\r\n", true, false, false, 0},
       {"GET /\r\n\r\n", true, false, false, 0},
-      {"GET / HTTP/1.1\r\nconnection: Keep-Alive, CLOSE\r\n\r\n", true, false, false, 0},
-      {"GET / HTTP/1.1\r\nConnection: keep-alive\r\nX-Close: close\r\n\r\n", true, false, true, 0},
-      {"POST / HTTP/1.1\r\nContent-Length:  42 \r\n\r\n", true, false, true, 42},
-      {"POST / HTTP/1.1\r\nContent-Length: 4\r\nContent-Length: 4\r\n\r\n", true, false, true, 4},
-      {"POST / HTTP/1.1\r\nContent-Length: 4\r\nContent-Length: 5\r\n\r\n", false, false, false, 0},
-      {"POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n", false, false, false, 0},
-      {"POST / HTTP/1.1\r\nContent-Length: 1e3\r\n\r\n", false, false, false, 0},
-      {"POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999\r\n\r\n", false, false, false, 0},
-      {"POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", true, true, false, 0},
-      {"GET / HTTP/1.1\r\nUpgrade: websocket\r\n\r\n", true, true, false, 0},
+      {"GET / HTTP/1.1\r\nHost: localhost\r\nconnection: Keep-Alive, CLOSE\r\n\r\n", true, false, false, 0},
+      {"GET / HTTP/1.1\r\nHost: localhost\r\nConnection: keep-alive\r\nX-Close: close\r\n\r\n", true, false, true, 0},
+      {"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length:  42 \r\n\r\n", true, false, true, 42},
+      {"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 4\r\nContent-Length: 4\r\n\r\n", true, false, true, 4},
+      {"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 4\r\nContent-Length: 5\r\n\r\n", false, false, false, 0},
+      {"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: -1\r\n\r\n", false, false, false, 0},
+      {"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 1e3\r\n\r\n", false, false, false, 0},
+      {"POST / HTTP/1.1\r\nHost: localhost\r\nContent-Length: 99999999999999999999999\r\n\r\n", false, false, false, 0},
+      {"POST / HTTP/1.1\r\nHost: localhost\r\nTransfer-Encoding: chunked\r\n\r\n", true, true, false, 0},
+      {"GET / HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\n\r\n", true, true, false, 0},
+      // What RFC 9112 says to reject: a blank before the colon (the body would otherwise
+      // be read as the next request), a name that is no token, Host missing, empty or
+      // twice (HTTP/1.0 may leave it out, but not send two).
+      {"POST / HTTP/1.1\r\nHost: a\r\nContent-Length : 3\r\n\r\n", false, false, false, 0},
+      {"POST / HTTP/1.1\r\nHost: a\r\nContent-Length\t: 3\r\n\r\n", false, false, false, 0},
+      {"GET / HTTP/1.1\r\nHost: a\r\n: x\r\n\r\n", false, false, false, 0},
+      {"GET / HTTP/1.1\r\nHost: a\r\nX Y: z\r\n\r\n", false, false, false, 0},
+      {"GET / HTTP/1.1\r\n\r\n", false, false, false, 0},
+      {"GET / HTTP/1.1\r\nHost: \r\n\r\n", false, false, false, 0},
+      {"GET / HTTP/1.1\r\nHost: a\r\nhost: a\r\n\r\n", false, false, false, 0},
+      {"GET / HTTP/1.0\r\nHost: a\r\nHost: b\r\n\r\n", false, false, false, 0},
+      {"GET / HTTP/1.0\r\nHost: \r\n\r\n", true, false, false, 0},
   };
   for (const Case& c : cases) {
     const RequestFrame f = ParseRequest(c.head, "").frame;

@@ -27,6 +27,12 @@ TEST(ParseRequestLine, Verdicts) {
       {"GET /1a2b HTTP/1.1\r\n\r\n", RequestVerdict::kRedirect},
       {"GET /1a2 HTTP/1.1\r\n\r\n", RequestVerdict::kServe},
       {"GET /1a2b/ HTTP/1.1\r\n\r\n", RequestVerdict::kServe},
+      // A broken escape would otherwise be cut off and serve another entry.
+      {"GET /%zz HTTP/1.1\r\n\r\n", RequestVerdict::kBadRequest},
+      {"GET /index.html% HTTP/1.1\r\n\r\n", RequestVerdict::kBadRequest},
+      {"GET /a%2 HTTP/1.1\r\n\r\n", RequestVerdict::kBadRequest},
+      {"GET /a%2g?x HTTP/1.1\r\n\r\n", RequestVerdict::kBadRequest},
+      {"GET /a?%zz HTTP/1.1\r\n\r\n", RequestVerdict::kServe},  // the query is not read
   };
   for (const Case& c : cases) {
     EXPECT_EQ(ParseRequestLine(c.request, "1a2b/").verdict, c.verdict) << c.request;
@@ -39,7 +45,7 @@ TEST(ParseRequestLine, PathDerivation) {
     const char* path;
   } cases[] = {
       {"GET /1a2b/dir%20a/b.txt?x=1 HTTP/1.1\r\n", "dir a/b.txt"},
-      {"GET /1a2b/a+b%2fc%2 HTTP/1.1\r\n", "a+b/c"},
+      {"GET /1a2b/a+b%2fc HTTP/1.1\r\n", "a+b/c"},
       {"GET 1a2b/x HTTP/1.1\r\n", "x"},   // no leading '/'
       {"GET /zzzz/x HTTP/1.1\r\n", "zzzz/x"},  // not the prefix: from the root
       {"GET /1a2b/1a2b/x HTTP/1.1\r\n", "1a2b/x"},

@@ -143,9 +143,14 @@ ServePlan PrepareServe(const HttpMessage& request, HttpMessage& response, uint64
       response.Set("Cache-Control", "max-age=" + std::to_string(options.maxAge));
     }
   }
+  response.Set("Vary", "Origin");
   if (request.Has("Origin")) {
-    response.Set("Access-Control-Allow-Origin", "*");
-    response.Set("Vary", "Origin");
+    const std::string origin = request.Get("Origin");
+    if (options.crossOriginAny) {
+      response.Set("Access-Control-Allow-Origin", "*");
+    } else if (IsOwnOrigin(origin, options.port)) {
+      response.Set("Access-Control-Allow-Origin", origin);
+    }
   }
   return plan;
 }

@@ -40,6 +40,8 @@ bool IsNavigationType(const std::string& contentType);
 struct ServeOptions {
   int64_t maxAge = 5;  // seconds of the "max-age=" directive
   HttpTime now;        // for "Date"
+  unsigned port = 0;   // the server's port: its own origins may read across origins
+  bool crossOriginAny = false;  // every origin may (the author's or the user's choice)
 };
 
 // What the connection does after PrepareServe.
@@ -54,9 +56,11 @@ struct ServePlan {
 
 // Adds the headers of a full response to response: for media and ranged requests the
 // date, "Accept-Ranges", "Connection", the echoed "X-Playback-Session-Id", the entity
-// tag and "Content-Range"; otherwise the caching directive; the cross-origin pair when
-// the request has "Origin". A stream of 0 bytes, or a navigation document, gets only the
-// cross-origin pair.
+// tag and "Content-Range"; otherwise the caching directive. Every answer gets "Vary:
+// Origin" (a cache must not hand one origin's answer to another), and
+// "Access-Control-Allow-Origin" when the request's "Origin" is one of the server's own
+// (that origin as the value) or crossOriginAny is set ("*"). A stream of 0 bytes, or a
+// navigation document, gets only these two.
 ServePlan PrepareServe(const HttpMessage& request, HttpMessage& response, uint64_t size,
                        const std::string& lastModified, const ServeOptions& options);
 

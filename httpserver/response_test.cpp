@@ -54,11 +54,13 @@ HttpMessage ProviderResponse(const char* type, uint64_t size) {
 }
 
 std::string Head(const std::string& request, HttpMessage response, uint64_t size,
-                 int64_t maxAge = 5) {
+                 int64_t maxAge = 5, bool crossOriginAny = false) {
   HttpMessage req(request);
   ServeOptions options;
   options.now = kNow;
   options.maxAge = maxAge;
+  options.port = 4711;
+  options.crossOriginAny = crossOriginAny;
   ServePlan plan = PrepareServe(req, response, size, kLastModified, options);
   if (plan.statusOnly) return plan.statusText;
   return BuildResponseHead(response, plan.size, plan.contentLength, kLastModified);
@@ -82,7 +84,7 @@ TEST(PrepareServe, VideoGetsDateRangesTagAndSafeSessionId) {
             "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\n"
             "Date: Wed, 13 Mar 2024 14:41:56 GMT\r\nAccept-Ranges: bytes\r\n"
             "Connection: keep-alive\r\nX-Playback-Session-Id: AB-12\r\n"
-            "ETag: 4D6E334A6C323130323A304754\r\n\r\n");
+            "ETag: 4D6E334A6C323130323A304754\r\nVary: Origin\r\n\r\n");
   // A session id with a CR in it is not echoed.
   std::string head = Head("GET /v.mp4 HTTP/1.1\r\nX-Playback-Session-Id: a\rSet-Cookie: x\r\n\r\n",
                           ProviderResponse("video/mp4", 1000), 1000);
@@ -109,15 +111,60 @@ TEST(PrepareServe, RangeNotInBytesIsIgnored) {
   }
 }
 
-// Every kind gets the cross-origin pair (the page's is checked over the wire); an empty
-// entry and a navigation document get none of the headers the server adds to media.
+// Only the server's own origins read across origins, each named back; other pages, a
+// file:// page ("null") and look-alikes get nothing unless every origin was allowed.
+TEST(PrepareServe, CrossOriginOnlyForTheServersOwnOriginsUnlessAnyIsAllowed) {
+  const struct {
+    const char* origin;
+    const char* allowed;  // nullptr: no header
+    const char* allowedForAny;
+  } cases[] = {
+      {"http://localhost:4711", "http://localhost:4711", "*"},
+      {"http://LocalHost:4711", "http://LocalHost:4711", "*"},
+      {"http://127.0.0.1:4711", "http://127.0.0.1:4711", "*"},
+      {"http://[::1]:4711", "http://[::1]:4711", "*"},
+      {"http://localhost:4712", nullptr, "*"},
+      {"http://localhost:47110", nullptr, "*"},
+      {"http://localhost", nullptr, "*"},
+      {"https://localhost:4711", nullptr, "*"},
+      {"http://evil.localhost:4711", nullptr, "*"},
+      {"http://localhost.evil:4711", nullptr, "*"},
+      {"null", nullptr, "*"},
+      {"http://example.com", nullptr, "*"},
+      {"", nullptr, "*"},
+  };
+  for (const auto& c : cases) {
+    for (bool any : {false, true}) {
+      const std::string head =
+          Head(std::string("GET /a HTTP/1.1\r\nOrigin: ") + c.origin + "\r\n\r\n",
+               ProviderResponse("text/css", 10), 10, 5, any);
+      const char* allowed = any ? c.allowedForAny : c.allowed;
+      const std::string expected =
+          allowed ? std::string("Access-Control-Allow-Origin: ") + allowed + "\r\n" : "";
+      const size_t at = head.find("Access-Control-Allow-Origin");
+      EXPECT_EQ(at == std::string::npos ? "" : head.substr(at, head.find('\n', at) + 1 - at),
+                expected)
+          << c.origin << " any=" << any;
+      EXPECT_NE(head.find("Vary: Origin\r\n"), std::string::npos) << c.origin;
+    }
+  }
+  // A cached answer without the header must not be reused for a cross-origin fetch.
+  EXPECT_NE(Head("GET /a HTTP/1.1\r\n\r\n", ProviderResponse("text/css", 10), 10)
+                .find("Vary: Origin\r\n"),
+            std::string::npos);
+}
+
+// Every kind gets the cross-origin pair; an empty entry and a navigation document get
+// none of the headers the server adds to media.
 TEST(PrepareServe, CrossOriginPairOnEveryKindServerHeadersOnMediaOnly) {
   for (auto [type, size] : {std::pair<const char*, uint64_t>{"video/mp4", 10},
                             {"video/mp4", 0},
                             {"application/x-morvane-navigation", 50}}) {
-    std::string head = Head("GET /a HTTP/1.1\r\nOrigin: http://o\r\nRange: bytes=1-2\r\n\r\n",
-                            ProviderResponse(type, size), size);
-    EXPECT_NE(head.find("Access-Control-Allow-Origin: *\r\nVary: Origin\r\n"), std::string::npos)
+    std::string head =
+        Head("GET /a HTTP/1.1\r\nOrigin: http://localhost:4711\r\nRange: bytes=1-2\r\n\r\n",
+             ProviderResponse(type, size), size);
+    EXPECT_NE(head.find("Vary: Origin\r\nAccess-Control-Allow-Origin: http://localhost:4711\r\n"),
+              std::string::npos)
         << type;
     if (size == 10) continue;  // a range of a video: served as media
     for (const char* absent : {"Date", "ETag", "Accept-Ranges", "Cache-Control", "Content-Range"}) {

@@ -31,14 +31,14 @@ class LoadTest : public ::testing::Test {
   uint16_t port = 0;
 };
 
-const char kPage[] = "GET /a.html HTTP/1.1\r\n\r\n";
+const char kPage[] = "GET /a.html HTTP/1.1\r\nHost: localhost\r\n\r\n";
 
 TEST_F(LoadTest, ThousandIdleConnectionsDoNotStopService) {
   std::vector<ClientSocket> idle;
   for (int i = 0; i < 1000; ++i) {
     ClientSocket s = Connect(port);
     ASSERT_GE(s, 0) << i;
-    if (i % 2) SendText(s, "GET /a.html HTTP/1.1\r\n");  // half a request
+    if (i % 2) SendText(s, "GET /a.html HTTP/1.1\r\nHost: localhost\r\n");  // half a request
     idle.push_back(s);
   }
   for (int i = 0; i < 20; ++i) {
@@ -78,7 +78,7 @@ TEST_F(LoadTest, ManyConnectionsInARowLeakNothing) {
 std::string SlowGet(uint16_t port, const std::string& path, const std::atomic<bool>& hold,
                     std::atomic<size_t>& got) {
   ClientSocket s = Connect(port, 16384);
-  SendText(s, "GET /" + path + " HTTP/1.1\r\n\r\n");
+  SendText(s, "GET /" + path + " HTTP/1.1\r\nHost: localhost\r\n\r\n");
   ShutdownSend(s);
   std::string received;
   std::vector<char> buffer(16384);

@@ -28,7 +28,9 @@ class ServerTest : public ::testing::Test {
     server.SetProvider(&provider);
   }
   std::string Get(const std::string& target, const std::string& headers = "") {
-    return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: localhost\r\n" + headers + "\r\n");
+    const bool host = headers.rfind("Host:", 0) == 0;
+    return Exchange(port, "GET " + target + " HTTP/1.1\r\n" + (host ? "" : "Host: localhost\r\n") +
+                              headers + "\r\n");
   }
   static std::string HeadOf(const std::string& r) { return r.substr(0, r.find("\r\n\r\n") + 4); }
   static std::string BodyOf(const std::string& r) {
@@ -52,11 +54,12 @@ TEST_F(ServerTest, EntriesGoOutWithTheirHeadAndBodyFromTheDecodedPath) {
   std::string r = Get("/1a2b/page.html?x=1");
   EXPECT_EQ(HeadOf(r),
             "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: 1234\r\n"
-            "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\nCache-Control: max-age=5\r\n\r\n");
+            "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\nCache-Control: max-age=5\r\n"
+            "Vary: Origin\r\n\r\n");
   EXPECT_EQ(BodyOf(r), std::string(1234, 'h'));
   EXPECT_EQ(Get("/1a2b/empty.js"),
             "HTTP/1.1 200 OK\r\nContent-Type: application/javascript\r\nContent-Length: 0\r\n"
-            "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\n\r\n");
+            "Last-Modified: Mon, 23 Jul 2012 10:20:30 GMT\r\nVary: Origin\r\n\r\n");
   // Validators are never compared: a revalidating client always gets the data.
   r = Get("/1a2b/v.mp4", "If-None-Match: 4D6E334A6C323130323A304754\r\n");
   EXPECT_EQ(r.substr(0, 15), "HTTP/1.1 200 OK");
@@ -101,15 +104,15 @@ TEST_F(ServerTest, HeadPostAndOtherMethods) {
     return head;
   };
   for (const std::string ask :
-       {"/1a2b/page.html HTTP/1.1\r\nOrigin: http://o\r\n", "/1a2b/v.mp4 HTTP/1.1\r\n",
-        "/1a2b/data.txt HTTP/1.1\r\nRange: bytes=10-19\r\n", "/1a2b/gone.txt HTTP/1.1\r\n"}) {
+       {"/1a2b/page.html HTTP/1.1\r\nHost: localhost\r\nOrigin: http://o\r\n", "/1a2b/v.mp4 HTTP/1.1\r\nHost: localhost\r\n",
+        "/1a2b/data.txt HTTP/1.1\r\nHost: localhost\r\nRange: bytes=10-19\r\n", "/1a2b/gone.txt HTTP/1.1\r\nHost: localhost\r\n"}) {
     const std::string head = Exchange(port, "HEAD " + ask + "\r\n");
     EXPECT_EQ(withoutDate(head), withoutDate(HeadOf(Exchange(port, "GET " + ask + "\r\n"))));
     EXPECT_EQ(head.substr(head.find("\r\n\r\n")), "\r\n\r\n") << ask;
   }
-  EXPECT_EQ(Exchange(port, "POST /1a2b/form HTTP/1.1\r\nContent-Length: 3\r\n\r\na=1"),
+  EXPECT_EQ(Exchange(port, "POST /1a2b/form HTTP/1.1\r\nHost: localhost\r\nContent-Length: 3\r\n\r\na=1"),
             "HTTP/1.1 200 \r\nContent-Length: 0\r\n\r\n");
-  EXPECT_EQ(Exchange(port, "PUT /1a2b/page.html HTTP/1.1\r\n\r\n"),
+  EXPECT_EQ(Exchange(port, "PUT /1a2b/page.html HTTP/1.1\r\nHost: localhost\r\n\r\n"),
             "HTTP/1.1 405 \r\nAllow: GET, POST, HEAD\r\nContent-Length: 0\r\n\r\n");
   EXPECT_EQ(Exchange(port, "GET\r\n\r\n"),
             "HTTP/1.1 400 \r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
@@ -121,12 +124,12 @@ TEST_F(ServerTest, HeadPostAndOtherMethods) {
 TEST_F(ServerTest, KeepAliveAnswersPipelinedMixedRequestsInOrder) {
   ClientSocket s = Connect(port);
   SendText(s,
-           "GET /1a2b/page.html HTTP/1.1\r\n\r\n"
-           "POST /1a2b/form HTTP/1.1\r\nContent-Length: 20\r\n\r\nGET /1a2b/x HTTP/1.1"
-           "HEAD /1a2b/v.mp4 HTTP/1.1\r\n\r\n"
-           "GET /1a2b/nothing HTTP/1.1\r\n\r\n"
-           "GET /1a2b/data.txt HTTP/1.1\r\nRange: bytes=0-9\r\nConnection: close\r\n\r\n"
-           "GET /1a2b/page.html HTTP/1.1\r\n\r\n");
+           "GET /1a2b/page.html HTTP/1.1\r\nHost: localhost\r\n\r\n"
+           "POST /1a2b/form HTTP/1.1\r\nHost: localhost\r\nContent-Length: 20\r\n\r\nGET /1a2b/x HTTP/1.1"
+           "HEAD /1a2b/v.mp4 HTTP/1.1\r\nHost: localhost\r\n\r\n"
+           "GET /1a2b/nothing HTTP/1.1\r\nHost: localhost\r\n\r\n"
+           "GET /1a2b/data.txt HTTP/1.1\r\nHost: localhost\r\nRange: bytes=0-9\r\nConnection: close\r\n\r\n"
+           "GET /1a2b/page.html HTTP/1.1\r\nHost: localhost\r\n\r\n");
   const std::string all = ReceiveAll(s);  // ends with the server's close, not the timeout
   CloseSocket(s);
   std::vector<std::string> responses;
@@ -202,17 +205,59 @@ TEST_F(ServerTest, RequestSplitAtEveryByte) {
   }
 }
 
+// What RFC 9112 says to reject is answered 400 and the connection ends, so nothing behind
+// it is read as a request; control entries are not served; other origins neither read
+// nor open WebSockets.
+TEST_F(ServerTest, RejectedFramingControlEntriesAndForeignOrigins) {
+  const std::string refused = "HTTP/1.1 400 \r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  const std::string next = "GET /1a2b/page.html HTTP/1.1\r\nHost: localhost\r\n\r\n";
+  for (const std::string& bad : {
+           "POST /1a2b/x HTTP/1.1\r\nHost: localhost\r\nContent-Length : " +
+               std::to_string(next.size()) + "\r\n\r\n",
+           std::string("GET /1a2b/page.html HTTP/1.1\r\n\r\n"),
+           std::string("GET /1a2b/page.html HTTP/1.1\r\nHost:\r\n\r\n"),
+           std::string("GET /1a2b/page.html HTTP/1.1\r\nHost: localhost\r\nHost: localhost\r\n\r\n"),
+           std::string("GET /%zz HTTP/1.1\r\nHost: localhost\r\n\r\n"),
+           std::string("GET /1a2b/page.html% HTTP/1.1\r\nHost: localhost\r\n\r\n")}) {
+    EXPECT_EQ(Exchange(port, bad + next), refused) << bad;
+  }
+  // An HTTP/1.0 client may leave Host out.
+  EXPECT_EQ(BodyOf(Exchange(port, "GET /1a2b/page.html HTTP/1.0\r\n\r\n")), std::string(1234, 'h'));
+
+  const std::string upgrade =
+      "GET /chat HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+      "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n";
+  const std::string own = "http://127.0.0.1:" + std::to_string(port);
+  const std::string forbidden = "HTTP/1.1 403 \r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
+  for (const std::string origin : {"null", "http://localhost:1", "http://example.com"}) {
+    EXPECT_EQ(Exchange(port, upgrade + "Origin: " + origin + "\r\n\r\n"), forbidden) << origin;
+    EXPECT_EQ(Exchange(port, upgrade + "Sec-WebSocket-Origin: " + origin + "\r\n\r\n"), forbidden);
+  }
+  EXPECT_EQ(Exchange(port, upgrade + "Origin: " + own + "\r\n\r\n").rfind("HTTP/1.1 101 ", 0), 0u);
+  EXPECT_EQ(Exchange(port, upgrade + "\r\n").rfind("HTTP/1.1 101 ", 0), 0u);  // not a browser
+  // Cross-origin reads: the own origin is named back, others get nothing.
+  EXPECT_NE(Get("/1a2b/page.html", "Origin: " + own + "\r\n")
+                .find("\r\nAccess-Control-Allow-Origin: " + own + "\r\n"),
+            std::string::npos);
+  EXPECT_EQ(Get("/1a2b/page.html", "Origin: null\r\n").find("Access-Control"), std::string::npos);
+  // The author's (or the user's) opt-in opens both to every page.
+  server.options.crossOriginAny = true;
+  EXPECT_EQ(Exchange(port, upgrade + "Origin: null\r\n\r\n").rfind("HTTP/1.1 101 ", 0), 0u);
+  EXPECT_NE(Get("/1a2b/page.html", "Origin: null\r\n").find("\r\nAccess-Control-Allow-Origin: *\r\n"),
+            std::string::npos);
+}
+
 TEST_F(ServerTest, HostileBytesNeverStopTheServer) {
   std::string garbage;
   for (int i = 0; i < 256; ++i) garbage += static_cast<char>(i);
   const std::string cases[] = {
-      "GET /1a2b/" + garbage + " HTTP/1.1\r\n\r\n",
-      std::string("GET /1a2b/p\0age.html HTTP/1.1\r\n\r\n", 34),
-      "GET /1a2b/v.mp4 HTTP/1.1\r\nRange: bytes=-99999999999999999999999\r\n\r\n",
-      "GET /1a2b/v.mp4 HTTP/1.1\r\nRange: bytes=18446744073709551615-1\r\n\r\n",
-      "GET /1a2b/v.mp4 HTTP/1.1\r\n: \r\n:\r\n\t\r\n" + garbage + "\r\n\r\n",
+      "GET /1a2b/" + garbage + " HTTP/1.1\r\nHost: localhost\r\n\r\n",
+      std::string("GET /1a2b/p\0age.html HTTP/1.1\r\nHost: localhost\r\n\r\n", 51),
+      "GET /1a2b/v.mp4 HTTP/1.1\r\nHost: localhost\r\nRange: bytes=-99999999999999999999999\r\n\r\n",
+      "GET /1a2b/v.mp4 HTTP/1.1\r\nHost: localhost\r\nRange: bytes=18446744073709551615-1\r\n\r\n",
+      "GET /1a2b/v.mp4 HTTP/1.1\r\nHost: localhost\r\n: \r\n:\r\n\t\r\n" + garbage + "\r\n\r\n",
       "GET /1a2b/_WA_/\r\n\r\n",
-      "GET /1a2b/v.mp4 HTTP/1.1\r\nX-Playback-Session-Id: a\rb\r\nOrigin: \x01\r\n\r\n",
+      "GET /1a2b/v.mp4 HTTP/1.1\r\nHost: localhost\r\nX-Playback-Session-Id: a\rb\r\nOrigin: \x01\r\n\r\n",
   };
   for (const std::string& c : cases) {
     std::string r = Exchange(port, c);
@@ -232,7 +277,7 @@ TEST_F(ServerTest, HostileBytesNeverStopTheServer) {
 TEST(ServerLifecycle, NoProviderStopRestartAndBusyPort) {
   HttpServer server(false);
   uint16_t port = PortOf(server.Start(-1, u""));
-  EXPECT_EQ(Exchange(port, "GET /x.html HTTP/1.1\r\n\r\n"),
+  EXPECT_EQ(Exchange(port, "GET /x.html HTTP/1.1\r\nHost: localhost\r\n\r\n"),
             "HTTP/1.1 503 \r\nContent-Length: 0\r\n\r\n");
   server.RequestStop();
   EXPECT_TRUE(server.WaitForThread(3000));
@@ -241,7 +286,7 @@ TEST(ServerLifecycle, NoProviderStopRestartAndBusyPort) {
   EXPECT_NE(port, 0);
   MapProvider provider;
   server.SetProvider(&provider);
-  EXPECT_EQ(Exchange(port, "GET /x.html HTTP/1.1\r\n\r\n"),
+  EXPECT_EQ(Exchange(port, "GET /x.html HTTP/1.1\r\nHost: localhost\r\n\r\n"),
             "HTTP/1.1 404 \r\nContent-Length: 0\r\n\r\n");
   // The same port on ::1, so "localhost" reaches this server whichever family it resolves
   // to first; and no other socket can bind the port beside it on either family (on Windows

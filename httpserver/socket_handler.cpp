@@ -22,6 +22,7 @@ void SocketHandler::HandleRequest(const ParsedRequest& parsed) {
   }
   switch (line.verdict) {
     case RequestVerdict::kBadRequest:
+      keepAlive_ = false;  // what follows a malformed request cannot be trusted as a request
       StartResponse(StatusResponse(400), {}, 0);
       return;
     case RequestVerdict::kNotAllowed:
@@ -41,6 +42,17 @@ void SocketHandler::HandleRequest(const ParsedRequest& parsed) {
   }
 
   if (line.method == RequestMethod::kGet && EqualsNoCaseA(req.Get("Upgrade"), "websocket")) {
+    // Browsers send the page's origin with every upgrade and leave the check to the
+    // server: a page of another origin (or a file://, "null") gets no WebSocket.
+    if (!owner_->options.crossOriginAny) {
+      for (const char* name : {"Origin", "Sec-WebSocket-Origin"}) {
+        if (req.Has(name) && !IsOwnOrigin(req.Get(name), owner_->GetPort())) {
+          keepAlive_ = false;
+          StartResponse(StatusResponse(403, "Content-Length: 0\r\n"), {}, 0);
+          return;
+        }
+      }
+    }
     if (owner_->GetWebSocketHandler() != nullptr) {
       if (!StartUpgrade(req, parsed.body)) state_ = State::kCollecting;  // refused: no response
       return;
@@ -86,6 +98,8 @@ void SocketHandler::Serve(const HttpMessage& request, ProviderReply& reply, bool
   ServeOptions options;
   options.maxAge = owner_->GetEffectiveMaxAge();
   options.now = CurrentHttpTime();
+  options.port = owner_->GetPort();
+  options.crossOriginAny = owner_->options.crossOriginAny;
   const uint64_t size = stream->GetSize();
   ServePlan plan = PrepareServe(request, response, size, lastModified, options);
   if (plan.statusOnly) {

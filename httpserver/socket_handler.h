@@ -62,8 +62,14 @@ class SocketHandler final : public WebSockConnectionI {
 
   // Whether the connection may be closed to make room for a new client, and how it ranks:
   // lower rank first (0 idle between requests or lingering, 1 without a complete request,
-  // 2 an open WebSocket), within a rank the longest waiting (since) first.
+  // 2 an open WebSocket or a response that made no progress for limits.stalledAfter),
+  // within a rank the longest waiting (since) first.
   bool Sheddable(int& rank, Clock::time_point& since) const;
+  // Whether the connection holds the start of a request it is collecting, and since when.
+  bool Collecting(Clock::time_point& since) const;
+  // The unfinished header blocks of all connections passed their budget: this one (the
+  // one collecting longest) is answered 431 and ends. False when it ended already.
+  bool RefuseOversized();
 
   // WebSocket (websocket_connection.cpp). Send queues one text message in the
   // connection's frame format and pushes out what the socket takes; false when the
@@ -90,18 +96,28 @@ class SocketHandler final : public WebSockConnectionI {
   void Refuse(int code);
 
   // Runs the state machine until the socket would block, the turn is used up or the
-  // connection ends; false when it ended.
+  // connection ends, and records the request bytes it holds; false when it ended.
   bool Drive();
+  bool Advance();
   // Reads until a request is complete and answers it.
   Step Collect();
   // Receives into block (16 KiB) within the turn's budget: kAgain with got
   // bytes, kWait when nothing waits or the budget is spent, kEnd when the socket failed.
   Step Receive(char* block, size_t& got);
-  // Takes the request whose header block ends at headEnd when its body is in as well.
+  // Takes the request whose header block ends at headEnd; true when it was answered
+  // (its body, if any, all read) or refused.
   bool TakeRequest(size_t headEnd);
+  // Drops what has arrived of the pending request's body; true when the body is all in
+  // and the request was answered.
+  bool DiscardBody();
+  // Answers the pending request.
+  void Answer();
   // Sends queued bytes and the body behind them.
   Step Pump();
   Step FinishResponse();
+  // Lets the body's stream do, within the turn's budget, the work its next block needs;
+  // false (and another turn asked for) while work remains.
+  bool PrepareBody();
   // Reads the next body block into the queue; false ends the body.
   bool FillBlock();
   // Sends body bytes straight from the stream's file (fileBody_) or memory.
@@ -110,6 +126,8 @@ class SocketHandler final : public WebSockConnectionI {
   Step ReadWebSocket();
   // Records the bytes of unfinished frames this connection holds now.
   void NoteWebSocketBytes(size_t held);
+  // Records the bytes of request text this connection holds now.
+  void NoteHeaderBytes(size_t held);
   // Starts the budget of one event.
   void NewTurn();
 
@@ -128,9 +146,10 @@ class SocketHandler final : public WebSockConnectionI {
   State state_ = State::kCollecting;
   std::string inBuffer_;
   size_t searchFrom_ = 0;
-  // The header block at the front of inBuffer_, parsed, while its body is still coming.
+  // The request whose body is still coming (inBuffer_ holds what arrived of the body).
   std::unique_ptr<ParsedRequest> pending_;
-  size_t pendingHeadEnd_ = 0;
+  uint64_t bodyLeft_ = 0;   // body bytes still to drop
+  size_t headerHeld_ = 0;   // this connection's part of context_->headerBytes
   int32_t wsVersion_ = -1;
   Clock::time_point lastProgress_;  // a byte received or sent
   Clock::time_point headStart_;     // the first byte of the request being collected

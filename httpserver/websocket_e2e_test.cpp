@@ -114,7 +114,7 @@ TEST_F(WebSocketServerTest, AnOpenWebSocketOutlivesTheIdleLimit) {
   server_.options.limits.idle = std::chrono::milliseconds(200);
   port_ = test::PortOf(server_.Start(-1, u""));
   ClientSocket quiet = test::Connect(port_);
-  ASSERT_TRUE(test::SendText(quiet, "GET / HTTP/1.1\r\n"));  // a header block never ended
+  ASSERT_TRUE(test::SendText(quiet, "GET / HTTP/1.1\r\nHost: localhost\r\n"));  // a header block never ended
   const auto before = std::chrono::steady_clock::now();
   ClientSocket ws = Upgrade(port_);
   // The sweep (once a second) drops the stalled request well before the client's

@@ -52,6 +52,12 @@ class MapProvider : public HttpStreamProviderI {
     return requested_.count(path) != 0;
   }
 
+  // Every path asked for so far.
+  std::set<std::string> Requested() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return requested_;
+  }
+
   ProviderReply Open(const std::string& path) override {
     std::lock_guard<std::mutex> hold(lock_);
     requested_.insert(path);

@@ -56,6 +56,13 @@ class ReadStreamI {
   // more. False for streams that must produce their bytes (files, inflation); those are
   // read with Read.
   virtual bool PeekMemory(const uint8_t*& data, uint64_t& size) { return false; }
+  // Work the stream must do before its next Read can hand out bytes (an inflating stream
+  // inflates up to the position a seek moved it to): does about budget bytes of it at
+  // most, takes what it did from budget, and answers true once the next Read needs no
+  // more than its own bytes (also when it will fail). The server calls it before each
+  // block and counts the work against the connection's turn, so one long seek takes
+  // turns with the other connections instead of holding the thread. Default: no work.
+  virtual bool Prepare(uint64_t& budget) { return true; }
 };
 
 using ByteVector = std::vector<uint8_t>;

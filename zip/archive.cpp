@@ -41,7 +41,8 @@ const std::u16string& Archive::CurrentVolumeName() const {
 }
 
 bool Archive::OpenFileReader(const std::u16string& path) {
-  SourcePtr source(FileReader::Open(path));
+  // Read in place: others may write or cut the file while it is served (see source.h).
+  SourcePtr source(FileReader::Open(path, false));
   if (!source) {
     SetError(ERROR_OPEN_FILE, path);
     return false;
@@ -172,7 +173,7 @@ SourcePtr Archive::VolumeSource(uint32_t number) {
   if (sources_.size() < volumes_.size()) sources_.resize(volumes_.size());
   if (!sources_[number]) {
     Volume& volume = volumes_[number];
-    sources_[number] = SourcePtr(FileReader::Open(volume.name));
+    sources_[number] = SourcePtr(FileReader::Open(volume.name, false));
     if (!sources_[number]) {
       SetError(ERROR_OPEN_FILE, volume.name);
       return {};

@@ -121,10 +121,19 @@ class Archive {
   //                            sizes and CRC-32
   //   ERROR_READ_FILE          the header or the data reaches outside the archive
   //   AZERROR_CRC              an empty entry with a CRC-32 other than 0
+  //   AZERROR_CHANGED          the archive's file was written or cut since it was
+  //                            opened, and the entry's local header no longer records
+  //                            the directory's sizes and CRC-32 or its data is cut
+  // The stream itself fails with AZERROR_CHANGED once the file changes while it reads.
   // A directory entry opens as an empty stream of size 0 when its sizes are 0.
   utils::SharedPtr<utils::ReadStreamI> OpenEntryStream(const std::u16string& name);
   // The same for one of Entries(): names that share a key stay reachable one by one.
   utils::SharedPtr<utils::ReadStreamI> OpenEntryStream(const Entry& entry);
+
+  // Checks entry's local header as OpenEntryStream does and fills where its compressed
+  // data lies (the source, the offset in it, and the source's stamp at the check); false
+  // with the last error set. Lets the raw data be served or copied without inflating it.
+  bool LocateEntry(const Entry& entry, EntryLocation& where);
 
   // The entry's compressed bytes (compressedSize of them, method as recorded) when the
   // archive's bytes are in memory, after the checks of OpenEntryStream; else null. Lets
@@ -171,9 +180,6 @@ class Archive {
   // Reads exactly size bytes of the current volume (code 6 otherwise).
   bool ReadExact(void* buffer, uint32_t size);
   void ExtractEntry(WriterCreatorI& creator, const Entry& entry, const std::u16string& sinkName);
-  // Checks entry's local header (see OpenEntryStream) and fills where its data lies;
-  // false with the last error set.
-  bool LocateEntry(const Entry& entry, EntryLocation& where);
   // The restart index the streams of entry share (made on first use), or empty when a
   // seek in it could not skip an interval.
   utils::SharedPtr<RestartIndex> RestartIndexOf(const Entry& entry);

@@ -59,6 +59,11 @@ TEST(ArchiveTest, ExtractsEntriesAndRefusesBrokenOnes) {
                       .method = 8,
                       .payload = deflated.substr(0, deflated.size() / 2)},
                      {.name = "junk", .data = "x", .method = 8, .payload = "\xff\xff\xff\xff"},
+                     // A whole deflate stream that ends before the recorded size.
+                     {.name = "early",
+                      .data = big,
+                      .method = 8,
+                      .payload = testing::RawDeflate(big.substr(0, 1000))},
                      {.name = "trailing", .data = "payload", .method = 8, .payload = trailing},
                      {.name = "nozip64", .data = "abc", .compressedSize = k},
                      {.name = "outside", .data = "abc", .centralExtra = cut, .compressedSize = k}})
@@ -84,6 +89,7 @@ TEST(ArchiveTest, ExtractsEntriesAndRefusesBrokenOnes) {
   EXPECT_EQ(creator.Find(u"cut")->size() % Archive::kOutBufferSize, 0u);
   EXPECT_EQ(big.compare(0, creator.Find(u"cut")->size(), *creator.Find(u"cut")), 0);
   EXPECT_EQ(z.Get(u"junk"), "<code 10>");
+  EXPECT_EQ(z.Get(u"early"), "<code 10>") << "never a short entry taken for whole";
   // Bytes after the end of the deflate stream end the copy; the entry is complete.
   EXPECT_EQ(z.Get(u"trailing"), "payload");
   EXPECT_EQ(z.Get(u"z64"), "zip64 data");

@@ -6,28 +6,15 @@
 
 #include "zip/archive.h"
 #include "zip/entry_key.h"
+#include "zip/format.h"
 
 namespace amzip {
 
 namespace {
 
-constexpr uint32_t kLocalHeader = 0x04034b50;
-constexpr uint32_t kCentralHeader = 0x02014b50;
-constexpr uint32_t kDigitalSignature = 0x05054b50;
-constexpr uint32_t kZip64End = 0x06064b50;
-constexpr uint32_t kZip64Locator = 0x07064b50;
-constexpr uint32_t kEndRecord = 0x06054b50;
-constexpr uint32_t kDataDescriptor = 0x08074b50;
-constexpr uint32_t kSpanningMarker = 0x30304b50;
-constexpr uint32_t kArchiveExtraData = 0x08064b50;
 constexpr uint32_t kSearchBlock = 32764;
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-         static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
+// The first two bytes of a GZIP stream, read little-endian.
+constexpr uint32_t kGzipMagic = 0x8b1f;
 
 bool EqualsNoCaseAscii(const std::u16string& a, const char16_t* b) {
   size_t n = std::char_traits<char16_t>::length(b);
@@ -87,37 +74,37 @@ class DirectoryReader {
     if (!ReadU32(signature)) return;
     uint8_t b[16];
     switch (signature) {
-      case kLocalHeader:
+      case kSigLocalHeader:
         if (state != 0 && state != 1) return Reject();
         if (ReadHeader(false, at)) state = 1;
         return;
-      case kCentralHeader:
+      case kSigCentralHeader:
         if (state != 1 && state != 10) return Reject();
         if (ReadHeader(true, at)) state = 10;
         return;
-      case kDigitalSignature:
+      case kSigDigitalSignature:
         if (state != 10) return Reject();
         if (a_.ReadExact(b, 2) && Skip(Le16(b))) state = 11;
         return;
-      case kZip64End:
+      case kSigZip64End:
         if (state != 10 && state != 11 && state != 20 && state != 21) return Reject();
         if (a_.ReadExact(b, 8) && Skip(Le64(b))) state = 20;
         return;
-      case kZip64Locator:
+      case kSigZip64Locator:
         if (state != 20) return Reject();
         if (Skip(16)) state = 21;
         return;
-      case kEndRecord:
+      case kSigEndRecord:
         if (state != 10 && state != 11 && state != 20 && state != 21) return Reject();
         state = 99;
         return;
-      case kDataDescriptor:
+      case kSigDataDescriptor:
         a_.ReadExact(b, 12);
         return;
-      case kSpanningMarker:
+      case kSigSpanningMarker:
         state = 1;
         return;
-      case kArchiveExtraData:
+      case kSigArchiveExtraData:
         if (state == 0) return Reject();
         // A u32 length and that many bytes, passed over whole.
         if (a_.ReadExact(b, 4)) Skip(Le32(b));
@@ -135,7 +122,7 @@ class DirectoryReader {
     uint32_t got = 0;
     a_.ReadSome(first, 4, got);
     uint32_t signature = got == 4 ? Le32(first) : 0;
-    if (signature == kDataDescriptor) {
+    if (signature == kSigDataDescriptor) {
       // The first part of a split archive: the directory is in the part named .zip.
       std::u16string& name = a_.name_;
       size_t dot = name.find_last_of(u'.');
@@ -152,7 +139,7 @@ class DirectoryReader {
       if (!a_.OpenFileReader(last)) return false;
       return FindEndRecord(found);
     }
-    if (signature != kSpanningMarker && (signature & 0x8b1f) == 0x8b1f) {
+    if (signature != kSigSpanningMarker && (signature & kGzipMagic) == kGzipMagic) {
       a_.notZip_ = true;
       return true;
     }
@@ -177,8 +164,7 @@ class DirectoryReader {
       if (got == 0) return true;
       if (got < length) std::memset(buffer + got, 0, length - got + 4);
       for (uint32_t i = length; i-- > 0;) {
-        if (buffer[i] == 0x50 && buffer[i + 1] == 0x4b && buffer[i + 2] == 0x05 &&
-            buffer[i + 3] == 0x06) {
+        if (Le32(buffer + i) == kSigEndRecord) {
           if (!a_.SeekTo(blockStart + i + 4)) return false;
           found = true;
           return ReadEndRecord(blockStart + i);
@@ -189,18 +175,21 @@ class DirectoryReader {
     }
   }
 
+  // What an end record says, classic or ZIP64, widened to the ZIP64 field sizes.
+  struct EndValues {
+    uint32_t thisDisk = 0, cdDisk = 0;
+    uint64_t totalEntries = 0, cdSize = 0, cdOffset = 0;
+  };
+
   bool ReadEndRecord(uint64_t recordOffset) {
     uint8_t b[18];
     if (!a_.ReadExact(b, sizeof(b))) return false;
-    a_.volumes_[a_.currentVolume_].number = Le16(b);
-    a_.cdStartDisk_ = Le16(b + 2);
-    if (a_.cdStartDisk_ != Le16(b)) {
-      Reject();
-      return false;
-    }
-    a_.totalEntries_ = Le16(b + 6);
-    a_.cdSize_ = Le32(b + 8);
-    a_.cdOffset_ = Le32(b + 12);
+    EndValues classic;
+    classic.thisDisk = Le16(b);
+    classic.cdDisk = Le16(b + 2);
+    classic.totalEntries = Le16(b + 6);
+    classic.cdSize = Le32(b + 8);
+    classic.cdOffset = Le32(b + 12);
     a_.commentLength_ = Le16(b + 16);
     // A comment cut short by the end of the file is kept as far as it goes.
     a_.comment_.assign(a_.commentLength_, '\0');
@@ -211,35 +200,99 @@ class DirectoryReader {
       uint32_t signature;
       uint8_t length[8];
       if (!ReadU32(signature)) return false;
-      if (signature == kZip64End) {
+      if (signature == kSigZip64End) {
         if (!a_.ReadExact(length, 8) || !Skip(Le64(length))) return false;
-      } else if (signature == kZip64Locator) {
+      } else if (signature == kSigZip64Locator) {
         if (!Skip(16)) return false;
       } else {
         break;
       }
     }
-    uint64_t directoryEnd = recordOffset;
-    if (!ReadZip64Fields(recordOffset, directoryEnd)) return false;
+    // The values used: the classic record's, each field that holds the ZIP64 marker
+    // (disk numbers included) taken from the ZIP64 end record; when that leaves the
+    // classic record inconsistent but the ZIP64 record is sound, the ZIP64 record whole
+    // (readers such as unzip, 7-Zip and bsdtar accept both). With neither, the classic
+    // values go on, and fail as they always did.
+    EndValues zip64;
+    uint64_t zip64Offset = 0;
+    const bool hasZip64 = ReadZip64End(recordOffset, zip64, zip64Offset);
+    const uint64_t directoryEnd = hasZip64 ? zip64Offset : recordOffset;
+    EndValues used = classic;
+    if (hasZip64) {
+      if (classic.thisDisk == kMarker16) used.thisDisk = zip64.thisDisk;
+      if (classic.cdDisk == kMarker16) used.cdDisk = zip64.cdDisk;
+      if (classic.totalEntries == kMarker16) used.totalEntries = zip64.totalEntries;
+      if (classic.cdSize == kMarker32) used.cdSize = zip64.cdSize;
+      if (classic.cdOffset == kMarker32) used.cdOffset = zip64.cdOffset;
+      if (!Consistent(used, directoryEnd) && Consistent(zip64, directoryEnd)) used = zip64;
+    }
+    a_.volumes_[a_.currentVolume_].number = used.thisDisk;
+    a_.cdStartDisk_ = used.cdDisk;
+    if (used.cdDisk != used.thisDisk) {
+      Reject();
+      return false;
+    }
+    a_.totalEntries_ = static_cast<uint16_t>(std::min<uint64_t>(used.totalEntries, kMarker16));
+    a_.cdSize_ = used.cdSize;
+    a_.cdOffset_ = used.cdOffset;
     FindShiftedDirectory(directoryEnd);
     return true;
   }
 
-  // Writers such as zip -fz put the ZIP64 marker in the end record's 32-bit fields even
-  // when the values fit; the real values are then in the ZIP64 end record, found through
-  // its locator just before the end record.
-  bool ReadZip64Fields(uint64_t recordOffset, uint64_t& directoryEnd) {
-    if (recordOffset < 20 + 56 || SignatureAt(recordOffset - 20) != kZip64Locator) return true;
-    uint64_t zip64End = recordOffset - 20 - 56;  // a record without extensible data
-    if (SignatureAt(zip64End) != kZip64End) return true;
-    directoryEnd = zip64End;
-    bool marked = a_.cdSize_ == 0xFFFFFFFFu || a_.cdOffset_ == 0xFFFFFFFFu;
-    if (!marked) return true;
-    uint8_t b[52];
-    if (!a_.ReadExact(b, sizeof(b))) return false;
-    if (a_.cdSize_ == 0xFFFFFFFFu) a_.cdSize_ = Le64(b + 36);
-    if (a_.cdOffset_ == 0xFFFFFFFFu) a_.cdOffset_ = Le64(b + 44);
-    return true;
+  // The ZIP64 end record, found through its locator right before the end record at
+  // recordOffset: at the offset the locator names or, in an archive moved within a larger
+  // file, right before the locator. False when there is none or it does not hold
+  // together (signature, length, and the record lying before its locator).
+  bool ReadZip64End(uint64_t recordOffset, EndValues& values, uint64_t& offset) {
+    if (recordOffset < kZip64LocatorSize + kZip64EndSize) return false;
+    const uint64_t locator = recordOffset - kZip64LocatorSize;
+    uint8_t l[kZip64LocatorSize];
+    if (!ReadAt(locator, l, sizeof(l)) || Le32(l) != kSigZip64Locator) return false;
+    for (uint64_t candidate : {Le64(l + 8), locator - kZip64EndSize}) {
+      uint8_t r[kZip64EndSize];
+      if (candidate > locator - kZip64EndSize || !ReadAt(candidate, r, sizeof(r))) continue;
+      // The record's length counts what follows the length field: 44 bytes and any
+      // extensible data, all of it before the locator.
+      const uint64_t length = Le64(r + 4);
+      if (Le32(r) != kSigZip64End || length < kZip64EndSize - 12 ||
+          length > locator - candidate - 12) {
+        continue;
+      }
+      values.thisDisk = Le32(r + 16);
+      values.cdDisk = Le32(r + 20);
+      values.totalEntries = Le64(r + 32);
+      values.cdSize = Le64(r + 40);
+      values.cdOffset = Le64(r + 48);
+      offset = candidate;
+      return true;
+    }
+    return false;
+  }
+
+  // Whether values describe a directory that can be read: one disk, no field still
+  // marked, and (in an archive of one part) a directory that ends before directoryEnd
+  // and begins with a central header, where the offset says or where its size puts it.
+  bool Consistent(const EndValues& v, uint64_t directoryEnd) {
+    if (v.thisDisk != v.cdDisk || v.thisDisk == kMarker16 || v.cdOffset == kMarker32 ||
+        v.cdSize == kMarker32) {
+      return false;
+    }
+    // The directory of a split archive may lie in another part: nothing to look at here.
+    if (v.thisDisk != 0 || (!a_.onePart_ && a_.volumes_.size() != 1)) return true;
+    if (v.cdSize > directoryEnd) return false;
+    const uint32_t wanted = v.cdSize == 0 ? 0 : kSigCentralHeader;
+    if (wanted == 0) return v.cdOffset <= directoryEnd;
+    return (v.cdOffset <= directoryEnd - v.cdSize && SignatureAt(v.cdOffset) == wanted) ||
+           SignatureAt(directoryEnd - v.cdSize) == wanted;
+  }
+
+  // Reads exactly size bytes at offset without an error record; the directory reading
+  // goes on after them.
+  bool ReadAt(uint64_t offset, uint8_t* buffer, uint32_t size) {
+    uint32_t got = 0;
+    if (offset > static_cast<uint64_t>(INT64_MAX)) return false;
+    a_.position_ = offset;
+    return a_.ReadSome(buffer, size, got) && got == size;
   }
 
   // An archive moved within a larger file (a self-extractor, or offsets adjusted to
@@ -252,7 +305,7 @@ class DirectoryReader {
     if (a_.cdSize_ > directoryEnd || a_.cdOffset_ > static_cast<uint64_t>(INT64_MAX)) return;
     uint64_t actual = directoryEnd - a_.cdSize_;
     if (actual == a_.cdOffset_) return;
-    uint32_t wanted = a_.cdSize_ == 0 ? kEndRecord : kCentralHeader;
+    uint32_t wanted = a_.cdSize_ == 0 ? kSigEndRecord : kSigCentralHeader;
     if (SignatureAt(a_.cdOffset_) == wanted) return;
     if (SignatureAt(actual) != wanted) return;
     a_.offsetBias_ = static_cast<int64_t>(actual) - static_cast<int64_t>(a_.cdOffset_);
@@ -330,14 +383,14 @@ class DirectoryReader {
   }
 
   void ApplyZip64(Entry& e, bool central, const uint8_t* extra) {
-    bool wanted = e.uncompressedSize == 0xFFFFFFFFu || e.compressedSize == 0xFFFFFFFFu ||
-                  (central && (e.localHeaderOffset == 0xFFFFFFFFu || e.diskStart == 0xFFFF));
-    if (!wanted && e.versionNeeded < 45) return;
+    bool wanted = e.uncompressedSize == kMarker32 || e.compressedSize == kMarker32 ||
+                  (central && (e.localHeaderOffset == kMarker32 || e.diskStart == kMarker16));
+    if (!wanted && e.versionNeeded < kVersionZip64) return;
     size_t pos = 0;
     while (pos + 4 <= e.extraLength) {
       uint16_t id = Le16(extra + pos);
       size_t size = Le16(extra + pos + 2);
-      if (id == 0x0001) {
+      if (id == kExtraZip64) {
         if (pos + 4 + size > e.extraLength) return;
         const uint8_t* d = extra + pos + 4;
         const uint8_t* end = d + size;
@@ -347,11 +400,11 @@ class DirectoryReader {
           d += 8;
         };
         if (central) {
-          if (e.uncompressedSize == 0xFFFFFFFFu) take64(e.uncompressedSize);
-          if (e.compressedSize == 0xFFFFFFFFu) take64(e.compressedSize);
-          if (e.localHeaderOffset == 0xFFFFFFFFu) take64(e.localHeaderOffset);
-          if (e.diskStart == 0xFFFF && end - d >= 4) e.diskStart = Le32(d);
-        } else if (e.uncompressedSize == 0xFFFFFFFFu || e.compressedSize == 0xFFFFFFFFu) {
+          if (e.uncompressedSize == kMarker32) take64(e.uncompressedSize);
+          if (e.compressedSize == kMarker32) take64(e.compressedSize);
+          if (e.localHeaderOffset == kMarker32) take64(e.localHeaderOffset);
+          if (e.diskStart == kMarker16 && end - d >= 4) e.diskStart = Le32(d);
+        } else if (e.uncompressedSize == kMarker32 || e.compressedSize == kMarker32) {
           if (end - d >= 16) {
             e.uncompressedSize = Le64(d);
             e.compressedSize = Le64(d + 8);
@@ -365,13 +418,13 @@ class DirectoryReader {
 
   bool SkipLocalData(Entry& e) {
     uint64_t dataStart = a_.position_;
-    bool streamed = (e.flags & 0x0008) && e.compressedSize == 0;
+    bool streamed = (e.flags & kFlagDescriptor) && e.compressedSize == 0;
     if (streamed) return FindStreamedEnd(e, dataStart);
     if (!Skip(e.compressedSize)) return false;
-    if (!(e.flags & 0x0008)) return true;
+    if (!(e.flags & kFlagDescriptor)) return true;
     uint32_t value;
     if (!ReadU32(value)) return false;
-    if (value == kDataDescriptor && !ReadU32(value)) return false;
+    if (value == kSigDataDescriptor && !ReadU32(value)) return false;
     e.crc32 = value;
     uint8_t b[8];
     if (!a_.ReadExact(b, 8)) return false;
@@ -384,10 +437,10 @@ class DirectoryReader {
   // ends, or (stored) where a data descriptor names the distance from the data's start.
   bool FindStreamedEnd(Entry& e, uint64_t dataStart) {
     uint64_t end = 0;
-    if (e.method == 8) {
+    if (e.method == kMethodDeflated) {
       if (!InflateToEnd(dataStart, e.compressedSize, e.uncompressedSize)) return false;
       end = dataStart + e.compressedSize;
-    } else if (e.method == 0) {
+    } else if (e.method == kMethodStored) {
       if (!ScanForDescriptor(dataStart, end)) return false;
       e.compressedSize = e.uncompressedSize = end - dataStart;
     } else {
@@ -398,7 +451,7 @@ class DirectoryReader {
     uint8_t b[24] = {};
     uint32_t got = 0;
     if (!a_.SeekTo(end) || !a_.ReadSome(b, sizeof(b), got)) return false;
-    uint32_t at = Le32(b) == kDataDescriptor ? 4 : 0;
+    uint32_t at = Le32(b) == kSigDataDescriptor ? 4 : 0;
     e.crc32 = Le32(b + at);
     bool wide = Le32(b + at + 4) != static_cast<uint32_t>(e.compressedSize) &&
                 Le64(b + at + 4) == e.compressedSize;
@@ -435,7 +488,7 @@ class DirectoryReader {
       if (!a_.SeekTo(blockStart)) return false;
       if (!a_.ReadSome(buffer, Archive::kInBufferSize, got) || got < 16) break;
       for (uint32_t i = 0; i + 16 <= got; ++i) {
-        if (Le32(buffer + i) != kDataDescriptor) continue;
+        if (Le32(buffer + i) != kSigDataDescriptor) continue;
         uint64_t distance = blockStart + i - dataStart;
         if (Le32(buffer + i + 8) == static_cast<uint32_t>(distance) ||
             (i + 20 <= got && Le64(buffer + i + 8) == distance)) {

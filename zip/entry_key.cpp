@@ -7,6 +7,7 @@
 
 #include "utils/encoding.h"
 #include "zip/entry_key.h"
+#include "zip/format.h"
 
 namespace amzip {
 
@@ -75,19 +76,19 @@ std::u16string DecodeEntryName(const std::string& rawName, uint16_t flags, const
                                uint16_t extraLength) {
   std::string name = rawName.substr(0, rawName.find('\0'));
   if (name.empty()) return {};
-  if (flags & 0x0800) return utils::IsValidUtf8(name) ? utils::Utf8ToWide(name) : std::u16string();
+  if (flags & kFlagUtf8)
+    return utils::IsValidUtf8(name) ? utils::Utf8ToWide(name) : std::u16string();
   // Info-ZIP Unicode Path: id 0x7075, version 1, CRC-32 of the header's name, UTF-8 name.
   // A CRC that does not match means the name was renamed by a tool that did not know the
   // field, so the field is stale.
   size_t pos = 0;
   while (extra && pos + 4 <= extraLength) {
-    uint16_t id = static_cast<uint16_t>(extra[pos] | extra[pos + 1] << 8);
-    size_t size = static_cast<size_t>(extra[pos + 2] | extra[pos + 3] << 8);
+    uint16_t id = Le16(extra + pos);
+    size_t size = Le16(extra + pos + 2);
     if (pos + 4 + size > extraLength) break;
-    if (id == 0x7075 && size >= 5 && extra[pos + 4] == 1) {
+    if (id == kExtraUnicodePath && size >= 5 && extra[pos + 4] == 1) {
       const uint8_t* d = extra + pos + 4;
-      uint32_t crc = static_cast<uint32_t>(d[1]) | static_cast<uint32_t>(d[2]) << 8 |
-                     static_cast<uint32_t>(d[3]) << 16 | static_cast<uint32_t>(d[4]) << 24;
+      uint32_t crc = Le32(d + 1);
       uint32_t actual = static_cast<uint32_t>(crc32(
           0, reinterpret_cast<const Bytef*>(rawName.data()), static_cast<uInt>(rawName.size())));
       if (crc == actual) {

@@ -7,6 +7,7 @@
 
 #include "utils/crc32.h"
 #include "zip/error.h"
+#include "zip/format.h"
 
 namespace amzip {
 
@@ -33,7 +34,7 @@ struct EntryStream::Inflater {
 
 EntryStream::EntryStream(EntryLocation data, utils::SharedPtr<RestartIndex> index)
     : data_(std::move(data)), index_(std::move(index)) {
-  if (data_.method == 0) data_.size = data_.compressedSize;
+  if (data_.method == kMethodStored) data_.size = data_.compressedSize;
   if (const uint8_t* base = data_.source ? data_.source->Data() : nullptr) {
     memory_ = base + data_.offset;
   }
@@ -44,6 +45,20 @@ EntryStream::~EntryStream() = default;
 void EntryStream::Fail(int32_t code) {
   if (!failed_) failure_ = code;
   failed_ = true;
+}
+
+bool EntryStream::ReadSource(uint64_t offset, void* buffer, uint32_t size) {
+  uint32_t got = 0;
+  if (!data_.source->ReadAt(data_.offset + offset, buffer, size, got) || got != size) {
+    // A file cut shorter since the check reads short.
+    Fail(data_.source->Stamp() != data_.stamp ? AZERROR_CHANGED : ERROR_READ_FILE);
+    return false;
+  }
+  if (data_.source->Stamp() != data_.stamp) {
+    Fail(AZERROR_CHANGED);
+    return false;
+  }
+  return true;
 }
 
 bool EntryStream::Account(const uint8_t* bytes, uint64_t at, uint64_t n) {
@@ -64,7 +79,8 @@ bool EntryStream::Read(void* buffer, uint32_t count, uint32_t& got) {
   if (count == 0 || position_ >= data_.size) return true;
   uint32_t want = static_cast<uint32_t>(std::min<uint64_t>(count, data_.size - position_));
   auto* out = static_cast<uint8_t*>(buffer);
-  bool ok = data_.method == 0 ? ReadStored(out, want, got) : ReadDeflated(out, want, got);
+  bool ok =
+      data_.method == kMethodStored ? ReadStored(out, want, got) : ReadDeflated(out, want, got);
   if (!ok) {
     got = 0;
     return false;
@@ -77,8 +93,9 @@ bool EntryStream::ReadStored(uint8_t* out, uint32_t want, uint32_t& got) {
   if (memory_) {
     std::memcpy(out, memory_ + position_, want);
     got = want;
-  } else if (!data_.source->ReadAt(data_.offset + position_, out, want, got) || got != want) {
-    Fail(ERROR_READ_FILE);
+  } else if (ReadSource(position_, out, want)) {
+    got = want;
+  } else {
     return false;
   }
   return Account(out, position_, got);
@@ -111,11 +128,7 @@ bool EntryStream::Reposition() {
   if (point) {
     if (point->bits > 0) {
       uint8_t before = 0;
-      uint32_t got = 0;
-      if (!data_.source->ReadAt(data_.offset + point->in - 1, &before, 1, got) || got != 1) {
-        Fail(ERROR_READ_FILE);
-        return false;
-      }
+      if (!ReadSource(point->in - 1, &before, 1)) return false;
       inflatePrime(&z.stream, point->bits, before >> (8 - point->bits));
     }
     inflateSetDictionary(&z.stream, point->window.data(), static_cast<uInt>(point->window.size()));
@@ -134,13 +147,7 @@ uint32_t EntryStream::Inflate(uint8_t* out, uint32_t count) {
         s.next_in = const_cast<Bytef*>(memory_ + z.fed);
       } else {
         if (!z.input) z.input.reset(new uint8_t[kBlock]);
-        uint32_t got = 0;
-        if (!data_.source->ReadAt(data_.offset + z.fed, z.input.get(),
-                                  static_cast<uint32_t>(slice), got) ||
-            got != slice) {
-          Fail(ERROR_READ_FILE);
-          break;
-        }
+        if (!ReadSource(z.fed, z.input.get(), static_cast<uint32_t>(slice))) break;
         s.next_in = z.input.get();
       }
       s.avail_in = static_cast<uInt>(slice);
@@ -158,8 +165,7 @@ uint32_t EntryStream::Inflate(uint8_t* out, uint32_t count) {
     z.produced += made;
     inflated_ += made;
     if (result == Z_STREAM_END) {
-      z.ended = true;
-      if (z.produced != data_.size && data_.size != kSizeUnknown) Fail(ERROR_FLATE);
+      z.ended = true;  // short of the recorded size: ReadDeflated fails the read
     } else if (result != Z_OK && result != Z_BUF_ERROR) {
       Fail(ERROR_FLATE);
     } else if (made == 0 && s.avail_in == 0 && z.fed >= data_.compressedSize &&
@@ -198,6 +204,21 @@ bool EntryStream::ReadDeflated(uint8_t* out, uint32_t want, uint32_t& got) {
   if (got < want && !(z.ended && data_.size == kSizeUnknown)) {
     Fail(ERROR_FLATE);  // the stream ended before the recorded size
     return false;
+  }
+  return true;
+}
+
+bool EntryStream::Prepare(uint64_t& budget) {
+  if (!open_ || failed_ || data_.method != kMethodDeflated || position_ >= data_.size) return true;
+  if (!Reposition()) return true;  // the stream failed: the next Read says so
+  Inflater& z = *inflater_;
+  if (!z.scratch) z.scratch.reset(new uint8_t[kBlock]);
+  while (z.produced < position_ && !z.ended && !failed_) {
+    if (budget == 0) return false;
+    // The background indexer may have passed this stream meanwhile.
+    if (!Reposition()) return true;
+    const uint64_t step = std::min({position_ - z.produced, budget, uint64_t{kBlock}});
+    budget -= std::min<uint64_t>(budget, Inflate(nullptr, static_cast<uint32_t>(step)));
   }
   return true;
 }
@@ -247,7 +268,7 @@ uint64_t EntryStream::CheckAhead() {
 }
 
 bool EntryStream::PeekMemory(const uint8_t*& data, uint64_t& size) {
-  if (!open_ || data_.method != 0 || !memory_) return false;
+  if (!open_ || data_.method != kMethodStored || !memory_) return false;
   data = nullptr;
   size = 0;
   if (failed_ || position_ >= data_.size) return true;

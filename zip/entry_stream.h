@@ -42,6 +42,9 @@ struct EntryLocation {
   uint16_t method = 0;  // 0 stored, 8 deflated
   uint32_t crc32 = 0;
   std::u16string name;
+  // The source's stamp when the entry was checked: a read that finds another one fails
+  // (AZERROR_CHANGED), since the bytes may no longer be the entry's.
+  utils::FileStamp stamp;
 };
 
 class EntryStream : public utils::ReadStreamI {
@@ -74,6 +77,8 @@ class EntryStream : public utils::ReadStreamI {
   // Stored entries of a source that is a region of an open file: that file (source.h
   // FileAt) and the file offset of the entry's first byte. False otherwise.
   bool FileSpan(uintptr_t& file, uint64_t& offset) const;
+  // Deflated: inflates (and discards) toward the position, budget bytes of output at most.
+  bool Prepare(uint64_t& budget) override;
 
   uint64_t Tell() const { return position_; }
   // Deflated: whether the end of the deflate data was reached, and the compressed bytes
@@ -84,13 +89,18 @@ class EntryStream : public utils::ReadStreamI {
   uint64_t Inflated() const { return inflated_; }
   // True after corrupt or truncated data, a read failure or a CRC-32 mismatch.
   bool Failed() const { return failed_; }
-  // The error code of the failure (ERROR_FLATE, ERROR_READ_FILE, AZERROR_CRC), else 0.
+  // The error code of the failure (ERROR_FLATE, ERROR_READ_FILE, AZERROR_CRC,
+  // AZERROR_CHANGED), else 0.
   int32_t FailureCode() const { return failure_; }
 
  private:
   struct Inflater;
 
   void Fail(int32_t code);
+  // Reads size bytes at offset of the entry's data from the source (not in memory);
+  // false, with the stream failed, when they cannot all be read or the source's file
+  // changed since the entry was checked.
+  bool ReadSource(uint64_t offset, void* buffer, uint32_t size);
   // Counts n bytes produced at offset at into the CRC-32; false when they complete the
   // entry and the CRC-32 does not hold.
   bool Account(const uint8_t* bytes, uint64_t at, uint64_t n);

@@ -191,7 +191,78 @@ TEST(EntryOpenTest, FileReadInPlaceOrMapped) {
     EXPECT_EQ(ReadAll(*d, 65536), text.substr(400000));
   }
   std::remove(path.c_str());
-  EXPECT_FALSE(FileReader::Open(utils::Utf8ToWide(path)));
+  EXPECT_FALSE(FileReader::Open(utils::Utf8ToWide(path), false));
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");  // in place: the same file, cut and written
+  ASSERT_TRUE(f);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+}
+
+int32_t RefusedWith(Archive& archive, const std::u16string& name) {
+  return archive.OpenEntryStream(name) ? 0 : archive.LastError().code;
+}
+
+// An archive named on the command line is read in place, so an author who cuts it, writes
+// another archive over it or renames one over it while it is served cannot kill the
+// process: what changed is refused (AZERROR_CHANGED), before a stream opens or by the
+// stream's next read, and what still holds goes on being served.
+TEST(EntryOpenTest, ChangedFileRefusesWhatChanged) {
+  const std::string text = testing::RandomBytes(200000, 5) + std::string(300000, 'x');
+  auto make = [&](const std::string& tail) {
+    return testing::BuildZip({{.name = "first.txt", .data = "first"},
+                              {.name = "big.bin", .data = text},
+                              {.name = "d.txt", .data = text, .method = 8},
+                              {.name = "tail.txt", .data = tail}});
+  };
+  const testing::BuiltZip z = make("tail");
+  const std::string path = ::testing::TempDir() + "/changed.zip";
+  WriteFile(path, z.bytes);
+  Archive archive;
+  ASSERT_EQ(archive.OpenFile(utils::Utf8ToWide(path)), 0);
+  auto big = archive.OpenEntryStream(u"big.bin");
+  auto d = archive.OpenEntryStream(u"d.txt");
+  ASSERT_TRUE(big && d);
+  std::string part(65536, '\0');
+  ASSERT_EQ(big->Read(part.data(), 1000), 1000u);
+  ASSERT_EQ(d->Read(part.data(), 1000), 1000u);
+  // Cut inside big.bin's data.
+  WriteFile(path, z.bytes.substr(0, z.localOffsets[1] + 5000));
+  EXPECT_EQ(ReadAll(*archive.OpenEntryStream(u"first.txt")), "first");
+  for (const char16_t* name : {u"big.bin", u"d.txt", u"tail.txt"}) {
+    EXPECT_EQ(RefusedWith(archive, name), AZERROR_CHANGED) << utils::WideToUtf8(name);
+  }
+  for (auto* stream : {&big, &d}) {
+    uint32_t got = 0;
+    EXPECT_FALSE((*stream)->Read(part.data(), 65536, got));
+    EXPECT_EQ(static_cast<EntryStream&>(**stream).FailureCode(), AZERROR_CHANGED);
+  }
+  // Another archive written over it: the entries whose headers still record the same
+  // data are served whole (and checked by their CRC-32), the changed one is refused.
+  const testing::BuiltZip other = make("a longer tail");
+  WriteFile(path, other.bytes);
+  EXPECT_EQ(ReadAll(*archive.OpenEntryStream(u"big.bin"), 65536), text);
+  EXPECT_EQ(ReadAll(*archive.OpenEntryStream(u"d.txt"), 65536), text);
+  EXPECT_EQ(RefusedWith(archive, u"tail.txt"), AZERROR_CHANGED);
+  // Written again while a stream reads it (the same bytes, one more at the end): the
+  // stream cannot tell the bytes are still right, and stops.
+  auto during = archive.OpenEntryStream(u"big.bin");
+  ASSERT_TRUE(during);
+  ASSERT_EQ(during->Read(part.data(), 1000), 1000u);
+  WriteFile(path, other.bytes + "!");
+  uint32_t got = 0;
+  EXPECT_FALSE(during->Read(part.data(), 1000, got));
+  EXPECT_EQ(static_cast<EntryStream&>(*during).FailureCode(), AZERROR_CHANGED);
+  // A new file renamed over the name: the open file is still the one opened.
+  Archive kept;
+  ASSERT_EQ(kept.OpenFile(utils::Utf8ToWide(path)), 0);
+  WriteFile(path + ".new", z.bytes.substr(0, 100));
+  ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
+  EXPECT_EQ(ReadAll(*kept.OpenEntryStream(u"tail.txt")), "a longer tail");
+  EXPECT_EQ(ReadAll(*kept.OpenEntryStream(u"d.txt"), 65536), text);
+  std::remove(path.c_str());
 }
 
 EntryLocation Over(const std::string& data, uint64_t size, uint16_t method, uint32_t crc) {
@@ -206,6 +277,30 @@ EntryLocation Over(const std::string& data, uint64_t size, uint16_t method, uint
 
 uint32_t Crc(const std::string& s) {
   return static_cast<uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(s.data()), s.size()));
+}
+
+// A seek far into a deflated entry is paid in budgets: Prepare inflates about as much as
+// it is given and no more, and the bytes read afterwards are the right ones.
+TEST(EntryStreamTest, PrepareSpreadsASeekOverBudgets) {
+  std::string text;
+  for (int i = 0; text.size() < (3u << 20); ++i) text += "line " + std::to_string(i * 7919) + "\n";
+  const std::string deflated = testing::RawDeflate(text);
+  EntryStream stream(Over(deflated, text.size(), 8, Crc(text)), {});
+  const uint64_t target = 5u << 19;
+  ASSERT_EQ(stream.Seek64(0, target), int64_t(target));
+  uint64_t spent = 0;
+  int turns = 0;
+  for (bool ready = false; !ready; ++turns) {
+    ASSERT_LT(turns, 1000) << "the seek never finished";
+    uint64_t budget = 65536;
+    ready = stream.Prepare(budget);
+    if (!ready) EXPECT_EQ(budget, 0u) << "unfinished work leaves no budget unused";
+    spent += 65536 - budget;
+  }
+  EXPECT_EQ(spent, target);
+  EXPECT_GE(turns, int(target / 65536));
+  EXPECT_EQ(stream.Inflated(), target);
+  EXPECT_EQ(ReadAll(stream, 65536), text.substr(target));
 }
 
 TEST(EntryStreamCorruptTest, CorruptOrShortDataFailsTheRead) {

@@ -34,6 +34,7 @@ enum ErrorCode : int32_t {
   AZERROR_ENCRYPTED = 22,        // flag bit 0 set, or method 99 (AES)
   AZERROR_HEADER_MISMATCH = 23,  // local header missing, or disagreeing with the directory
   AZERROR_CRC = 24,              // the data's CRC-32 is not the recorded one
+  AZERROR_CHANGED = 25,          // the archive's file was written or cut since it was opened
 };
 
 struct AZError {

@@ -5,22 +5,12 @@
 #include <cstring>
 
 #include "zip/archive.h"
+#include "zip/format.h"
 #include "zip/platform.h"
 
 namespace amzip {
 
 namespace {
-
-constexpr uint32_t kLocalHeader = 0x04034b50;
-constexpr uint32_t kMarker32 = 0xFFFFFFFFu;
-constexpr uint32_t kMarker16 = 0xFFFFu;
-constexpr uint16_t kEncrypted = 0x0001;
-constexpr uint16_t kDescriptor = 0x0008;
-constexpr uint16_t kMethodAes = 99;
-
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t Le32(const uint8_t* p) { return Le16(p) | static_cast<uint32_t>(Le16(p + 2)) << 16; }
-uint64_t Le64(const uint8_t* p) { return Le32(p) | static_cast<uint64_t>(Le32(p + 4)) << 32; }
 
 // Owns a sink until the end of the extraction, on every path.
 struct WriterHolder {
@@ -35,7 +25,7 @@ bool LocalZip64Sizes(const uint8_t* extra, size_t length, uint64_t& size, uint64
     uint16_t id = Le16(extra + pos);
     size_t blockSize = Le16(extra + pos + 2);
     if (pos + 4 + blockSize > length) break;  // a damaged block ends the search
-    if (id == 0x0001) {
+    if (id == kExtraZip64) {
       const uint8_t* d = extra + pos + 4;
       size_t left = blockSize;
       if (size == kMarker32) {
@@ -62,8 +52,10 @@ bool Archive::LocateEntry(const Entry& entry, EntryLocation& where) {
     SetError(code, 0, entry.name);
     return false;
   };
-  if ((entry.flags & kEncrypted) || entry.method == kMethodAes) return refuse(AZERROR_ENCRYPTED);
-  if (entry.method != 0 && entry.method != 8) return refuse(FDIERROR_BAD_COMPR_TYPE);
+  if ((entry.flags & kFlagEncrypted) || entry.method == kMethodAes)
+    return refuse(AZERROR_ENCRYPTED);
+  if (entry.method != kMethodStored && entry.method != kMethodDeflated)
+    return refuse(FDIERROR_BAD_COMPR_TYPE);
   if (entry.localHeaderOffset == kMarker32 || entry.uncompressedSize == kMarker32 ||
       entry.compressedSize == kMarker32 || entry.diskStart == kMarker16) {
     return refuse(AZERROR_ZIP64_NEEDED);
@@ -90,30 +82,39 @@ bool Archive::LocateEntry(const Entry& entry, EntryLocation& where) {
     if (parts.empty()) return refuse(AZERROR_MISSING_PART);
     source = SourcePtr(new ChainReader(std::move(parts)));
   }
+  // The file's stamp now goes with the stream, which fails once the file changes again.
+  // A file that changed since the archive was opened (an author rebuilding the archive
+  // being served) is not trusted: its entry is served only while its local header still
+  // records the directory's sizes and CRC-32 and its data still lies within the file.
+  const utils::FileStamp stamp = source->Stamp();
+  const bool changed = source->Changed();
+  auto refuseData = [&](int32_t code) { return refuse(changed ? AZERROR_CHANGED : code); };
   const uint64_t total = source->Size();
-  uint8_t fixed[30];
+  uint8_t fixed[kLocalHeaderSize];
   uint32_t got = 0;
-  if (header >= total || total - header < sizeof(fixed)) return refuse(ERROR_READ_FILE);
+  if (header >= total || total - header < sizeof(fixed)) return refuseData(ERROR_READ_FILE);
   if (!source->ReadAt(header, fixed, sizeof(fixed), got) || got != sizeof(fixed)) {
-    return refuse(ERROR_READ_FILE);
+    return refuseData(ERROR_READ_FILE);
   }
-  if (Le32(fixed) != kLocalHeader) return refuse(AZERROR_BAD_SIGNATURE);
+  if (Le32(fixed) != kSigLocalHeader) return refuseData(AZERROR_BAD_SIGNATURE);
   const uint16_t flags = Le16(fixed + 6);
   const uint16_t nameLength = Le16(fixed + 26), extraLength = Le16(fixed + 28);
-  if (flags & kEncrypted) return refuse(AZERROR_ENCRYPTED);
+  if (flags & kFlagEncrypted) return refuse(AZERROR_ENCRYPTED);
   if (Le16(fixed + 8) != entry.method || nameLength != entry.rawName.size()) {
-    return refuse(AZERROR_HEADER_MISMATCH);
+    return refuseData(AZERROR_HEADER_MISMATCH);
   }
   std::string variable(nameLength + extraLength, '\0');
-  if (!variable.empty() &&
-      (!source->ReadAt(header + 30, variable.data(), static_cast<uint32_t>(variable.size()), got) ||
-       got != variable.size())) {
-    return refuse(ERROR_READ_FILE);
+  if (!variable.empty() && (!source->ReadAt(header + kLocalHeaderSize, variable.data(),
+                                            static_cast<uint32_t>(variable.size()), got) ||
+                            got != variable.size())) {
+    return refuseData(ERROR_READ_FILE);
   }
-  if (variable.compare(0, nameLength, entry.rawName) != 0) return refuse(AZERROR_HEADER_MISMATCH);
+  if (variable.compare(0, nameLength, entry.rawName) != 0) {
+    return refuseData(AZERROR_HEADER_MISMATCH);
+  }
   // Writers that stream set the descriptor flag and leave the header's fields at 0 (or
   // some of them: bsdtar records the uncompressed size); what is recorded must agree.
-  const bool descriptor = (flags & kDescriptor) != 0;
+  const bool descriptor = (flags & kFlagDescriptor) != 0 && !changed;
   const uint32_t crc = Le32(fixed + 14);
   uint64_t compressed = Le32(fixed + 18), size = Le32(fixed + 22);
   const auto* extra = reinterpret_cast<const uint8_t*>(variable.data()) + nameLength;
@@ -122,11 +123,18 @@ bool Archive::LocateEntry(const Entry& entry, EntryLocation& where) {
   };
   if (!LocalZip64Sizes(extra, extraLength, size, compressed) || differs(crc, entry.crc32) ||
       differs(compressed, entry.compressedSize) || differs(size, entry.uncompressedSize)) {
-    return refuse(AZERROR_HEADER_MISMATCH);
+    return refuseData(AZERROR_HEADER_MISMATCH);
   }
-  const uint64_t dataStart = header + 30 + nameLength + extraLength;
-  if (dataStart > total || total - dataStart < entry.compressedSize) return refuse(ERROR_READ_FILE);
-  if (entry.method == 0 && entry.compressedSize != entry.uncompressedSize) {
+  const uint64_t dataStart = header + kLocalHeaderSize + nameLength + extraLength;
+  if (dataStart > total || total - dataStart < entry.compressedSize) {
+    return refuseData(ERROR_READ_FILE);
+  }
+  uint8_t last = 0;
+  if (changed && entry.compressedSize > 0 &&
+      (!source->ReadAt(dataStart + entry.compressedSize - 1, &last, 1, got) || got != 1)) {
+    return refuse(AZERROR_CHANGED);  // cut before the end of the data
+  }
+  if (entry.method == kMethodStored && entry.compressedSize != entry.uncompressedSize) {
     return refuse(AZERROR_HEADER_MISMATCH);
   }
   if (entry.uncompressedSize == 0 && entry.crc32 != 0) return refuse(AZERROR_CRC);
@@ -137,6 +145,7 @@ bool Archive::LocateEntry(const Entry& entry, EntryLocation& where) {
   where.method = entry.method;
   where.crc32 = entry.crc32;
   where.name = entry.name;
+  where.stamp = stamp;
   return true;
 }
 
@@ -159,7 +168,8 @@ utils::SharedPtr<utils::ReadStreamI> Archive::OpenEntryStream(const Entry& entry
 
 utils::SharedPtr<RestartIndex> Archive::RestartIndexOf(const Entry& entry) {
   // Restart points pay only where a seek could skip at least one interval.
-  if (entry.method != 8 || entry.uncompressedSize <= RestartIndex::kInterval) return {};
+  if (entry.method != kMethodDeflated || entry.uncompressedSize <= RestartIndex::kInterval)
+    return {};
   if (!restartBudget_) restartBudget_ = utils::SharedPtr<RestartBudget>(new RestartBudget());
   utils::SharedPtr<RestartIndex>& slot = restartIndexes_[entry.ordinal];
   if (!slot) slot = utils::SharedPtr<RestartIndex>(new RestartIndex(restartBudget_));
@@ -171,7 +181,8 @@ void Archive::StartIndexing() {
   const AZError kept = lastError_;
   std::vector<const Entry*> large;
   for (const auto& entry : entries_) {
-    if (entry->method == 8 && entry->uncompressedSize >= kIndexAhead) large.push_back(entry.get());
+    if (entry->method == kMethodDeflated && entry->uncompressedSize >= kIndexAhead)
+      large.push_back(entry.get());
   }
   std::stable_sort(large.begin(), large.end(), [](const Entry* a, const Entry* b) {
     return a->uncompressedSize > b->uncompressedSize;
@@ -199,7 +210,7 @@ void Archive::ExtractEntry(WriterCreatorI& creator, const Entry& entry,
   FileTime time;
   bool hasTime = (entry.modDate != 0 || entry.modTime != 0) &&
                  DosDateTimeToUtc(entry.modDate, entry.modTime, time);
-  if (entry.externalAttributes & 0x10) {
+  if (entry.externalAttributes & kAttributeDirectory) {
     if (int32_t code = creator.CheckTarget(sinkName)) {
       SetError(code, sinkName);
       return;

@@ -4,8 +4,10 @@
 #include <gtest/gtest.h>
 
 #include "testing/pack_util.h"
+#include "testing/zip_builder.h"
 #include "utils/encoding.h"
 #include "zip/archive.h"
+#include "zip/format.h"
 
 namespace amzip {
 namespace {
@@ -106,6 +108,58 @@ TEST_F(InteropTest, InfoZip7zAndBsdtarArchives) {
     ASSERT_EQ(locked.OpenFile(utils::Utf8ToWide(Make("crypt.zip", command))), 0) << command;
     EXPECT_FALSE(locked.OpenEntryStream(u"hello.txt")) << command;
     EXPECT_EQ(Get(locked, u"hello.txt"), "<code " + std::to_string(AZERROR_ENCRYPTED) + ">");
+  }
+}
+
+// End records as some writers leave them, made by editing an archive of `zip -fz` (which
+// writes a ZIP64 end record and its locator): every classic field at its ZIP64 marker,
+// disk numbers included; and a classic record that is wrong while the ZIP64 records are
+// sound. bsdtar reads both, and so must we, byte for byte; with the ZIP64 record wrong
+// as well, the archive is refused.
+TEST_F(InteropTest, EndRecordsOtherReadersAccept) {
+  const std::string made = ReadText(Make("end64.zip", "zip -fz -r -q ../end64.zip ."));
+  const size_t end = made.rfind("PK\x05\x06");
+  ASSERT_NE(end, std::string::npos);
+  ASSERT_EQ(Le32(reinterpret_cast<const uint8_t*>(made.data()) + end - kZip64LocatorSize),
+            kSigZip64Locator);
+  const size_t zip64 = end - kZip64LocatorSize - kZip64EndSize;
+  // Classic fields after the signature: disk, directory's disk, entries here, entries,
+  // directory size, directory offset.
+  auto edit = [&](const std::string& name, std::vector<uint64_t> fields, uint64_t zip64Offset) {
+    std::string bytes = made;
+    const int widths[] = {2, 2, 2, 2, 4, 4};
+    size_t at = end + 4;
+    for (int i = 0; i < 6; ++i) {
+      testing::Patch(bytes, at, fields[i], widths[i]);
+      at += widths[i];
+    }
+    if (zip64Offset) testing::Patch(bytes, zip64 + 48, zip64Offset, 8);
+    pack::testing::WriteText(*dir_ / name, bytes);
+    return (*dir_ / name).string();
+  };
+  const uint64_t n = Le64(reinterpret_cast<const uint8_t*>(made.data()) + zip64 + 32);
+  const std::string markers =
+      edit("markers.zip", {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF, kMarker32, kMarker32}, 0);
+  const std::string otherDisk = edit("otherdisk.zip", {0, 1, n, n, kMarker32, kMarker32}, 0);
+  const std::string wrong = edit("wrong.zip", {0, 0, 2, 3, 999, 12345}, 0);
+  for (const std::string& path : {markers, otherDisk, wrong}) {
+    SCOPED_TRACE(path);
+    auto other = pack::testing::RunShell("bsdtar -xOf " + Quoted(path) + " sub/text.txt", false);
+    EXPECT_EQ(other.status, 0);
+    EXPECT_TRUE(other.output == ReadText(*dir_ / "src/sub/text.txt")) << "bsdtar";
+    ExpectAllFiles(path);
+  }
+  // Both records wrong, or the ZIP64 record missing behind all-marker fields.
+  std::string bothWrong = edit("bothwrong.zip", {0, 1, n, n, 999, 12345}, 77);
+  std::string unmarked = made;
+  unmarked[zip64] = 'X';
+  testing::Patch(unmarked, end + 4, 0xFFFF, 2);
+  testing::Patch(unmarked, end + 6, 0xFFFF, 2);
+  pack::testing::WriteText(*dir_ / "unmarked.zip", unmarked);
+  for (const std::string& path : {bothWrong, (*dir_ / "unmarked.zip").string()}) {
+    Archive archive;
+    archive.OpenFile(utils::Utf8ToWide(path));
+    EXPECT_NE(Get(archive, u"sub/text.txt"), ReadText(*dir_ / "src/sub/text.txt")) << path;
   }
 }
 

@@ -46,6 +46,7 @@ const char* ErrorName(int32_t code) {
       "AZERROR_ENCRYPTED",
       "AZERROR_HEADER_MISMATCH",
       "AZERROR_CRC",
+      "AZERROR_CHANGED",
   };
   if (code < 0 || code >= static_cast<int32_t>(sizeof(kNames) / sizeof(kNames[0]))) {
     return "FDIERROR_UNKNOWN";

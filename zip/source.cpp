@@ -23,6 +23,7 @@ bool FileReader::Mappable(uint64_t length) {
 FileReader::FileReader(std::unique_ptr<utils::MappedFile> file, uint64_t start, uint64_t length,
                        bool map)
     : file_(std::move(file)), start_(start), length_(length) {
+  opened_ = Stamp();
   if (!map || !Mappable(length)) return;
   const uint64_t granularity = utils::MappedFile::Granularity();
   const uint64_t aligned = start - start % granularity;
@@ -61,6 +62,31 @@ bool FileReader::FileAt(uintptr_t& file, uint64_t& start) const {
   file = file_->NativeHandle();
   start = start_;
   return true;
+}
+
+utils::FileStamp FileReader::Stamp() const {
+  utils::FileStamp stamp;
+  // A file that cannot be asked counts as changed: its size reads as all bits set.
+  if (!file_->Stamp(stamp)) stamp.size = ~0ull;
+  return stamp;
+}
+
+utils::FileStamp ChainReader::Stamp() const {
+  utils::FileStamp sum;
+  for (const SourcePtr& part : parts_) {
+    if (!part) continue;
+    utils::FileStamp stamp = part->Stamp();
+    sum.size += stamp.size;
+    sum.modified += stamp.modified;
+  }
+  return sum;
+}
+
+bool ChainReader::Changed() const {
+  for (const SourcePtr& part : parts_) {
+    if (part && part->Changed()) return true;
+  }
+  return false;
 }
 
 ChainReader::ChainReader(std::vector<SourcePtr> parts) : parts_(std::move(parts)) {

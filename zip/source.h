@@ -1,7 +1,12 @@
 // Byte sources the ZIP reader reads archives through: amzip::ReadI, read at any offset,
 // with one implementation over memory (MemReader), one over a file or a region of it
-// (FileReader, mapped when the address space allows it, else read in place) and one that
-// joins the parts of a split archive (ChainReader).
+// (FileReader, mapped or read in place) and one that joins the parts of a split archive
+// (ChainReader).
+//
+// A file that others may write while it is read (an archive named on the command line)
+// is read in place, never mapped: a mapped file cut shorter by someone else turns the
+// next touch of a page past its new end into SIGBUS, which kills the process, where a
+// read just comes up short. Its Stamp tells readers that it changed since they looked.
 //
 // Reads name their offset, so a source keeps no position and any number of entry
 // streams may share one (through utils::SharedPtr, which keeps it alive as long as the
@@ -33,6 +38,12 @@ class ReadI {
   // When the source is one region of an open file: that file (a descriptor on POSIX, a
   // HANDLE on Windows; open as long as the source) and the file offset of byte 0.
   virtual bool FileAt(uintptr_t& file, uint64_t& start) const { return false; }
+  // What the source's file says of itself now (size and modification time); readers
+  // compare it with an earlier one to learn that the file was written or cut meanwhile.
+  // Sources that cannot change under the reader answer an empty stamp, always.
+  virtual utils::FileStamp Stamp() const { return {}; }
+  // Whether Stamp() differs from what it was when the source was opened.
+  virtual bool Changed() const { return false; }
 };
 
 using SourcePtr = utils::SharedPtr<ReadI>;
@@ -68,22 +79,29 @@ class MemReader : public ReadI {
 };
 
 // length bytes of a file from start on, through a utils::MappedFile it owns (handles
-// not inherited by child processes). Mapped whole when the process has the address
-// space for it (64-bit, or up to kMaxView32 bytes in 32 bits) and the mapping works;
-// otherwise read in place, one block per read.
+// not inherited by child processes). With map, mapped whole when the process has the
+// address space for it (64-bit, or up to kMaxView32 bytes in 32 bits) and the mapping
+// works; otherwise read in place, one positioned read per ReadAt.
 class FileReader : public ReadI {
  public:
   // Opens path whole; null when it cannot be opened for reading (or is a directory).
-  // map false: never mapped, always read in place.
-  static utils::SharedPtr<FileReader> Open(const std::u16string& path, bool map = true);
+  // Map only a file no one can write while it is open (see above).
+  static utils::SharedPtr<FileReader> Open(const std::u16string& path, bool map);
   // A region of an open file; null when the region lies outside it.
   static utils::SharedPtr<FileReader> Region(std::unique_ptr<utils::MappedFile> file,
-                                             uint64_t start, uint64_t length, bool map = true);
+                                             uint64_t start, uint64_t length, bool map);
 
   uint64_t Size() const override { return length_; }
   bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override;
   const uint8_t* Data() const override { return data_; }
   bool FileAt(uintptr_t& file, uint64_t& start) const override;
+  utils::FileStamp Stamp() const override;
+  bool Changed() const override { return Stamp() != opened_; }
+
+  // Where the bytes lie: offset o of this source is offset Start() + o of File(), for
+  // sending them from the file without reading them here.
+  const utils::MappedFile& File() const { return *file_; }
+  uint64_t Start() const { return start_; }
 
   static constexpr uint64_t kMaxView32 = 1ull << 30;
   // Whether a view of length bytes is worth mapping in this process.
@@ -96,6 +114,7 @@ class FileReader : public ReadI {
   uint64_t start_;
   uint64_t length_;
   const uint8_t* data_ = nullptr;
+  utils::FileStamp opened_;
 };
 
 // The parts of a split archive, read as one run of bytes from a first part on: offsets
@@ -105,6 +124,9 @@ class ChainReader : public ReadI {
   explicit ChainReader(std::vector<SourcePtr> parts);
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override;
+  // The parts' stamps added up: it changes when any part's does.
+  utils::FileStamp Stamp() const override;
+  bool Changed() const override;
 
  private:
   std::vector<SourcePtr> parts_;

@@ -1,4 +1,4 @@
-// The control entries (.start, .port, .use_ie, .caption) as the runner reads them:
+// The control entries (.start, .port, .use_ie, .caption, .cross_origin) as the runner reads them:
 // UTF-16 little-endian code units without a byte-order mark, and their decoding for
 // listings (the runner's rule: an odd last byte fills the low half of one more unit, the
 // text ends at the first zero unit).
@@ -22,5 +22,11 @@ bool IsDecimalInt32(const std::string& text);
 // is -1 (any free port, settings not consulted), 0 (any free port unless the user's
 // settings name one) or a TCP port 1 to 65535.
 bool IsControlPort(const std::string& text);
+
+// The ".cross_origin" entry and the one value --cross-origin takes: "any" lets every web
+// page read the content and open WebSockets (without the entry, only the content's own
+// pages may).
+inline constexpr char kCrossOriginEntry[] = ".cross_origin";
+inline constexpr char kCrossOriginAny[] = "any";
 
 }  // namespace pack

@@ -38,7 +38,7 @@ std::string List(const std::filesystem::path& path, std::FILE* out) {
     std::fprintf(out, "%12" PRIu64 "  %-7s %12" PRIu64 "  %-16s  %s", e.uncompressedSize, method,
                  e.compressedSize, DosText(EntryDosTime(e)).c_str(), entryName.c_str());
     if (entryName == ".start" || entryName == ".port" || entryName == ".use_ie" ||
-        entryName == ".caption") {
+        entryName == ".caption" || entryName == kCrossOriginEntry) {
       auto bytes = source.ReadSmall(e, kMaxControlEntry);
       if (bytes)
         std::fprintf(out, " = \"%s\"", DecodeControlText(*bytes).c_str());

@@ -19,7 +19,7 @@ namespace {
 
 const char kUsage[] =
     "usage: contentexe-pack SOURCE -o OUTPUT [--start TEXT] [--port N] [--use-ie N]\n"
-    "                       [--caption TEXT] [--icon FILE] [--name TEXT]\n"
+    "                       [--caption TEXT] [--cross-origin any] [--icon FILE] [--name TEXT]\n"
     "                       [--version TEXT] [--company TEXT] [--stub RUNNER] [--force]\n"
     "       contentexe-pack --list FILE\n";
 
@@ -35,6 +35,8 @@ const char kHelp[] =
     "  --use-ie N           Windows: 0 (the default) opens the default browser,\n"
     "                       otherwise Internet Explorer where it still exists\n"
     "  --caption TEXT       the notification-area tooltip (default: --name)\n"
+    "  --cross-origin any   let every web page the user opens read the content and open\n"
+    "                       WebSockets to it (default: only the content's own pages)\n"
     "  --icon FILE          Windows: the program's icon, a .ico or a PNG file of at\n"
     "                       most 256 by 256 pixels\n"
     "  --name TEXT          Windows: the program's description and product name\n"
@@ -114,8 +116,9 @@ int main(int argc, char** argv) {
       else
         options.output = PathOf(*text);
     } else if (a == "--start" || a == "--port" || a == "--use-ie" || a == "--caption" ||
-               a == "--name" || a == "--version" || a == "--company") {
-      auto& into = a == "--start"     ? options.start
+               a == "--name" || a == "--version" || a == "--company" || a == "--cross-origin") {
+      auto& into = a == "--start"          ? options.start
+                   : a == "--cross-origin" ? options.crossOrigin
                    : a == "--port"    ? options.port
                    : a == "--use-ie"  ? options.useIe
                    : a == "--name"    ? options.name

@@ -121,7 +121,9 @@ std::string CollectZip(const fs::path& zip, SourceArchive& source, std::vector<I
 std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
   const std::optional<std::string>& caption = o.caption ? o.caption : o.name;
   const std::pair<const char*, const std::optional<std::string>*> controls[] = {
-      {".start", &o.start}, {".port", &o.port}, {".use_ie", &o.useIe}, {".caption", &caption}};
+      {".start", &o.start},     {".port", &o.port},
+      {".use_ie", &o.useIe},    {".caption", &caption},
+      {kCrossOriginEntry, &o.crossOrigin}};
   auto has = [&](const char* entry) {
     return std::any_of(items.begin(), items.end(), [&](const Item& i) { return i.name == entry; });
   };
@@ -136,6 +138,9 @@ std::string AddControlEntries(const PackOptions& o, std::vector<Item>& items) {
     if (value == &o.port && !IsControlPort(**value))
       return "--port needs -1 (any free port), 0 (the user's HttpPort setting, else any free "
              "port) or a port from 1 to 65535, got '" +
+             **value + "'";
+    if (value == &o.crossOrigin && **value != kCrossOriginAny)
+      return "--cross-origin takes 'any' (every web page may read the content), got '" +
              **value + "'";
     auto bytes = EncodeControlText(**value);
     if (!bytes) return std::string("the text for ") + name + " is not valid UTF-8";

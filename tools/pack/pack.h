@@ -20,6 +20,7 @@ struct PackOptions {
   std::filesystem::path output;
   std::filesystem::path stub;                              // the runner to append to
   std::optional<std::string> start, port, useIe, caption;  // UTF-8 texts
+  std::optional<std::string> crossOrigin;                  // "any" or absent
   // Windows runners only: the program's icon (a .ico or a PNG file) and version texts.
   // A name without a caption is the caption too.
   std::filesystem::path icon;

@@ -83,10 +83,11 @@ TEST_F(PackTest, RoundTripThroughUnzipListAndTheLocator) {
   o.port = "-1";
   o.useIe = "1";
   o.caption = "Demo \xF0\x9F\x98\x80";
+  o.crossOrigin = "any";
   PackResult r = Pack(o);
   ASSERT_TRUE(r.ok) << r.error;
   EXPECT_TRUE(r.warnings.empty());
-  EXPECT_EQ(files_.size() + 4, r.entryCount);
+  EXPECT_EQ(files_.size() + 5, r.entryCount);
   fs::path out = o.output;
 
   // Every file extracts to its bytes; control entries are UTF-16LE without a mark.
@@ -104,7 +105,7 @@ TEST_F(PackTest, RoundTripThroughUnzipListAndTheLocator) {
     EXPECT_NE(std::string::npos, listing.find(" " + name + "\n")) << name;
   for (const char* line :
        {".start = \"chapter 2 \xE2\x80\x94 intro\"", ".caption = \"Demo \xF0\x9F\x98\x80\"",
-        ".port = \"-1\"", ".use_ie = \"1\""})
+        ".port = \"-1\"", ".use_ie = \"1\"", ".cross_origin = \"any\""})
     EXPECT_NE(std::string::npos, listing.find(line)) << line;
 
   // Media and what deflate cannot shrink are stored, text deflated; the extension is
@@ -209,6 +210,7 @@ TEST_F(PackTest, BadInputIsRefusedWithoutLeavingOutput) {
       {"port out of range", [&](auto& o) { o.port = "65536"; }, "to 65535, got '65536'"},
       {"bad use-ie", [&](auto& o) { o.useIe = "yes"; }, "--use-ie needs a whole number"},
       {"bad caption", [&](auto& o) { o.caption = "\xC3"; }, "not valid UTF-8"},
+      {"bad cross-origin", [&](auto& o) { o.crossOrigin = "*"; }, "--cross-origin takes 'any'"},
       {"branding an ELF runner", [&](auto& o) { o.company = "Acme"; }, "need a Windows runner"},
       {"missing icon", [&](auto& o) { o.icon = dir_ / "no.ico"; }, "cannot read the icon"},
       {"dangling link", [&](auto&) { fs::create_symlink(dir_ / "x", source_ / "a.js"); }, "a.js"},
@@ -298,6 +300,11 @@ TEST_F(PackTest, UnusableEntriesAreRefusedByName) {
       {{.name = "far.txt", .data = "x", .localHeaderOffset = 0x10000}, "outside the archive"},
       {{.name = "long.txt", .data = "x", .compressedSize = 0x10000}, "outside the archive"},
       {{.name = "bad\xC3.txt", .data = "x", .flags = 0x0800}, "cannot be decoded"},
+      // A whole deflate stream that ends before the recorded size, and a wrong CRC-32.
+      {{.name = "early.js", .data = std::string(5000, 'a'), .method = 8,
+        .payload = amzip::testing::RawDeflate("aaa")}, "damaged entry 'early.js': its deflate data"},
+      {{.name = "crc.js", .data = "x", .method = 8, .payload = amzip::testing::RawDeflate("y")},
+       "damaged entry 'crc.js': its data does not match"},
       // clang-format on
   };
   for (const auto& c : cases) {

@@ -1,9 +1,12 @@
 #include "tools/pack/source_archive.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "utils/encoding.h"
 #include "utils/read_stream.h"
+#include "zip/entry_stream.h"
+#include "zip/format.h"
 
 namespace pack {
 
@@ -28,6 +31,27 @@ std::string SourceArchive::Open(const std::filesystem::path& path, bool findAppe
       code == amzip::AZERROR_BAD_SIGNATURE)
     return "not a ZIP archive";
   if (code != 0) return std::string("damaged ZIP archive (") + amzip::ErrorName(code) + ")";
+  if (!findAppended) return CheckDeflatedData();
+  return {};
+}
+
+std::string SourceArchive::CheckDeflatedData() {
+  std::unique_ptr<uint8_t[]> block(new uint8_t[1 << 16]);
+  for (const auto& entry : zip_.Entries()) {
+    if (entry->method != amzip::kMethodDeflated || (entry->flags & amzip::kFlagEncrypted)) continue;
+    auto stream = zip_.OpenEntryStream(*entry);
+    if (!stream) continue;  // refused by name when the entry is taken, with its reason
+    uint32_t got = 0;
+    while (stream->Read(block.get(), 1 << 16, got) && got > 0) {
+    }
+    const int32_t failure = static_cast<amzip::EntryStream&>(*stream).FailureCode();
+    if (failure == 0) continue;
+    const std::string what = failure == amzip::AZERROR_CRC
+                                 ? "its data does not match its CRC-32"
+                                 : "its deflate data is corrupt or ends before its recorded size";
+    return "damaged entry '" + EntryPath(*entry) + "': " + what +
+           "; repair the archive or make it again from the files";
+  }
   return {};
 }
 

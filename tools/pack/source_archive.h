@@ -17,8 +17,10 @@ namespace pack {
 class SourceArchive {
  public:
   // Opens path. With findAppended, the archive appended to a content executable is
-  // taken when the file has one, else the whole file. Empty string on success, else why
-  // (without the path).
+  // taken when the file has one, else the whole file. Without it (a source to pack, whose
+  // compressed bytes are copied as they are) every deflated entry is inflated once and
+  // checked, so damaged data stops the packing rather than going into the program. Empty
+  // string on success, else why (without the path).
   std::string Open(const std::filesystem::path& path, bool findAppended);
 
   const amzip::Archive& Zip() const { return zip_; }
@@ -38,6 +40,9 @@ class SourceArchive {
   std::optional<std::string> ReadSmall(const amzip::Entry& entry, uint64_t limit);
 
  private:
+  // Why the first deflated entry that does not inflate to its size and CRC-32 is damaged.
+  std::string CheckDeflatedData();
+
   utils::MappedFile file_;
   PiggyBackArchive piggyBack_;
   amzip::Archive zip_;

@@ -20,6 +20,16 @@ std::u16string ProgramFilePath();
 // True when path names an existing file that is not a directory.
 bool IsExistingFile(const std::u16string& path);
 
+// A file's size and last-write time as the system reports them at one moment. Two stamps
+// of one open file differ when it was written to or cut in between (within the file
+// system's time resolution: a write that changes neither size nor time is not seen).
+struct FileStamp {
+  uint64_t size = 0;
+  int64_t modified = 0;  // system-specific units (nanoseconds on POSIX, FILETIME ticks)
+  bool operator==(const FileStamp& o) const { return size == o.size && modified == o.modified; }
+  bool operator!=(const FileStamp& o) const { return !(*this == o); }
+};
+
 class MappedFile {
  public:
   MappedFile() = default;
@@ -38,6 +48,9 @@ class MappedFile {
   // The open file: a descriptor on POSIX, a HANDLE on Windows (for calls that send a
   // file's bytes straight to a socket); valid until Close.
   uintptr_t NativeHandle() const;
+
+  // The open file's stamp now; false when the system cannot tell.
+  bool Stamp(FileStamp& out) const;
 
   // Reads exactly len bytes at offset; does not move any shared file position.
   bool ReadAt(uint64_t offset, void* buffer, size_t len) const;

@@ -85,6 +85,18 @@ bool MappedFile::FinishOpen() {
 
 bool MappedFile::IsOpen() const { return file_ >= 0; }
 
+bool MappedFile::Stamp(FileStamp& out) const {
+  struct stat st;
+  if (!IsOpen() || fstat(file_, &st) != 0) return false;
+  out.size = uint64_t(st.st_size);
+#if defined(__APPLE__)
+  out.modified = int64_t(st.st_mtimespec.tv_sec) * 1000000000 + st.st_mtimespec.tv_nsec;
+#else
+  out.modified = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+#endif
+  return true;
+}
+
 bool MappedFile::ReadAt(uint64_t offset, void* buffer, size_t len) const {
   if (!IsOpen()) return false;
   auto* out = static_cast<char*>(buffer);

@@ -59,6 +59,20 @@ bool MappedFile::FinishOpen() {
 
 bool MappedFile::IsOpen() const { return file_ != nullptr; }
 
+bool MappedFile::Stamp(FileStamp& out) const {
+  // The file is opened without FILE_SHARE_WRITE, so no one can change it while it is
+  // open; the stamp is asked all the same, for the same answer on every system.
+  LARGE_INTEGER size;
+  FILETIME written;
+  if (!IsOpen() || !GetFileSizeEx(AsHandle(file_), &size) ||
+      !GetFileTime(AsHandle(file_), nullptr, nullptr, &written)) {
+    return false;
+  }
+  out.size = uint64_t(size.QuadPart);
+  out.modified = int64_t(uint64_t(written.dwHighDateTime) << 32 | written.dwLowDateTime);
+  return true;
+}
+
 bool MappedFile::ReadAt(uint64_t offset, void* buffer, size_t len) const {
   if (!IsOpen()) return false;
   auto* out = static_cast<char*>(buffer);
