@@ -123,7 +123,7 @@ ServedContent::ServedContent(const std::map<std::string, std::string>& entries,
       WriteFile(zipPath, zipBytes_);
     }
     zipBytes_.clear();
-    if (archive_->OpenSource(amzip::SourcePtr(amzip::FileReader::Open(utils::Utf8ToWide(zipPath))),
+    if (archive_->OpenSource(amzip::SourcePtr(amzip::FileReader::Open(utils::Utf8ToWide(zipPath), false)),
                              u"content.zip") != 0) {
       ADD_FAILURE() << "the archive made by zip does not open from its file";
       return;
