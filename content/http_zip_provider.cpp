@@ -5,6 +5,7 @@
 #include "content/content_type.h"
 #include "content/gzip_member.h"
 #include "utils/encoding.h"
+#include "zip/entry_stream.h"
 #include "zip/format.h"
 #include "zip/platform.h"
 
@@ -23,6 +24,34 @@ void AddUnique(std::vector<std::u16string>& names, std::u16string name) {
     if (n == name) return;
   }
   names.push_back(std::move(name));
+}
+
+// A stored entry of an archive in a file, as the server's file body: the entry stream's
+// checked bytes, where they lie in the file.
+class EntryFileBody : public FileBodyI {
+ public:
+  EntryFileBody(utils::SharedPtr<utils::ReadStreamI> stream, amzip::EntryStream* entry,
+                uintptr_t file, uint64_t offset)
+      : stream_(std::move(stream)), entry_(entry), file_(file), offset_(offset) {}
+  void Next(uintptr_t& file, uint64_t& offset, uint64_t& count) override {
+    file = file_;
+    offset = offset_ + entry_->Tell();
+    if (!entry_->Vouched(count)) count = 0;
+  }
+
+ private:
+  utils::SharedPtr<utils::ReadStreamI> stream_;  // keeps entry_ (and its file) alive
+  amzip::EntryStream* entry_;
+  uintptr_t file_;
+  uint64_t offset_;
+};
+
+utils::SharedPtr<FileBodyI> OpenFileBody(const utils::SharedPtr<utils::ReadStreamI>& stream) {
+  auto* entry = dynamic_cast<amzip::EntryStream*>(stream.Get());
+  uintptr_t file = 0;
+  uint64_t offset = 0;
+  if (!entry || !entry->FileSpan(file, offset)) return {};
+  return utils::SharedPtr<FileBodyI>(new EntryFileBody(stream, entry, file, offset));
 }
 
 }  // namespace
@@ -93,6 +122,7 @@ ProviderReply HttpZipProvider::Open(const std::string& path) {
     reply.head.Set("Content-Length", "0");
     return reply;
   }
+  reply.fileBody = OpenFileBody(reply.stream);
   reply.gzipStream = OpenGzipForm(*archive, *entry, utils::AnsiToWide(path));
   reply.head.Set("Content-Type", GetContentType(path, "text/html"));
   reply.head.Set("Content-Length", std::to_string(entry->uncompressedSize));

@@ -33,7 +33,7 @@ class HttpZipProvider : public HttpStreamProviderI {
   // archive's file changed since it was opened also writes a line for the author on
   // stderr); otherwise 200 with the entry's stream, "Content-Type" (from the path's
   // extension), "Content-Length" and "Last-Modified"; a deflated entry also gets its
-  // gzip form.
+  // gzip form, a stored entry of an archive in a file its file body.
   ProviderReply Open(const std::string& path) override;
   // Posted data is not kept: an empty pointer, status untouched.
   utils::SharedPtr<utils::ReadStreamI> PostStream(const std::string& path, const std::string& body,

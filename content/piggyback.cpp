@@ -42,7 +42,12 @@ bool PiggyBackArchive::Close() {
 }
 
 int32_t PiggyBackArchive::OpenArchive(amzip::Archive& archive) const {
-  if (data_) return archive.OpenMemory(data_, size_, u"ZIP");
+  // The view of the program file: the archive reads the mapped bytes, and stored entries
+  // can be sent from the file itself.
+  if (data_) {
+    return archive.OpenSource(
+        amzip::SourcePtr(new amzip::MemReader(data_, size_, file_.NativeHandle(), start_)), u"ZIP");
+  }
   if (size_ == 0) return 0;
   auto file = std::make_unique<utils::MappedFile>();
   if (!(path_.empty() ? file->OpenSelf() : file->Open(path_))) return amzip::ERROR_OPEN_FILE;

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "testing/clients_fixture.h"
+#include "testing/test_client.h"
 
 namespace storage::clients {
 namespace {
@@ -175,6 +176,48 @@ TEST_F(ClientsTest, CurlParallelTransfersAllArriveIntact) {
   std::string err = Shell(command.str() + " 2>&1", &code);
   ASSERT_EQ(code, 0) << err;
   for (const auto& [file, data] : expects) EXPECT_TRUE(ReadFile(file) == data) << file;
+}
+
+// An archive read from its file, as the runner reads its own: stored entries go from the
+// file to the socket (sendfile on Linux), whole and in ranges byte for byte, and an entry
+// with one wrong byte is cut before its last byte: its CRC-32 is checked ahead of what
+// the system sends.
+TEST(ClientsFileTest, StoredEntriesFromTheFileKeepTheCrcPromise) {
+  if (!HaveCommand("curl")) GTEST_SKIP() << "curl not installed";
+  const std::string big = ScriptText(6u << 20);
+  const std::string bad(big.rbegin(), big.rbegin() + (3u << 20));
+  ServedContent content({{"index.html", "start"}, {"media/big.bin", big}, {"media/bad.bin", bad}},
+                        ServedContent::FromFile{"media/bad.bin"});
+  ASSERT_TRUE(content.Ok());
+  const std::string work = MakeTempDir();
+  for (const std::string range : {"", "1000000-4999999", "6000000-", "-70000"}) {
+    const std::string file = work + "/body";
+    int code = 0;
+    const std::string err = Shell("curl -s -S --http1.1 --max-time 60 -o " + Quote(file) +
+                                      (range.empty() ? "" : " -r " + range) + " " +
+                                      Quote(content.Url("media/big.bin")) + " 2>&1",
+                                  &code);
+    EXPECT_EQ(code, 0) << range << ": " << err;
+    const size_t start = range.empty() ? 0 : range[0] == '-' ? big.size() - 70000 : range[0] == '6' ? 6000000 : 1000000;
+    const size_t length = range.empty() || range[0] != '1' ? big.size() - start : 4000000;
+    EXPECT_TRUE(ReadFile(file) == big.substr(start, length)) << range;
+  }
+  RemoveTree(work);
+
+  std::string corrupted = bad;
+  corrupted[bad.size() / 2] ^= 0x20;
+  const test::ClientSocket s = test::Connect(content.Port());
+  ASSERT_NE(s, -1);
+  ASSERT_TRUE(test::SendText(s, "GET /c0ffee/media/bad.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  const std::string reply = test::ReceiveAll(s);  // the server closes: the length is not kept
+  test::CloseSocket(s);
+  const size_t headEnd = reply.find("\r\n\r\n");
+  ASSERT_NE(headEnd, std::string::npos) << reply.substr(0, 200);
+  EXPECT_NE(reply.find("Content-Length: " + std::to_string(bad.size()) + "\r\n"),
+            std::string::npos);
+  const std::string body = reply.substr(headEnd + 4);
+  EXPECT_LT(body.size(), bad.size()) << "the last byte went out before the CRC-32 was checked";
+  EXPECT_TRUE(body == corrupted.substr(0, body.size())) << "what went out is the file's bytes";
 }
 
 }  // namespace

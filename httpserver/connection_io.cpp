@@ -206,18 +206,28 @@ void SocketHandler::Answer() {
 }
 
 void SocketHandler::StartResponse(const std::string& head,
-                                  utils::SharedPtr<utils::ReadStreamI> stream, uint64_t bodyBytes) {
+                                  utils::SharedPtr<utils::ReadStreamI> stream, uint64_t bodyBytes,
+                                  utils::SharedPtr<FileBodyI> fileBody) {
   body_ = std::move(stream);
   bodyRemaining_ = body_ ? bodyBytes : 0;
-  // Large bodies held in memory (stored entries of the mapped archive) are sent from
-  // there; others are read block by block into the queue, the first block right behind
-  // the head so both leave in one write.
+  // Large bodies whose bytes lie in a file go from there to the socket (sendfile); large
+  // ones held in memory (stored entries of the mapped archive) are sent from there;
+  // others are read block by block into the queue, the first block right behind the head
+  // so both leave in one write.
   const uint8_t* data = nullptr;
   uint64_t available = 0;
-  bodyInMemory_ = bodyRemaining_ > kBodyBlock && body_->PeekMemory(data, available);
+  fileBody_.Reset();
+  bodyInMemory_ = false;
+  if (bodyRemaining_ > kBodyBlock) {
+    if (fileBody && SocketCanSendFile()) {
+      fileBody_ = std::move(fileBody);
+    } else {
+      bodyInMemory_ = body_->PeekMemory(data, available);
+    }
+  }
   queue_.Append(FrameResponseHead(head, bodyRemaining_, keepAlive_, announceKeepAlive_));
   state_ = State::kSending;
-  if (bodyRemaining_ != 0 && !bodyInMemory_ && PrepareBody()) FillBlock();
+  if (bodyRemaining_ != 0 && !bodyInMemory_ && !fileBody_ && PrepareBody()) FillBlock();
 }
 
 bool SocketHandler::PrepareBody() {
@@ -256,30 +266,45 @@ bool SocketHandler::FillBlock() {
   return true;
 }
 
-SocketHandler::Step SocketHandler::SendFromMemory() {
-  const uint8_t* data = nullptr;
-  uint64_t available = 0;
-  if (!body_->PeekMemory(data, available) || available == 0) {
-    // The stream ended before the length the header announced: stop, as a short read does.
-    bodyRemaining_ = 0;
-    body_.Reset();
-    keepAlive_ = false;
-    return Step::kAgain;
-  }
+SocketHandler::Step SocketHandler::SendDirect() {
   if (turnLeft_ == 0) {
     wantsTurn_ = true;
     return Step::kWait;
   }
+  // Only the bytes the stream vouches for go out: with a stored entry, the last ones
+  // only after its CRC-32 held.
+  const uint8_t* data = nullptr;
+  uintptr_t file = 0;
+  uint64_t offset = 0;
+  uint64_t available = 0;
+  if (fileBody_) {
+    fileBody_->Next(file, offset, available);
+  } else if (!body_->PeekMemory(data, available)) {
+    available = 0;
+  }
+  if (available == 0) {
+    // The stream ended before the length the header announced: stop, as a short read does.
+    bodyRemaining_ = 0;
+    body_.Reset();
+    fileBody_.Reset();
+    keepAlive_ = false;
+    return Step::kAgain;
+  }
+  // Bounded like any send, so one event's share stays the same.
   const auto want =
       static_cast<size_t>(std::min({available, bodyRemaining_, static_cast<uint64_t>(turnLeft_)}));
-  IoResult r = SocketSend(socket_, reinterpret_cast<const char*>(data), want);
+  IoResult r = fileBody_ ? SocketSendFile(socket_, file, offset, want)
+                         : SocketSend(socket_, reinterpret_cast<const char*>(data), want);
   if (r.status == IoStatus::kWouldBlock) return Step::kWait;
   if (r.status != IoStatus::kDone) return Step::kEnd;
   lastProgress_ = Clock::now();
   turnLeft_ -= r.count;
   body_->Seek64(1, static_cast<int64_t>(r.count));
   bodyRemaining_ -= r.count;
-  if (bodyRemaining_ == 0) body_.Reset();
+  if (bodyRemaining_ == 0) {
+    body_.Reset();
+    fileBody_.Reset();
+  }
   return Step::kAgain;
 }
 
@@ -287,8 +312,8 @@ SocketHandler::Step SocketHandler::Pump() {
   for (;;) {
     if (queue_.Empty()) {
       if (bodyRemaining_ == 0) return Step::kAgain;
-      if (bodyInMemory_) {
-        const Step step = SendFromMemory();
+      if (bodyInMemory_ || fileBody_) {
+        const Step step = SendDirect();
         if (step != Step::kAgain) return step;
       } else if (PrepareBody()) {
         FillBlock();
@@ -302,7 +327,9 @@ SocketHandler::Step SocketHandler::Pump() {
       return Step::kWait;
     }
     const std::string_view front = queue_.Front();
-    IoResult r = SocketSend(socket_, front.data(), std::min(front.size(), turnLeft_));
+    // A head whose body follows from the file shares its segment with the body's start.
+    const bool more = fileBody_ && bodyRemaining_ != 0 && front.size() == queue_.Size();
+    IoResult r = SocketSend(socket_, front.data(), std::min(front.size(), turnLeft_), more);
     if (r.status == IoStatus::kWouldBlock) return Step::kWait;
     if (r.status != IoStatus::kDone) return Step::kEnd;
     lastProgress_ = Clock::now();
@@ -313,6 +340,7 @@ SocketHandler::Step SocketHandler::Pump() {
 
 SocketHandler::Step SocketHandler::FinishResponse() {
   body_.Reset();
+  fileBody_.Reset();
   if (peerClosed_) return Step::kEnd;
   if (keepAlive_) {
     state_ = State::kCollecting;

@@ -14,6 +14,21 @@
 
 namespace storage {
 
+// A reply's body whose bytes lie in an open file, so the server can have the system send
+// them from the file (sendfile) instead of copying them through the process. It speaks
+// for the reply's stream at that stream's current position; the server seeks the stream
+// past what it sent.
+class FileBodyI {
+ public:
+  virtual ~FileBodyI() = default;
+  // The bytes from the stream's position on that may go out now: the file (a descriptor
+  // on POSIX, a HANDLE on Windows), their offset in it and how many. Only bytes the
+  // stream vouches for count (a stored entry's are checked against its CRC-32 ahead of
+  // the send, the last ones only once it held). count 0: nothing more may be sent, and a
+  // response still short of its length ends there.
+  virtual void Next(uintptr_t& file, uint64_t& offset, uint64_t& count) = 0;
+};
+
 // A provider's answer for one path.
 struct ProviderReply {
   // Status, reason and headers: "Content-Type" always for a stream, and whatever else
@@ -28,6 +43,9 @@ struct ProviderReply {
   // deflate data wrapped, not compressed again). The server sends it instead, with
   // "Content-Encoding: gzip", to a client that accepts gzip and asks for no range.
   utils::SharedPtr<utils::ReadStreamI> gzipStream;
+  // Optional, with stream: where stream's bytes lie in a file (a stored entry). Used
+  // for stream only, never for gzipStream.
+  utils::SharedPtr<FileBodyI> fileBody;
 };
 
 class HttpStreamProviderI {

@@ -119,7 +119,8 @@ void SocketHandler::Serve(const HttpMessage& request, ProviderReply& reply, bool
   }
   std::string head = BuildResponseHead(response, plan.size, plan.contentLength, lastModified);
   // HEAD carries GET's head and no body.
-  StartResponse(head, stream, withBody ? plan.contentLength : 0);
+  StartResponse(head, stream, withBody ? plan.contentLength : 0,
+                gzip ? utils::SharedPtr<FileBodyI>() : reply.fileBody);
 }
 
 }  // namespace storage

@@ -89,8 +89,9 @@ class SocketHandler final : public WebSockConnectionI {
   // it, under reply's head plus the server's headers; withBody false (HEAD) sends the
   // same head alone.
   void Serve(const HttpMessage& request, ProviderReply& reply, bool withBody);
+  // fileBody (optional): where stream's bytes lie in a file, for sending them from there.
   void StartResponse(const std::string& head, utils::SharedPtr<utils::ReadStreamI> stream,
-                     uint64_t bodyBytes);
+                     uint64_t bodyBytes, utils::SharedPtr<FileBodyI> fileBody = {});
   // A status answer after which the connection ends (400, 408, 413, 431).
   void Refuse(int code);
 
@@ -119,8 +120,8 @@ class SocketHandler final : public WebSockConnectionI {
   bool PrepareBody();
   // Reads the next body block into the queue; false ends the body.
   bool FillBlock();
-  // Sends body bytes straight from the stream's memory.
-  Step SendFromMemory();
+  // Sends body bytes straight from the stream's file (fileBody_) or memory.
+  Step SendDirect();
   Step Drain();
   Step ReadWebSocket();
   // Records the bytes of unfinished frames this connection holds now.
@@ -170,6 +171,8 @@ class SocketHandler final : public WebSockConnectionI {
   // A large body whose bytes sit in memory goes out straight from there, without the
   // copy into the queue.
   bool bodyInMemory_ = false;
+  // A large body whose bytes lie in a file goes out from there (sendfile).
+  utils::SharedPtr<FileBodyI> fileBody_;
 
   WebSockHandlerI* wsHandler_ = nullptr;  // not owned; taken from the server at upgrade
   std::unique_ptr<WsSession> session_;

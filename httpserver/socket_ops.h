@@ -25,7 +25,15 @@ struct IoResult {
   size_t count;
 };
 
-IoResult SocketSend(SocketId socket, const char* data, size_t size);
+// more: further bytes follow at once (a response head before its body sent from a
+// file), so the system may hold these back to fill a segment with both (MSG_MORE).
+IoResult SocketSend(SocketId socket, const char* data, size_t size, bool more = false);
+// Whether SocketSendFile works here: Linux's sendfile. Elsewhere (Windows included) file
+// bodies go through the process like any other.
+bool SocketCanSendFile();
+// Sends up to size bytes of file (a descriptor) from offset, the system reading them
+// from the file itself. kError also when the file ends before offset + 1 (it shrank).
+IoResult SocketSendFile(SocketId socket, uintptr_t file, uint64_t offset, size_t size);
 IoResult SocketReceive(SocketId socket, char* data, size_t size);
 // Sends FIN after the queued bytes; the receive side stays open so the peer's late bytes
 // can be read off instead of turning the close into a reset.

@@ -3,6 +3,9 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/resource.h>
+#ifdef __linux__
+#include <sys/sendfile.h>
+#endif
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -34,15 +37,40 @@ bool SetFlags(int fd) {
 
 }  // namespace
 
-IoResult SocketSend(SocketId socket, const char* data, size_t size) {
+IoResult SocketSend(SocketId socket, const char* data, size_t size, bool more) {
+#ifdef MSG_MORE
+  const int flags = kSendFlags | (more ? MSG_MORE : 0);
+#else
+  const int flags = kSendFlags;
+#endif
   for (;;) {
-    ssize_t n = ::send(Fd(socket), data, size, kSendFlags);
+    ssize_t n = ::send(Fd(socket), data, size, flags);
     if (n >= 0) return {IoStatus::kDone, static_cast<size_t>(n)};
     if (errno == EINTR) continue;
     if (errno == EAGAIN || errno == EWOULDBLOCK) return {IoStatus::kWouldBlock, 0};
     return {IoStatus::kError, 0};
   }
 }
+
+#ifdef __linux__
+bool SocketCanSendFile() { return true; }
+
+IoResult SocketSendFile(SocketId socket, uintptr_t file, uint64_t offset, size_t size) {
+  for (;;) {
+    off_t at = static_cast<off_t>(offset);
+    ssize_t n = ::sendfile(Fd(socket), static_cast<int>(file), &at, size);
+    if (n > 0) return {IoStatus::kDone, static_cast<size_t>(n)};
+    if (n == 0) return {IoStatus::kError, 0};  // the file ends before offset
+    if (errno == EINTR) continue;
+    if (errno == EAGAIN || errno == EWOULDBLOCK) return {IoStatus::kWouldBlock, 0};
+    return {IoStatus::kError, 0};
+  }
+}
+#else
+bool SocketCanSendFile() { return false; }
+
+IoResult SocketSendFile(SocketId, uintptr_t, uint64_t, size_t) { return {IoStatus::kError, 0}; }
+#endif
 
 IoResult SocketReceive(SocketId socket, char* data, size_t size) {
   for (;;) {

@@ -26,11 +26,15 @@ SOCKET NewSocket(int family) {
 
 }  // namespace
 
-IoResult SocketSend(SocketId socket, const char* data, size_t size) {
+IoResult SocketSend(SocketId socket, const char* data, size_t size, bool) {
   int n = ::send(static_cast<SOCKET>(socket), data, Clamp(size), 0);
   if (n != SOCKET_ERROR) return {IoStatus::kDone, static_cast<size_t>(n)};
   return {WSAGetLastError() == WSAEWOULDBLOCK ? IoStatus::kWouldBlock : IoStatus::kError, 0};
 }
+
+bool SocketCanSendFile() { return false; }
+
+IoResult SocketSendFile(SocketId, uintptr_t, uint64_t, size_t) { return {IoStatus::kError, 0}; }
 
 IoResult SocketReceive(SocketId socket, char* data, size_t size) {
   int n = ::recv(static_cast<SOCKET>(socket), data, Clamp(size), 0);

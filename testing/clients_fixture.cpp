@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "testing/test_client.h"
+#include "utils/encoding.h"
 
 namespace storage::clients {
 
@@ -84,6 +85,14 @@ Reply ParseHead(const std::string& text) {
 }
 
 ServedContent::ServedContent(const std::map<std::string, std::string>& entries)
+    : ServedContent(entries, std::optional<FromFile>()) {}
+
+ServedContent::ServedContent(const std::map<std::string, std::string>& entries,
+                             const FromFile& file)
+    : ServedContent(entries, std::optional<FromFile>(file)) {}
+
+ServedContent::ServedContent(const std::map<std::string, std::string>& entries,
+                             const std::optional<FromFile>& file)
     : entries_(entries) {
   dir_ = MakeTempDir();
   std::string content = dir_ + "/content";
@@ -92,16 +101,34 @@ ServedContent::ServedContent(const std::map<std::string, std::string>& entries)
   // out; -n stores media the way packers do.
   Shell("find " + Quote(content) + " -exec touch -d '2023-06-14 09:41:26' {} +");
   int code = 0;
+  const std::string zipPath = dir_ + "/content.zip";
   std::string out = Shell("cd " + Quote(content) + " && zip -q -X -r -n .bin:.webm " +
-                              Quote(dir_ + "/content.zip") + " . 2>&1",
+                              Quote(zipPath) + " . 2>&1",
                           &code);
   if (code != 0) {
     ADD_FAILURE() << "Info-ZIP's zip: " << out;
     return;
   }
-  zipBytes_ = ReadFile(dir_ + "/content.zip");
+  zipBytes_ = ReadFile(zipPath);
   archive_ = utils::SharedPtr<amzip::Archive>(new amzip::Archive());
-  if (archive_->OpenMemory(zipBytes_.data(), zipBytes_.size(), u"content.zip") != 0) {
+  if (file) {
+    if (!file->corruptEntry.empty()) {
+      const std::string& data = entries_.at(file->corruptEntry);
+      const size_t at = zipBytes_.find(data.substr(0, 256));
+      if (data.size() < 256 || at == std::string::npos) {
+        ADD_FAILURE() << file->corruptEntry << ": not found stored in the archive";
+        return;
+      }
+      zipBytes_[at + data.size() / 2] ^= 0x20;
+      WriteFile(zipPath, zipBytes_);
+    }
+    zipBytes_.clear();
+    if (archive_->OpenSource(amzip::SourcePtr(amzip::FileReader::Open(utils::Utf8ToWide(zipPath), false)),
+                             u"content.zip") != 0) {
+      ADD_FAILURE() << "the archive made by zip does not open from its file";
+      return;
+    }
+  } else if (archive_->OpenMemory(zipBytes_.data(), zipBytes_.size(), u"content.zip") != 0) {
     ADD_FAILURE() << "the archive made by zip does not open";
     return;
   }

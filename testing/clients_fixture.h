@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -53,6 +54,13 @@ class ServedContent {
   // entries: name -> bytes. Fails the calling test (and leaves Ok() false) when `zip`
   // fails or the archive cannot be opened.
   explicit ServedContent(const std::map<std::string, std::string>& entries);
+  // The same archive read from its file (stored entries then lie in that file, as the
+  // runner's own do), with one byte in the middle of corruptEntry's data flipped (none
+  // when empty).
+  struct FromFile {
+    std::string corruptEntry;
+  };
+  ServedContent(const std::map<std::string, std::string>& entries, const FromFile& file);
   ~ServedContent();
 
   bool Ok() const { return ok_; }
@@ -70,6 +78,9 @@ class ServedContent {
   std::unique_ptr<HttpServer> server_;
   uint16_t port_ = 0;
   bool ok_ = false;
+
+  ServedContent(const std::map<std::string, std::string>& entries,
+                const std::optional<FromFile>& file);
 };
 
 }  // namespace storage::clients

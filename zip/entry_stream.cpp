@@ -242,23 +242,56 @@ void EntryStream::Close() {
   position_ = 0;
 }
 
+uint64_t EntryStream::CheckAhead() {
+  if (checked_ < position_) return data_.size;  // read from a seek onwards: not checkable
+  // Hand out only what the CRC-32 has covered; check one step further when the position
+  // has caught up with it.
+  if (checked_ == position_ || checked_ - position_ < kCheckStep / 4) {
+    const uint64_t n = std::min(kCheckStep, data_.size - checked_);
+    if (memory_) {
+      if (n > 0 && !Account(memory_ + checked_, checked_, n)) return position_;
+    } else {
+      if (!checkBlock_) checkBlock_.reset(new uint8_t[kBlock]);
+      for (const uint64_t end = checked_ + n; checked_ < end;) {
+        const auto want = static_cast<uint32_t>(std::min<uint64_t>(kBlock, end - checked_));
+        uint32_t got = 0;
+        if (!data_.source->ReadAt(data_.offset + checked_, checkBlock_.get(), want, got) ||
+            got != want) {
+          Fail(ERROR_READ_FILE);
+          return position_;
+        }
+        if (!Account(checkBlock_.get(), checked_, got)) return position_;
+      }
+    }
+  }
+  return checked_;
+}
+
 bool EntryStream::PeekMemory(const uint8_t*& data, uint64_t& size) {
   if (!open_ || data_.method != kMethodStored || !memory_) return false;
   data = nullptr;
   size = 0;
   if (failed_ || position_ >= data_.size) return true;
-  uint64_t end = data_.size;
-  if (checked_ >= position_) {
-    // Hand out only what the CRC-32 has covered; check one step further when the
-    // position has caught up with it.
-    if (checked_ == position_ || checked_ - position_ < kCheckStep / 4) {
-      uint64_t n = std::min(kCheckStep, data_.size - checked_);
-      if (n > 0 && !Account(memory_ + checked_, checked_, n)) return true;
-    }
-    end = checked_;
-  }
+  const uint64_t end = CheckAhead();
+  if (failed_) return true;
   data = memory_ + position_;
   size = end - position_;
+  return true;
+}
+
+bool EntryStream::Vouched(uint64_t& size) {
+  size = 0;
+  if (!open_ || data_.method != 0) return false;
+  if (failed_ || position_ >= data_.size) return true;
+  const uint64_t end = CheckAhead();
+  if (!failed_) size = end - position_;
+  return true;
+}
+
+bool EntryStream::FileSpan(uintptr_t& file, uint64_t& offset) const {
+  uint64_t start = 0;
+  if (data_.method != 0 || !data_.source || !data_.source->FileAt(file, start)) return false;
+  offset = start + data_.offset;
   return true;
 }
 

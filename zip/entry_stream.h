@@ -69,6 +69,14 @@ class EntryStream : public utils::ReadStreamI {
   // Stored entries of a source in memory: the bytes from the position up to where the
   // CRC-32 has been checked (the last ones only once it held). Otherwise false.
   bool PeekMemory(const uint8_t*& data, uint64_t& size) override;
+  // Stored entries, for sending their bytes straight from a file: how many from the
+  // position on have been checked, with the same hold-back as PeekMemory (the CRC-32 is
+  // checked ahead, from memory or read from the source; the last bytes count only once
+  // it held). 0 at the end or after a failure. False for deflated entries.
+  bool Vouched(uint64_t& size);
+  // Stored entries of a source that is a region of an open file: that file (source.h
+  // FileAt) and the file offset of the entry's first byte. False otherwise.
+  bool FileSpan(uintptr_t& file, uint64_t& offset) const;
   // Deflated: inflates (and discards) toward the position, budget bytes of output at most.
   bool Prepare(uint64_t& budget) override;
 
@@ -98,6 +106,9 @@ class EntryStream : public utils::ReadStreamI {
   bool Account(const uint8_t* bytes, uint64_t at, uint64_t n);
   bool ReadStored(uint8_t* out, uint32_t want, uint32_t& got);
   bool ReadDeflated(uint8_t* out, uint32_t want, uint32_t& got);
+  // Stored: checks the CRC-32 further ahead when the position has nearly caught up with
+  // what was checked; the end of what may be handed out from the position.
+  uint64_t CheckAhead();
   // Sets the inflater up at the nearest restart point at or before position_.
   bool Reposition();
   // Inflates up to count bytes into out (null: into the scratch block, discarded).
@@ -114,6 +125,7 @@ class EntryStream : public utils::ReadStreamI {
   int32_t failure_ = 0;
   uint64_t inflated_ = 0;
   std::unique_ptr<Inflater> inflater_;
+  std::unique_ptr<uint8_t[]> checkBlock_;  // stored bytes read for the check (no memory)
 };
 
 }  // namespace amzip

@@ -344,6 +344,52 @@ TEST(EntryStreamCorruptTest, WrongCrcWithholdsTheLastByte) {
   EXPECT_TRUE(bad.Failed());
 }
 
+// What a stored entry vouches for (the bytes a server sends straight from the file) is
+// checked ahead of the send, whether the archive is mapped or read in place: the whole
+// entry when it is intact, never its last byte when one byte is wrong. The file span
+// names where the entry's bytes lie in the archive file.
+TEST(EntryStreamCorruptTest, VouchedBytesWithholdTheLastByte) {
+  const std::string text = testing::RandomBytes(3 << 20, 11);
+  testing::BuiltZip z = testing::BuildZip(
+      {{.name = "good", .data = text}, {.name = "bad", .data = text}}, {.prefix = "stub"});
+  const size_t first = z.bytes.find(text.substr(0, 64));
+  const size_t second = z.bytes.find(text.substr(0, 64), first + 1);
+  ASSERT_NE(second, std::string::npos);
+  z.bytes[second + text.size() / 2] ^= 0x20;
+  const std::string path = ::testing::TempDir() + "/vouched.zip";
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(f);
+  std::fwrite(z.bytes.data(), 1, z.bytes.size(), f);
+  std::fclose(f);
+  for (bool map : {false, true}) {
+    Archive archive;
+    ASSERT_EQ(archive.OpenSource(SourcePtr(FileReader::Open(utils::Utf8ToWide(path), map)),
+                                 u"ZIP"), 0);
+    for (const char16_t* name : {u"good", u"bad"}) {
+      auto stream = archive.OpenEntryStream(name);
+      auto* entry = dynamic_cast<EntryStream*>(stream.Get());
+      ASSERT_TRUE(entry);
+      uintptr_t file = 0;
+      uint64_t offset = 0;
+      ASSERT_TRUE(entry->FileSpan(file, offset));
+      EXPECT_EQ(offset, name[0] == u'g' ? first : second);
+      uint64_t vouched = 0;
+      for (uint64_t size = 0; entry->Vouched(size) && size > 0; vouched += size) {
+        EXPECT_LE(size, (1u << 20) * 5 / 4) << "checked no further than one step ahead";
+        entry->Seek64(1, static_cast<int64_t>(size));
+      }
+      if (name[0] == u'g') {
+        EXPECT_EQ(vouched, text.size()) << map;
+        EXPECT_FALSE(entry->Failed());
+      } else {
+        EXPECT_LT(vouched, text.size()) << map;
+        EXPECT_EQ(entry->FailureCode(), AZERROR_CRC) << map;
+      }
+    }
+  }
+  std::remove(path.c_str());
+}
+
 // Restart points: a seek far into a deflated entry that was read once inflates at most
 // one interval, and what it gives is right at every point.
 TEST(EntryStreamTest, SeeksResumeFromRestartPoints) {

@@ -58,6 +58,12 @@ bool FileReader::ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& 
   return true;
 }
 
+bool FileReader::FileAt(uintptr_t& file, uint64_t& start) const {
+  file = file_->NativeHandle();
+  start = start_;
+  return true;
+}
+
 utils::FileStamp FileReader::Stamp() const {
   utils::FileStamp stamp;
   // A file that cannot be asked counts as changed: its size reads as all bits set.

@@ -35,6 +35,9 @@ class ReadI {
   virtual bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) = 0;
   // All Size() bytes when they are in memory (valid as long as the source), else null.
   virtual const uint8_t* Data() const { return nullptr; }
+  // When the source is one region of an open file: that file (a descriptor on POSIX, a
+  // HANDLE on Windows; open as long as the source) and the file offset of byte 0.
+  virtual bool FileAt(uintptr_t& file, uint64_t& start) const { return false; }
   // What the source's file says of itself now (size and modification time); readers
   // compare it with an earlier one to learn that the file was written or cut meanwhile.
   // Sources that cannot change under the reader answer an empty stamp, always.
@@ -45,18 +48,34 @@ class ReadI {
 
 using SourcePtr = utils::SharedPtr<ReadI>;
 
-// A block of memory the reader does not own; it must outlive the reader.
+// A block of memory the reader does not own; it must outlive the reader. When the block
+// is a view of an open file (the program's own), file and fileStart say where it lies in
+// that file (FileAt); the file must stay open as long as the reader.
 class MemReader : public ReadI {
  public:
   MemReader(const void* data, uint64_t size)
       : data_(static_cast<const uint8_t*>(data)), size_(data ? size : 0) {}
+  MemReader(const void* data, uint64_t size, uintptr_t file, uint64_t fileStart)
+      : MemReader(data, size) {
+    file_ = file;
+    fileStart_ = fileStart;
+    inFile_ = true;
+  }
   uint64_t Size() const override { return size_; }
   bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override;
   const uint8_t* Data() const override { return data_; }
+  bool FileAt(uintptr_t& file, uint64_t& start) const override {
+    file = file_;
+    start = fileStart_;
+    return inFile_;
+  }
 
  private:
   const uint8_t* data_;
   uint64_t size_;
+  uintptr_t file_ = 0;
+  uint64_t fileStart_ = 0;
+  bool inFile_ = false;
 };
 
 // length bytes of a file from start on, through a utils::MappedFile it owns (handles
@@ -75,6 +94,7 @@ class FileReader : public ReadI {
   uint64_t Size() const override { return length_; }
   bool ReadAt(uint64_t offset, void* buffer, uint32_t size, uint32_t& got) override;
   const uint8_t* Data() const override { return data_; }
+  bool FileAt(uintptr_t& file, uint64_t& start) const override;
   utils::FileStamp Stamp() const override;
   bool Changed() const override { return Stamp() != opened_; }
 

@@ -45,6 +45,9 @@ class MappedFile {
 
   bool IsOpen() const;
   uint64_t GetSize() const { return size_; }
+  // The open file: a descriptor on POSIX, a HANDLE on Windows (for calls that send a
+  // file's bytes straight to a socket); valid until Close.
+  uintptr_t NativeHandle() const;
 
   // The open file's stamp now; false when the system cannot tell.
   bool Stamp(FileStamp& out) const;
@@ -77,5 +80,11 @@ class MappedFile {
   uint64_t viewLength_ = 0;
   uint64_t size_ = 0;
 };
+
+#ifdef _WIN32
+inline uintptr_t MappedFile::NativeHandle() const { return reinterpret_cast<uintptr_t>(file_); }
+#else
+inline uintptr_t MappedFile::NativeHandle() const { return static_cast<uintptr_t>(file_); }
+#endif
 
 }  // namespace utils
