@@ -9,6 +9,16 @@ namespace {
 
 // A pooled block holds a head and a whole body block besides.
 constexpr size_t kPooledCapacity = SendQueue::kBlock + 8192;
+#ifdef _WIN32
+// mingw-w64's thread_local objects with destructors crash some threads at their end, so
+// Windows keeps no pool: every block is allocated and freed (the pool stays empty).
+constexpr size_t kPoolSize = 0;
+
+std::vector<std::unique_ptr<char[]>>& Pool() {
+  static std::vector<std::unique_ptr<char[]>> none;
+  return none;
+}
+#else
 // Blocks kept for reuse by the thread's connections; beyond that, sent blocks are freed.
 constexpr size_t kPoolSize = 16;
 
@@ -16,6 +26,7 @@ std::vector<std::unique_ptr<char[]>>& Pool() {
   thread_local std::vector<std::unique_ptr<char[]>> pool;
   return pool;
 }
+#endif
 
 }  // namespace
 
