@@ -77,12 +77,13 @@ TEST_F(WebSocketServerTest, HixieHandshakeWithKey3InALaterWrite) {
                              "GET /demo HTTP/1.1\r\nHost: localhost\r\nConnection: Upgrade\r\n"
                              "Sec-WebSocket-Key2: 12998 5 Y3 1  .P00\r\nUpgrade: WebSocket\r\n"
                              "Sec-WebSocket-Key1: 4 @1  46546xW%0l 1 5\r\n"
-                             "Origin: http://example.com\r\n\r\n^n:"));
+                             "Origin: http://localhost:" + std::to_string(port_) +
+                                 "\r\n\r\n^n:"));
   test::SleepMs(50);
   ASSERT_TRUE(test::SendText(s, std::string("ds[4U\0hi\xFF", 9)));
   const std::string response =
       "HTTP/1.1 101 Switching Protocols\r\nUpgrade: WebSocket\r\nConnection: Upgrade\r\n"
-      "Sec-WebSocket-Origin: http://example.com\r\n"
+      "Sec-WebSocket-Origin: http://localhost:" + std::to_string(port_) + "\r\n"
       "Sec-WebSocket-Location: ws://localhost/\r\n\r\n8jKS'y:G*Co,Wxa-";
   EXPECT_EQ(ReceiveExactly(s, response.size()), response);
   ASSERT_TRUE(test::SendText(s, std::string("\0echo\xFF", 6)));
