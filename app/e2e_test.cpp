@@ -306,7 +306,7 @@ TEST_F(RunnerEndToEnd, ContentKeepsItsPortSoWhatItsPagesStoredSurvivesRestarts) 
     ASSERT_FALSE(BaseOf(url).empty()) << url;
     if (run == 1) {
       port = PortOfUrl(url);
-      EXPECT_GE(port, 49152);  // derived from the content's identity
+      EXPECT_GT(port, 0) << url;  // derived from the content's identity, unless that was taken
       std::string config = e2e::ReadFile(dir_ + "/config/Trellium/Ports");
       EXPECT_NE(config.find("=" + std::to_string(port) + "\n"), std::string::npos) << config;
       std::string other = Start({Pack("neighbour", "NEIGHBOUR")});
