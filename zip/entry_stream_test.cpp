@@ -222,6 +222,13 @@ TEST(EntryOpenTest, ChangedFileRefusesWhatChanged) {
   WriteFile(path, z.bytes);
   Archive archive;
   ASSERT_EQ(archive.OpenFile(utils::Utf8ToWide(path)), 0);
+#ifdef _WIN32
+  // Windows shares the open archive for reading only: it cannot be cut or written over.
+  FILE* writer = std::fopen(path.c_str(), "r+b");
+  EXPECT_EQ(writer, nullptr);
+  if (writer) std::fclose(writer);
+  GTEST_SKIP() << "the open archive cannot be written here";
+#endif
   auto big = archive.OpenEntryStream(u"big.bin");
   auto d = archive.OpenEntryStream(u"d.txt");
   ASSERT_TRUE(big && d);
