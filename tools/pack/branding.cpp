@@ -4,25 +4,12 @@
 #include <set>
 
 #include "tools/pack/pe_resources.h"
+#include "tools/pack/le_bytes.h"
 #include "utils/encoding.h"
 
 namespace pack {
 namespace {
 
-uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
-}
-uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
-  return Get16(b, at) | static_cast<uint32_t>(Get16(b, at + 2)) << 16;
-}
-void Add16(std::vector<uint8_t>& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Add32(std::vector<uint8_t>& b, uint32_t v) {
-  Add16(b, v & 0xFFFF);
-  Add16(b, v >> 16);
-}
 void Set32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = static_cast<uint8_t>(v >> 8 * i);
 }

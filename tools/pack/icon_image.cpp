@@ -1,4 +1,5 @@
 #include "tools/pack/icon_image.h"
+#include "tools/pack/le_bytes.h"
 
 #include <zlib.h>
 
@@ -49,20 +50,6 @@ namespace {
 // RGBA picture alone would take 1 GiB).
 constexpr uint64_t kMaxPixels = 64ull << 20;
 
-uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
-}
-uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
-  return Get16(b, at) | static_cast<uint32_t>(Get16(b, at + 2)) << 16;
-}
-void Add16(std::vector<uint8_t>& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
-void Add32(std::vector<uint8_t>& b, uint32_t v) {
-  Add16(b, v & 0xFFFF);
-  Add16(b, v >> 16);
-}
 
 std::string Decode(const uint8_t* data, size_t size, Picture& picture) {
   int width = 0, height = 0, channels = 0;

@@ -1,4 +1,5 @@
 #include "tools/pack/pe_resources.h"
+#include "tools/pack/le_bytes.h"
 
 #include <algorithm>
 #include <map>
@@ -11,20 +12,6 @@ constexpr int kResourceDirectory = 2, kSecurityDirectory = 4, kRelocationDirecto
 constexpr uint32_t kDiscardable = 0x02000000, kInitializedData = 0x00000040;
 constexpr uint32_t kHighBit = 0x80000000;
 
-uint16_t Get16(const std::vector<uint8_t>& b, size_t at) {
-  return static_cast<uint16_t>(b[at] | b[at + 1] << 8);
-}
-uint32_t Get32(const std::vector<uint8_t>& b, size_t at) {
-  return Get16(b, at) | static_cast<uint32_t>(Get16(b, at + 2)) << 16;
-}
-void Put16(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  b[at] = static_cast<uint8_t>(v);
-  b[at + 1] = static_cast<uint8_t>(v >> 8);
-}
-void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
-  Put16(b, at, v & 0xFFFF);
-  Put16(b, at + 2, v >> 16);
-}
 uint64_t AlignUp(uint64_t v, uint32_t alignment) {
   return (v + alignment - 1) / alignment * alignment;
 }
