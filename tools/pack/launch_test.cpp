@@ -101,6 +101,11 @@ TEST(Launch, DroppedFolderPacksBesideItWithoutOverwriting) {
 // Both programs say which version and commit they are; the packer's --version with a
 // value still brands.
 TEST(Launch, VersionAndArchOnTheCommandLine) {
+#ifdef _WIN32
+  // A console program's output read through _popen's cmd can wait for ever under Wine; the
+  // Windows programs' versions are checked in their resources below.
+  GTEST_SKIP() << "command lines run through a POSIX shell only";
+#endif
   const std::string version = std::string(CX_VERSION_TEXT) + " (commit " CX_VERSION_COMMIT ")";
   auto packer = RunShell(Quoted(kPacker) + " --version");
   EXPECT_EQ(0, packer.status);
