@@ -547,6 +547,14 @@ TEST_F(WindowsRunner, TwoStartsInARowRecordTheSamePort) {
   EXPECT_EQ(static_cast<int>(remembered), ports[0]);
 }
 
+// Adds a child window's text to the std::wstring at `all` (an EnumChildWindows callback).
+BOOL CALLBACK AppendWindowText(HWND child, LPARAM all) {
+  wchar_t text[1024] = L"";
+  GetWindowTextW(child, text, 1024);
+  *reinterpret_cast<std::wstring*>(all) += text;
+  return TRUE;
+}
+
 // A fixed port that another program holds: a message box says so, and once it is
 // closed the start ends with -1 and leaves no record.
 TEST_F(WindowsRunner, HeldFixedPortIsShownAndTheStartFails) {
@@ -572,15 +580,7 @@ TEST_F(WindowsRunner, HeldFixedPortIsShownAndTheStartFails) {
   const auto collect = [&] {
     said.clear();
     if (!(box = FindWindowOf(runner.info.dwProcessId, nullptr, L"#32770"))) return false;
-    EnumChildWindows(
-        box,
-        [](HWND child, LPARAM all) {
-          wchar_t text[1024] = L"";
-          GetWindowTextW(child, text, 1024);
-          *reinterpret_cast<std::wstring*>(all) += text;
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&said));
+    EnumChildWindows(box, AppendWindowText, reinterpret_cast<LPARAM>(&said));
     return said.find(expected) != std::wstring::npos;
   };
   EXPECT_TRUE(WaitFor(collect)) << "no message box with the port: "
