@@ -39,8 +39,13 @@ CX_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mi
 
 # 32-bit Wine needs Debian's i386 architecture. Tried as root; where it cannot be had
 # the 32-bit Windows tests are skipped with a notice.
+cx_wine32_runs() {
+  [ -x /usr/lib/wine/wine ] && timeout 60 /usr/lib/wine/wine --version >/dev/null 2>&1
+}
 cx_try_wine32() {
-  [ -x /usr/lib/wine/wine ] && return 0
+  cx_wine32_runs && return 0
+  # Installed but not runnable: a kernel without 32-bit program support.
+  [ -x /usr/lib/wine/wine ] && return 1
   [ "$(id -u)" -eq 0 ] && command -v apt-get >/dev/null 2>&1 || return 1
   echo "== installing 32-bit Wine (wine32:i386)"
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
@@ -53,5 +58,5 @@ cx_try_wine32() {
   fi
   DEBIAN_FRONTEND=noninteractive timeout 900 apt-get install -y -qq --no-install-recommends \
     wine32:i386 >/dev/null 2>&1 || echo "   (wine32:i386 could not be installed)"
-  [ -x /usr/lib/wine/wine ]
+  cx_wine32_runs
 }

@@ -151,7 +151,7 @@ if has_stage win32; then
       run_ctest win32 build-win32
       end_wine
     else
-      echo "== win32: built and linked; not run: this machine has no 32-bit Wine (package wine32)."
+      echo "== win32: built and linked; not run: this machine has no 32-bit Wine (package wine32) or cannot run 32-bit programs."
     fi
   fi
 fi
