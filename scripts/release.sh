@@ -166,6 +166,17 @@ serves() { # url marker
   return 1
 }
 
+# True when file is a PE program for machine (0x8664: x86_64, 0x14c: i386).
+pe_machine_is() { # file machine
+  python3 - "$1" "$2" <<'EOF'
+import struct, sys
+data = open(sys.argv[1], "rb").read(4096)
+offset = struct.unpack_from("<I", data, 60)[0]
+sys.exit(data[offset:offset + 4] != b"PE\0\0" or
+         struct.unpack_from("<H", data, offset + 4)[0] != int(sys.argv[2], 16))
+EOF
+}
+
 check_linux() { # tmp
   local tmp=$1 port dir=$1/contentexe-$version-linux-x86_64
   echo "== check: the Linux tarball"
@@ -208,7 +219,7 @@ check_windows() { # tmp
     grep -q "^contentexe-pack $version (commit $commit" &&
     ok "contentexe-pack.exe --version" || bad "contentexe-pack.exe --version"
 
-  local arch port loader pid
+  local arch port loader pid machine
   for arch in x64 x86; do
     port=$(free_port)
     loader=$wine64
@@ -219,8 +230,20 @@ check_windows() { # tmp
       continue
     fi
     ok "packed with --arch $arch"
-    if [ ! -x "$loader" ]; then
-      echo "   not run: no 32-bit Wine on this machine (package wine32:i386)"
+    # The packed program carries the runner of the architecture asked for.
+    machine=$([ $arch = x86 ] && echo 0x14c || echo 0x8664)
+    pe_machine_is "$c/site-$arch.exe" "$machine" &&
+      ok "site-$arch.exe is a $arch program (PE machine $machine)" ||
+      bad "site-$arch.exe is not a $arch program"
+    if [ $arch = x86 ] && ! cx_wine32_runs; then
+      if [ -x "$loader" ]; then
+        echo "   NOT RUN: the x86 program was built and packed, but this machine cannot start"
+        echo "            32-bit programs (32-bit Wine is installed and fails to start: the kernel"
+        echo "            runs no 32-bit code); run --check on a machine that can"
+      else
+        echo "   NOT RUN: the x86 program was built and packed, but 32-bit Wine (wine32:i386)"
+        echo "            is not installed here; install it and run --check again"
+      fi
       continue
     fi
     "$loader" "C:\\site-$arch.exe" </dev/null >"$tmp/run-$arch.log" 2>&1 &
@@ -230,10 +253,9 @@ check_windows() { # tmp
     "$server" -k 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
   done
-  # Without --arch the runner is the 64-bit one (PE machine 0x8664).
+  # Without --arch the runner is the 64-bit one.
   "${pack[@]}" 'C:\site' -o 'C:\site-default.exe' </dev/null >/dev/null 2>&1 &&
-    python3 -c 'import struct,sys; d=open(sys.argv[1],"rb").read(4096); o=struct.unpack_from("<I",d,60)[0]; sys.exit(struct.unpack_from("<H",d,o+4)[0]!=0x8664)' \
-      "$c/site-default.exe" &&
+    pe_machine_is "$c/site-default.exe" 0x8664 &&
     ok "the default runner is contentexe-x64.exe" || bad "the default runner is not the 64-bit one"
 
   # A folder dropped on the packer: Explorer starts it with the folder as only argument
@@ -289,15 +311,16 @@ case $mode in
   verify)
     a=$(mktemp -d /tmp/cx-release-a.XXXXXX)
     b=$(mktemp -d "$root/build-release-b.XXXXXX")
-    # Side by side: the same work in half the time where there are cores for both.
-    release "$a/work" "$a/dist" >"$a/release.log" 2>&1 &
-    first=$!
-    release "$b/work" "$b/dist" >"$b/release.log" 2>&1 &
-    second=$!
-    failed=0
-    wait $first || { cat "$a/release.log" >&2; failed=1; }
-    wait $second || { cat "$b/release.log" >&2; failed=1; }
-    [ $failed -eq 0 ] || { echo "release: a build failed; folders kept: $a $b" >&2; exit 1; }
+    # One after the other, so each build has the cores to itself and its time says so.
+    for run in "$a" "$b"; do
+      echo "== release build in $run"
+      start=$SECONDS
+      # In the background so that errexit holds inside (it is off on the left of ||).
+      release "$run/work" "$run/dist" >"$run/release.log" 2>&1 &
+      wait $! || { cat "$run/release.log" >&2
+        echo "release: the build in $run failed; folders kept: $a $b" >&2; exit 1; }
+      echo "== built in $((SECONDS - start)) s"
+    done
     echo "== first build ($a):"
     cat "$a/dist/SHA256SUMS"
     echo "== second build ($b):"
