@@ -41,9 +41,9 @@ if(WIN32)
   # runner into every program.
   target_link_options(contentexe PRIVATE -municode
                       $<$<OR:$<CONFIG:Release>,$<CONFIG:MinSizeRel>>:-s>)
-  cx_add_test(app_e2e_win LIBS cx_app cx_testing DEPENDS contentexe contentexe-pack
+  # imagehlp: MapFileAndCheckSumW.
+  cx_add_test(app_e2e_win LIBS cx_app cx_testing imagehlp DEPENDS contentexe contentexe-pack
               SOURCES e2e_win_test.cpp)
-  target_link_libraries(app_e2e_win PRIVATE imagehlp)  # MapFileAndCheckSumW
 else()
   add_executable(contentexe
     ${CMAKE_CURRENT_SOURCE_DIR}/main_posix.cpp
