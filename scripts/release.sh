@@ -184,7 +184,7 @@ check_linux() { # tmp
   "$dir/contentexe-pack" --version | grep -q "^contentexe-pack $version (commit $commit" &&
     ok "contentexe-pack --version" || bad "contentexe-pack --version: $("$dir/contentexe-pack" --version)"
   "$dir/contentexe" --version | grep -q "^contentexe $version (commit $commit" &&
-    ok "contentexe --version" || bad "contentexe --version"
+    ok "contentexe --version" || bad "contentexe --version: $("$dir/contentexe" --version)"
   mkdir -p "$tmp/site"
   echo '<!doctype html><title>t</title><p>linux release page</p>' >"$tmp/site/index.html"
   port=$(free_port)
@@ -278,6 +278,8 @@ check_windows() { # tmp
 
 check() {
   [ -f "$dist/SHA256SUMS" ] || { echo "release: no dist/SHA256SUMS; build first" >&2; exit 1; }
+  echo "== check: dist/ against version $version, commit $commit (HEAD; a dist/ built from" \
+    "another commit fails the --version steps: build again)"
   (cd "$dist" && sha256sum -c --quiet SHA256SUMS) && ok "SHA256SUMS match" || bad "SHA256SUMS"
   local tmp
   tmp=$(mktemp -d /tmp/cx-release-check.XXXXXX)
