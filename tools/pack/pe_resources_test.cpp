@@ -158,6 +158,17 @@ TEST(PeResources, RefusesWhatItCannotRewriteAndLeavesItAlone) {
   EXPECT_EQ(error, "not a Windows program");
 }
 
+// The loader's sum: 16-bit words with end-around carry, the checksum field read as zero,
+// an odd last byte a word of its own, the length added. Bytes come in pieces that split
+// words.
+TEST(PeChecksum, WordsWithCarryTheFieldAsZeroAndAnOddLastByte) {
+  const std::vector<uint8_t> bytes = {0xFF, 0xFF, 0x02, 0x00, 0xAA, 0xBB, 0xCC, 0xDD, 0x07};
+  PeChecksum sum(4);
+  sum.Add(bytes.data(), 3);
+  sum.Add(bytes.data() + 3, bytes.size() - 3);
+  EXPECT_EQ(sum.Value(), 0x0002u + 0x0007u + 9u);  // 0xFFFF + 0x0002 carries to 0x0002
+}
+
 // ---- branding ----
 
 // The text value of key in a version resource, found the way VerQueryValue walks a
