@@ -72,9 +72,12 @@ storage::HttpServerOptions ServerOptions(int port) {
   // Asked per response; the setting is read again only when the store changed, so a
   // changed HttpMaxAge holds from the next response on.
   auto age = std::make_shared<settings::FollowedDword>(u"HttpMaxAge", 0);
-  options.maxAge = [age] {
-    // The switch holds for the run once seen on; its value follows the store.
-    if (!settings::IsSwitchOn(u"HttpMaxAge")) return storage::HttpServerOptions::kDefaultMaxAge;
+  auto on = std::make_shared<int>(-1);  // the switch, as read at the first response
+  options.maxAge = [age, on] {
+    // The switch holds for the run as the first response found it; its value follows
+    // the store.
+    if (*on < 0) *on = settings::IsSwitchOn(u"HttpMaxAge") ? 1 : 0;
+    if (*on == 0) return storage::HttpServerOptions::kDefaultMaxAge;
     return int64_t{age->Get()};
   };
   return options;

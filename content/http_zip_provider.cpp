@@ -95,16 +95,46 @@ const amzip::Entry* HttpZipProvider::Resolve(const amzip::Archive& archive,
   return nullptr;
 }
 
+const HttpZipProvider::Resolved& HttpZipProvider::Lookup(
+    const utils::SharedPtr<amzip::Archive>& archive, const std::string& path) {
+  if (resolvedFor_.Get() != archive.Get() || resolvedGeneration_ != archive->Generation() ||
+      resolved_.size() >= kMaxResolved) {
+    resolved_.clear();
+    resolvedFor_ = archive;
+    resolvedGeneration_ = archive->Generation();
+  }
+  auto [at, added] = resolved_.try_emplace(path);
+  Resolved& r = at->second;
+  if (!added) return r;
+  r.entry = archive->IsOpen() ? Resolve(*archive, path) : nullptr;
+  if (!r.entry) return r;
+  const amzip::Entry& entry = *r.entry;
+  r.contentType = GetContentType(path, "text/html");
+  r.contentLength = std::to_string(entry.uncompressedSize);
+  amzip::FileTime time;
+  // An entry without date and time gets no "Last-Modified" rather than a 1601 date.
+  if ((entry.modDate != 0 || entry.modTime != 0) &&
+      amzip::DosDateTimeToUtc(entry.modDate, entry.modTime, time)) {
+    r.lastModified = FormatHttpDate(HttpTimeFromUnix(UnixSeconds(time)));
+  }
+  r.streamName = utils::AnsiToWide(path);
+  if (entry.method != 0 && inflated_.Accepts(entry.uncompressedSize)) {
+    r.cacheKey = CacheKey(*archive, entry);
+  }
+  return r;
+}
+
 ProviderReply HttpZipProvider::Open(const std::string& path) {
   ProviderReply reply;
+  reply.head.headers.reserve(12);  // room for what the server adds, without moving them
   utils::SharedPtr<amzip::Archive> archive = Archive();
-  const amzip::Entry* entry = archive && archive->IsOpen() ? Resolve(*archive, path) : nullptr;
-  if (!entry) {
+  const Resolved* resolved = archive ? &Lookup(archive, path) : nullptr;
+  if (!resolved || !resolved->entry) {
     reply.head.status = 404;
     reply.head.reason = "Not Found";
     return reply;
   }
-  reply.stream = OpenEntry(*archive, *entry, utils::AnsiToWide(path));
+  reply.stream = OpenEntry(*archive, *resolved);
   if (!reply.stream) {
     if (archive->LastError().code == amzip::AZERROR_CHANGED && !warnedChanged_) {
       // The one person who can act on it is the author at the terminal.
@@ -123,33 +153,28 @@ ProviderReply HttpZipProvider::Open(const std::string& path) {
     return reply;
   }
   reply.fileBody = OpenFileBody(reply.stream);
-  reply.gzipStream = OpenGzipForm(*archive, *entry, utils::AnsiToWide(path));
-  reply.head.Set("Content-Type", GetContentType(path, "text/html"));
-  reply.head.Set("Content-Length", std::to_string(entry->uncompressedSize));
-  amzip::FileTime time;
-  // An entry without date and time gets no "Last-Modified" rather than a 1601 date.
-  if ((entry->modDate != 0 || entry->modTime != 0) &&
-      amzip::DosDateTimeToUtc(entry->modDate, entry->modTime, time)) {
-    reply.head.Set("Last-Modified", FormatHttpDate(HttpTimeFromUnix(UnixSeconds(time))));
-  }
+  reply.gzipStream = OpenGzipForm(*archive, *resolved->entry, resolved->streamName);
+  reply.head.Set("Content-Type", resolved->contentType);
+  reply.head.Set("Content-Length", resolved->contentLength);
+  if (!resolved->lastModified.empty()) reply.head.Set("Last-Modified", resolved->lastModified);
   return reply;
 }
 
 utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenEntry(amzip::Archive& archive,
-                                                                const amzip::Entry& entry,
-                                                                const std::u16string& streamName) {
+                                                                const Resolved& resolved) {
+  const amzip::Entry& entry = *resolved.entry;
   // The archive checks the entry's local header before handing out a stream, whatever
   // its source; an entry it refuses gets an empty pointer.
   utils::SharedPtr<utils::ReadStreamI> direct = archive.OpenEntryStream(entry);
   // Small deflated entries (scripts, style sheets, pages) are inflated once and then
   // served from memory; stored entries already read straight from the archive.
-  if (!direct || entry.method == 0 || !inflated_.Accepts(entry.uncompressedSize)) return direct;
-  std::u16string key = CacheKey(archive, entry);
-  utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(key);
+  if (!direct || resolved.cacheKey.empty()) return direct;
+  utils::SharedPtr<utils::ByteVector> bytes = inflated_.Find(resolved.cacheKey);
   // An entry that does not inflate to its size and CRC-32 is refused (empty pointer).
-  if (!bytes) bytes = inflated_.Fill(key, *direct, entry.uncompressedSize);
+  if (!bytes) bytes = inflated_.Fill(resolved.cacheKey, *direct, entry.uncompressedSize);
   if (!bytes) return {};
-  return utils::SharedPtr<utils::ReadStreamI>(new utils::MemoryStreamReader(bytes, streamName));
+  return utils::SharedPtr<utils::ReadStreamI>(
+      new utils::MemoryStreamReader(bytes, resolved.streamName));
 }
 
 utils::SharedPtr<utils::ReadStreamI> HttpZipProvider::OpenGzipForm(

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "content/inflated_cache.h"
@@ -44,6 +45,18 @@ class HttpZipProvider : public HttpStreamProviderI {
   static std::vector<std::u16string> CandidateNames(const std::string& path);
 
  private:
+  // What a request path resolved to, kept so the next request of the same path (a page
+  // reloaded, assets on a kept-alive connection) skips the name conversions, the lookup
+  // and the formatting of the entry's headers. entry null: no such entry (404).
+  struct Resolved {
+    const amzip::Entry* entry = nullptr;
+    std::string contentType;
+    std::string contentLength;
+    std::string lastModified;  // empty: the entry has no date
+    std::u16string streamName;
+    std::u16string cacheKey;   // empty unless the entry is kept inflated
+  };
+
   utils::SharedPtr<amzip::Archive> Archive() const;
   // The entry of the first candidate name the archive knows, or null.
   const amzip::Entry* Resolve(const amzip::Archive& archive, const std::string& path) const;
@@ -53,12 +66,19 @@ class HttpZipProvider : public HttpStreamProviderI {
                                                            const amzip::Entry& entry,
                                                            const std::u16string& streamName);
   // The stream of one entry's bytes; empty when they cannot be read whole.
-  utils::SharedPtr<utils::ReadStreamI> OpenEntry(amzip::Archive& archive, const amzip::Entry& entry,
-                                                 const std::u16string& streamName);
+  utils::SharedPtr<utils::ReadStreamI> OpenEntry(amzip::Archive& archive, const Resolved& resolved);
 
   static std::u16string CacheKey(const amzip::Archive& archive, const amzip::Entry& entry);
 
+  static constexpr size_t kMaxResolved = 4096;  // past it the table starts afresh
+  const Resolved& Lookup(const utils::SharedPtr<amzip::Archive>& archive, const std::string& path);
+
   utils::SharedPtr<amzip::Archive> archive_;
+  // Resolved paths of resolvedFor_, which the table keeps alive so that its entries stay
+  // valid and another archive at the same address cannot be taken for it.
+  utils::SharedPtr<amzip::Archive> resolvedFor_;
+  uint64_t resolvedGeneration_ = 0;
+  std::unordered_map<std::string, Resolved> resolved_;
   InflatedCache inflated_;
   bool warnedChanged_ = false;  // the author was told once that the archive changed
 };

@@ -91,5 +91,29 @@ TEST(ZipProviderTest, FindsEntriesByKeyAndName) {
   EXPECT_EQ(body(".well-known/a.txt"), "served");  // a dotted folder is content
 }
 
+// Paths are remembered between requests; an archive opened again must not be answered
+// from what the old one held.
+TEST(ZipProviderTest, AnArchiveOpenedAgainIsLookedUpAgain) {
+  std::string first = amzip::testing::BuildZip({{.name = "a.txt", .data = "one"}}).bytes;
+  std::string second =
+      amzip::testing::BuildZip({{.name = "a.txt", .data = "two!", .method = 8},
+                                {.name = "b.txt", .data = "bee"}})
+          .bytes;
+  utils::SharedPtr<amzip::Archive> archive(new amzip::Archive());
+  ASSERT_EQ(archive->OpenMemory(first.data(), first.size(), u"first.zip"), 0);
+  HttpZipProvider provider(archive);
+  EXPECT_EQ(provider.Open("a.txt").head.Get("Content-Length"), "3");
+  EXPECT_EQ(provider.Open("b.txt").head.status, 404);
+  archive->Close();
+  ASSERT_EQ(archive->OpenMemory(second.data(), second.size(), u"second.zip"), 0);
+  ProviderReply a = provider.Open("a.txt");
+  ASSERT_EQ(a.head.Get("Content-Length"), "4");
+  std::string bytes(4, '\0');
+  ASSERT_TRUE(a.stream);
+  EXPECT_EQ(a.stream->Read(bytes.data(), 4), 4u);
+  EXPECT_EQ(bytes, "two!");
+  EXPECT_EQ(provider.Open("b.txt").head.status, 200);
+}
+
 }  // namespace
 }  // namespace storage

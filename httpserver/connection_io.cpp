@@ -327,8 +327,10 @@ SocketHandler::Step SocketHandler::Pump() {
       return Step::kWait;
     }
     const std::string_view front = queue_.Front();
-    // A head whose body follows from the file shares its segment with the body's start.
-    const bool more = fileBody_ && bodyRemaining_ != 0 && front.size() == queue_.Size();
+    // A head whose body follows from the file or from memory shares its segment with the
+    // body's start.
+    const bool more =
+        (fileBody_ || bodyInMemory_) && bodyRemaining_ != 0 && front.size() == queue_.Size();
     IoResult r = SocketSend(socket_, front.data(), std::min(front.size(), turnLeft_), more);
     if (r.status == IoStatus::kWouldBlock) return Step::kWait;
     if (r.status != IoStatus::kDone) return Step::kEnd;

@@ -34,7 +34,7 @@ bool ScanInt(const std::string& text, size_t end, size_t& pos, int32_t& out) {
 
 }  // namespace
 
-bool EqualsNoCaseA(const std::string& a, const std::string& b) {
+bool EqualsNoCaseA(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
     if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
@@ -113,21 +113,21 @@ size_t HttpMessage::Parse(const std::string& raw, bool headOnly) {
   return headEnd;
 }
 
-std::string HttpMessage::Get(const std::string& name) const {
+std::string HttpMessage::Get(std::string_view name) const {
   for (const auto& h : headers) {
     if (EqualsNoCaseA(h.first, name)) return h.second;
   }
   return std::string();
 }
 
-bool HttpMessage::Has(const std::string& name) const {
+bool HttpMessage::Has(std::string_view name) const {
   for (const auto& h : headers) {
     if (EqualsNoCaseA(h.first, name)) return true;
   }
   return false;
 }
 
-void HttpMessage::Set(const std::string& name, const std::string& value) {
+void HttpMessage::Set(std::string_view name, std::string_view value) {
   for (auto& h : headers) {
     if (EqualsNoCaseA(h.first, name)) {
       h.second = value;
@@ -137,7 +137,7 @@ void HttpMessage::Set(const std::string& name, const std::string& value) {
   headers.emplace_back(name, value);
 }
 
-void HttpMessage::Remove(const std::string& name) {
+void HttpMessage::Remove(std::string_view name) {
   for (auto it = headers.begin(); it != headers.end(); ++it) {
     if (EqualsNoCaseA(it->first, name)) {
       headers.erase(it);
@@ -147,7 +147,15 @@ void HttpMessage::Remove(const std::string& name) {
 }
 
 std::string HttpMessage::Serialize() const {
-  std::string out = "HTTP/1.1 " + std::to_string(status) + " " + reason + "\r\n";
+  size_t size = 32 + reason.size();
+  for (const auto& h : headers) size += h.first.size() + h.second.size() + 4;
+  std::string out;
+  out.reserve(size);
+  out += "HTTP/1.1 ";
+  out += std::to_string(status);
+  out += ' ';
+  out += reason;
+  out += "\r\n";
   for (const auto& h : headers) {
     out += h.first;
     out += ": ";

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -27,12 +28,12 @@ class HttpMessage {
   size_t ParseHead(const std::string& raw);
 
   // Value of the first header named name (ignoring case); empty when absent.
-  std::string Get(const std::string& name) const;
-  bool Has(const std::string& name) const;
+  std::string Get(std::string_view name) const;
+  bool Has(std::string_view name) const;
   // Replaces the first header of that name in place, or appends the pair.
-  void Set(const std::string& name, const std::string& value);
+  void Set(std::string_view name, std::string_view value);
   // Erases the first header of that name.
-  void Remove(const std::string& name);
+  void Remove(std::string_view name);
   // "HTTP/1.1 <status> <reason>\r\n", "name: value\r\n" for every header, "\r\n".
   std::string Serialize() const;
 
@@ -44,7 +45,7 @@ class HttpMessage {
   size_t Parse(const std::string& raw, bool headOnly);
 };
 
-bool EqualsNoCaseA(const std::string& a, const std::string& b);
+bool EqualsNoCaseA(std::string_view a, std::string_view b);
 
 // Calendar time in UTC, in the fields of the Windows SYSTEMTIME it stands for.
 struct HttpTime {

@@ -89,6 +89,7 @@ void Archive::Close() {
   sources_.clear();
   position_ = 0;
   entries_.clear();
+  ++generation_;
   volumes_.clear();
   index_.clear();
   restartIndexes_.clear();

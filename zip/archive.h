@@ -157,6 +157,9 @@ class Archive {
   const AZError& LastError() const { return lastError_; }
   const std::u16string& Name() const { return name_; }
   const std::vector<std::unique_ptr<Entry>>& Entries() const { return entries_; }
+  // Changes whenever the entries are replaced (Close, LoadDirectory): an Entry pointer
+  // taken under one generation may be gone under the next.
+  uint64_t Generation() const { return generation_; }
   const std::string& Comment() const { return comment_; }  // raw bytes
   uint16_t TotalEntries() const { return totalEntries_; }
   bool DirectoryLoaded() const { return directoryLoaded_; }
@@ -193,6 +196,7 @@ class Archive {
   std::vector<Volume> volumes_;
   int currentVolume_ = -1;  // position in volumes_, -1: none
   std::vector<std::unique_ptr<Entry>> entries_;
+  uint64_t generation_ = 0;
   uint16_t totalEntries_ = 0;
   SourcePtr reader_;                // the current volume's source
   uint64_t position_ = 0;           // where the directory reader reads in it

@@ -512,6 +512,7 @@ void Archive::LoadDirectory() {
     return;
   }
   DirectoryReader(*this).Run();
+  ++generation_;
 }
 
 }  // namespace amzip

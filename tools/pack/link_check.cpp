@@ -100,6 +100,12 @@ std::string MergePath(const std::string& basePath, const std::string& reference,
   return path;
 }
 
+// What a page's relative references resolve against.
+struct DocumentBase {
+  std::string path;       // with the run prefix, like a page's own path
+  bool external = false;  // another site's (or scheme's): nothing relative is content
+};
+
 struct Checker {
   const ContentView& content;
   LinkReport report;
@@ -111,7 +117,8 @@ struct Checker {
 
   // Checks one reference; a local one that is found gives the path the server found
   // (resolved, when asked for).
-  void Check(const std::string& file, const Reference& ref, std::string* resolved = nullptr) {
+  void Check(const std::string& file, const Reference& ref, std::string* resolved = nullptr,
+             const DocumentBase* base = nullptr) {
     std::string url = Trim(ref.url);
     url = url.substr(0, url.find('#'));
     if (url.empty()) return;  // the page itself, or a place in it
@@ -132,13 +139,15 @@ struct Checker {
       return;
     }
     if (!scheme.empty()) return;  // mailto:, data:, javascript:, ...: not content
+    if (base && base->external) return;  // resolves on the base's site
     // A bare module specifier ("lib") is for an import map, not an address.
     if (ref.module && url[0] != '/' && url.rfind("./", 0) != 0 && url.rfind("../", 0) != 0) return;
     std::string query;
     if (size_t q = url.find('?'); q != std::string::npos) query = url.substr(q), url.resize(q);
     if (url.empty()) return;  // "?x": the page itself
     bool climbed = false;
-    std::string path = MergePath("/" + std::string(kPrefix) + file, url, climbed);
+    std::string path =
+        MergePath(base ? base->path : "/" + std::string(kPrefix) + file, url, climbed);
     ++report.references;
     if (climbed) {
       Warn(file, ref.line,
@@ -155,6 +164,28 @@ struct Checker {
       return;
     }
     if (resolved) *resolved = target;
+  }
+
+  // The base a page's <base href> makes, as a browser resolves it against the page.
+  DocumentBase BaseOf(const std::string& file, const Reference& ref) {
+    DocumentBase base{"/" + std::string(kPrefix) + file};
+    std::string url = Trim(ref.url);
+    url = url.substr(0, url.find_first_of("?#"));
+    if (url.empty()) return base;
+    if (!Scheme(url).empty() || url.compare(0, 2, "//") == 0) {
+      Check(file, ref);  // says so when it names this machine with a fixed address
+      base.external = true;
+      return base;
+    }
+    bool climbed = false;
+    base.path = MergePath(base.path, url, climbed);
+    // A root-relative base stands for the content's root, which the run prefix names.
+    if (url[0] == '/') base.path = "/" + std::string(kPrefix) + base.path.substr(1);
+    if (climbed) {
+      Warn(file, ref.line,
+           "\"" + ref.url + "\" climbs above the content root; link inside the content");
+    }
+    return base;
   }
 
   void CheckAll(const std::string& file, const std::vector<Reference>& refs) {
@@ -183,12 +214,13 @@ LinkReport CheckLinks(const ContentView& content) {
       if (!text) continue;
       ++checker.report.pages;
       PageReferences page = ScanHtml(*text);
+      const DocumentBase base = checker.BaseOf(name, page.base);
       for (const Reference& r : page.references) {
         bool isModule = false;
         for (const Reference& m : page.moduleScripts)
           isModule |= m.line == r.line && m.url == r.url;
         std::string resolved;
-        checker.Check(name, r, isModule ? &resolved : nullptr);
+        checker.Check(name, r, isModule ? &resolved : nullptr, &base);
         if (!resolved.empty()) modulesLoaded.push_back({name, resolved});
       }
     } else if (ext == "css") {

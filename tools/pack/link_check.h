@@ -38,6 +38,9 @@ struct Reference {
 struct PageReferences {
   std::vector<Reference> references;
   std::vector<Reference> moduleScripts;  // <script type=module src=...>, also in references
+  // The first <base href=...>, which the page's relative references resolve against (an
+  // empty url: none). Not in references: a base names a folder, not a file to fetch.
+  Reference base;
 };
 
 PageReferences ScanHtml(const std::string& text);

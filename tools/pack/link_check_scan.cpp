@@ -387,7 +387,9 @@ PageReferences ScanHtml(const std::string& text) {
     const Attribute* type = get("type");
     bool module = tag == "script" && type && LowerText(type->value) == "module";
     for (const Attribute& a : attributes) {
-      if (IsReferenceAttribute(tag, a.name)) {
+      if (tag == "base" && a.name == "href") {
+        if (page.base.url.empty()) page.base = {lines.At(a.at), a.value};
+      } else if (IsReferenceAttribute(tag, a.name)) {
         out.push_back({lines.At(a.at), a.value});
         if (module && a.name == "src") page.moduleScripts.push_back(out.back());
       } else if (a.name == "srcset") {

@@ -215,5 +215,31 @@ TEST(LinkCheckTest, GeneratedSitesCheckCleanAndABrokenLinkIsFound) {
   if (generated < 2) GTEST_SKIP() << "needs sphinx-build and doxygen (scripts/deps.sh)";
 }
 
+// <base href> moves what relative references resolve against, as a browser does; a base
+// on another site takes them off the content.
+TEST(LinkCheckTest, RelativeReferencesFollowTheBase) {
+  TempDir dir;
+  WriteText(dir / "index.html", "");
+  WriteText(dir / "app/main.js", "");
+  WriteText(dir / "docs/guide/img/a.png", "");
+  const std::string root = "<base href=\"/\">\n<script src=\"app/main.js\"></script>\n"
+                           "<img src=\"../up.png\"><a href=\"app/../index.html\">";
+  WriteText(dir / "docs/angular.html", root);
+  const std::string folder = "<BASE HREF=\"guide/\"><img src=img/a.png><img src=img/b.png>";
+  WriteText(dir / "docs/page.html", folder);
+  WriteText(dir / "docs/cdn.html", "<base href=\"https://cdn.example/x/\"><img src=nothere.png>");
+  WriteText(dir / "docs/fixed.html", "<base href=\"http://localhost:8080/\"><img src=n.png>");
+  std::vector<std::string> warnings = CheckFolder(dir.path()).warnings;
+  std::sort(warnings.begin(), warnings.end());
+  EXPECT_EQ(warnings,
+            (std::vector<std::string>{
+                "docs/angular.html:3: \"../up.png\" climbs above the content root; link inside "
+                "the content",
+                "docs/fixed.html:1: \"http://localhost:8080/\" names this machine with a fixed "
+                "address: the program's port changes; link with a relative or root-relative "
+                "address instead",
+                NotIn("docs/page.html", folder, "img/b.png")}));
+}
+
 }  // namespace
 }  // namespace pack

@@ -1,6 +1,8 @@
 #include "tools/pack/preview.h"
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 
 #include "app/browser.h"
@@ -15,6 +17,7 @@
 #include "utils/encoding.h"
 #include "utils/file/mapped_file.h"
 #include "zip/archive.h"
+#include "zip/sink.h"
 
 namespace pack {
 namespace fs = std::filesystem;
@@ -45,6 +48,23 @@ struct ZipSource {
   }
 };
 
+// A control entry the source itself holds (a .zip made for the runner, or a folder with
+// the file), decoded; empty when it has none. The packer keeps these unless an option
+// replaces them, so the preview reads them too.
+std::u16string SourceControl(const fs::path& source, const ZipSource& zip, const char* name) {
+  std::string bytes;
+  if (zip.archive->IsOpen()) {
+    const std::u16string entry = utils::Utf8ToWide(name);
+    amzip::MemCreator creator;
+    zip.archive->Extract(creator, entry, entry);
+    if (const std::string* found = creator.Find(entry)) bytes = *found;
+  } else {
+    std::ifstream in(source / name, std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return app::DecodeControlText(bytes);
+}
+
 }  // namespace
 
 int Preview(const PackOptions& o, std::FILE* out) {
@@ -72,12 +92,17 @@ int Preview(const PackOptions& o, std::FILE* out) {
     provider = std::make_unique<storage::HttpZipProvider>(zip.archive);
   }
 
-  // The control entries the packed program would read, from the options.
+  // The control entries the packed program would read: the options, else the source's.
+  auto controlText = [&](const std::optional<std::string>& option, const char* name) {
+    return option ? Wide(option) : SourceControl(o.source, zip, name);
+  };
   std::u16string query;
   app::ControlSettings control;
-  const std::optional<std::string>& caption = o.caption ? o.caption : o.name;
-  app::ApplyControlEntries(Wide(o.start), Wide(o.port), o.useIe ? Wide(o.useIe) : u"0",
-                           Wide(caption), query, control);
+  const std::u16string useIe = controlText(o.useIe, ".use_ie");
+  app::ApplyControlEntries(controlText(o.start, ".start"), controlText(o.port, ".port"),
+                           useIe.empty() ? u"0" : useIe,
+                           controlText(o.caption ? o.caption : o.name, ".caption"), query,
+                           control);
   int32_t port = control.port;
   app::InitializeThread();  // POSIX: a browser that hangs up must not end us with SIGPIPE
   if (port != -1 && settings::IsSwitchOn(u"HttpPort"))
@@ -86,8 +111,9 @@ int Preview(const PackOptions& o, std::FILE* out) {
   storage::HttpServer server(false);
   server.options.port = port;
   server.options.listenAny = false;  // an author's working copy is nobody else's business
-  server.options.crossOriginAny = settings::IsSwitchOn(u"HttpCrossOriginAny") ||
-                                  (o.crossOrigin && *o.crossOrigin == kCrossOriginAny);
+  server.options.crossOriginAny =
+      settings::IsSwitchOn(u"HttpCrossOriginAny") ||
+      controlText(o.crossOrigin, kCrossOriginEntry) == utils::Utf8ToWide(kCrossOriginAny);
   server.options.maxAge = [] { return int64_t{0}; };
   char prefix[16];
   std::snprintf(prefix, sizeof prefix, "%x/", app::TickCount());

@@ -134,11 +134,13 @@ TEST_F(PreviewTest, ServesAZipTheWayThePackedProgramWould) {
   std::string page = "<p>zipped</p><img src=gone.png>" + std::string(3000, ' ');
   RunShell(
       "python3 -c \"import zipfile,sys; z=zipfile.ZipFile(sys.argv[1],'w',"
-      "zipfile.ZIP_DEFLATED); z.writestr('Index.html', sys.argv[2]); z.close()\" " +
+      "zipfile.ZIP_DEFLATED); z.writestr('Index.html', sys.argv[2]); "
+      "z.writestr('.start', 'intro'.encode('utf-16-le')); z.close()\" " +
       Quoted(dir_ / "site.zip") + " '" + page + "'");
   site_ = dir_ / "site.zip";
   std::string url = Start({"--port", "-1"});
   ASSERT_FALSE(url.empty()) << testing::ReadText(dir_ / "stderr");
+  EXPECT_NE(url.find("index.html?show=intro"), std::string::npos) << url;  // the zip's .start
   std::string answer = Curl(url.substr(0, url.rfind('/') + 1) + "index.html", "--compressed");
   EXPECT_NE(answer.find("Content-Encoding: gzip\r\n"), std::string::npos) << answer;
   EXPECT_NE(answer.find("<p>zipped</p>"), std::string::npos) << answer;
