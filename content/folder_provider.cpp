@@ -90,17 +90,19 @@ utils::SharedPtr<utils::ByteVector> Gzip(const utils::ByteVector& bytes) {
 
 HttpFolderProvider::HttpFolderProvider(fs::path root) : root_(std::move(root)) {}
 
-bool HttpFolderProvider::IsInside(const fs::path& root, const fs::path& file) {
-  std::error_code ec1, ec2;
-  fs::path base = fs::canonical(root, ec1);
-  fs::path target = fs::canonical(file, ec2);
-  if (ec1 || ec2) return false;
-  auto b = base.begin(), t = target.begin();
-  for (; b != base.end(); ++b, ++t) {
-    if (b->empty() && std::next(b) == base.end()) break;  // a root's trailing separator
-    if (t == target.end() || *t != *b) return false;
+bool HttpFolderProvider::IsWithin(const fs::path& base, const fs::path& path) {
+  auto b = base.begin(), p = path.begin();
+  for (; b != base.end(); ++b, ++p) {
+    if (b->empty() && std::next(b) == base.end()) break;  // "dir/" ends with an empty part
+    if (p == path.end() || *b != *p) return false;
   }
   return true;
+}
+
+bool HttpFolderProvider::IsInside(const fs::path& root, const fs::path& file) {
+  std::error_code ec1, ec2;
+  fs::path base = fs::canonical(root, ec1), resolved = fs::canonical(file, ec2);
+  return !ec1 && !ec2 && IsWithin(base, resolved);
 }
 
 fs::path HttpFolderProvider::Resolve(const std::string& path) const {

@@ -40,9 +40,14 @@ class HttpFolderProvider : public HttpStreamProviderI {
   // refused.
   std::filesystem::path Resolve(const std::string& path) const;
 
-  // Whether file, after following every link, lies inside root (itself resolved). The
-  // one containment rule of the preview; files that do not exist are outside.
+  // Whether file, after following every link, is root or lies below it (root resolved the
+  // same way). The one containment rule of the preview and the packer; what cannot be
+  // resolved (missing, a link loop, no permission) is outside.
   static bool IsInside(const std::filesystem::path& root, const std::filesystem::path& file);
+  // The same over paths already resolved (std::filesystem::canonical): compares whole
+  // components, so "/site-old" is not inside "/site".
+  static bool IsWithin(const std::filesystem::path& canonicalRoot,
+                       const std::filesystem::path& canonicalFile);
 
   const std::filesystem::path& Root() const { return root_; }
 

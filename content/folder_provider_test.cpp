@@ -6,18 +6,14 @@
 #include <fstream>
 #include <random>
 
+#include "testing/zip_builder.h"
+
 namespace storage {
 namespace {
 
 namespace fs = std::filesystem;
 
-std::string ReadAll(utils::ReadStreamI& stream) {
-  std::string out(stream.GetSize(), '\0');
-  uint32_t got = 0;
-  EXPECT_TRUE(stream.Read(out.data(), uint32_t(out.size()), got));
-  out.resize(got);
-  return out;
-}
+using amzip::testing::ReadAll;
 
 std::string Gunzip(const std::string& gz) {
   z_stream z{};
@@ -107,11 +103,18 @@ TEST_F(FolderProviderTest, RefusesWhatThePackerWouldNotPack) {
     EXPECT_EQ(provider.Open("out.txt").head.status, 404) << "a link out of the folder";
     EXPECT_EQ(provider.Open("up/secret.txt").head.status, 404) << "a folder link out of it";
     EXPECT_EQ(Body(provider, "alias.html"), "<p>start</p>") << "a link inside it is packed";
+    EXPECT_FALSE(HttpFolderProvider::IsInside(root_, root_ / "out.txt"));
+    EXPECT_TRUE(HttpFolderProvider::IsInside(root_, root_ / "up" / "site" / "alias.html"));
   }
+  // The rule the packer shares: links resolved, the root itself inside, what cannot be
+  // resolved outside.
+  EXPECT_TRUE(HttpFolderProvider::IsInside(root_, root_));
+  EXPECT_TRUE(HttpFolderProvider::IsInside(base_ / "site/../site/", root_ / "Guide"));
   EXPECT_TRUE(HttpFolderProvider::IsInside(root_, root_ / "Guide" / ".." / "index.html"));
   EXPECT_FALSE(HttpFolderProvider::IsInside(root_, base_ / "secret.txt"));
   EXPECT_FALSE(HttpFolderProvider::IsInside(root_ / "Guide", root_ / "index.html"));
   EXPECT_FALSE(HttpFolderProvider::IsInside(root_, root_ / "missing"));
+  EXPECT_FALSE(HttpFolderProvider::IsInside(base_ / "missing", root_));
   // A sibling whose name starts with the root's is not inside it.
   fs::create_directories(base_ / "site2");
   std::ofstream(base_ / "site2" / "x.html") << "x";

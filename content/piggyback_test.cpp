@@ -17,6 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 using content::testing::AppendArchive;
 using content::testing::Bytes;
+using amzip::testing::ReadAll;
 using pack::testing::Quoted;
 using pack::testing::RunShell;
 using pack::testing::TempDir;
@@ -102,13 +103,6 @@ TEST(SignedProgramFileTest, ArchiveIsFoundBeforeARealAuthenticodeSignature) {
                                       signedBytes.size() - 16));
     ExpectMapped(signedFile, image.size(), archive);
   }
-}
-
-// The content of a stream, read in blocks.
-std::string ReadAll(utils::ReadStreamI& stream) {
-  std::string out, block(65536, '\0');
-  while (uint32_t got = stream.Read(block.data(), uint32_t(block.size()))) out.append(block, 0, got);
-  return out;
 }
 
 // A program whose archive holds 3 GiB (sparse on disk): an entry of 3 GiB of zeros, then one

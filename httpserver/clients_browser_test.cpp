@@ -39,20 +39,6 @@ double Field(const std::string& request, const std::string& name) {
   return at == std::string::npos ? -1 : std::atof(request.c_str() + at + name.size() + 2);
 }
 
-// The last report request the relay saw, waiting up to ms for one; empty when none came.
-std::string WaitForReport(RecordingProxy& proxy, int ms) {
-  std::string report;
-  test::WaitUntil(
-      [&] {
-        for (const Exchange& e : proxy.Exchanges()) {
-          if (e.request.find("/report?") != std::string::npos) report = e.request;
-        }
-        return !report.empty();
-      },
-      ms);
-  return report;
-}
-
 // The start page as static-site generators write it: style sheet, script and image by
 // root-relative links, and two folders (one relative, one root-relative) in frames.
 constexpr char kLinkedPage[] = R"(<!doctype html><title>Start</title>
@@ -90,7 +76,7 @@ TEST(ClientsBrowserTest, RootRelativeAndFolderLinksAllLoad) {
                                        content.Prefix().substr(0, content.Prefix().size() - 1),
                                    dir + "/profile");
     ASSERT_TRUE(browser.Started());
-    const std::string report = WaitForReport(proxy, 60000);
+    const std::string report = proxy.WaitForRequest("/report?", 60000);
     EXPECT_NE(report.find("?css=17px&js=yes&img=3&guide=Guide&guidecss=23px&docs=Docs&"),
               std::string::npos)
         << report;
@@ -139,7 +125,7 @@ TEST(ClientsBrowserTest, ChromiumSeeksInAVideoThroughRanges) {
         dir + "/profile", {"--autoplay-policy=no-user-gesture-required"});
     ASSERT_TRUE(browser.Started());
 
-    const std::string report = WaitForReport(proxy, 90000);
+    const std::string report = proxy.WaitForRequest("/report?", 90000);
     ASSERT_NE(report.find("/report?done"), std::string::npos) << "no seeks done: " << report;
     EXPECT_NEAR(Field(report, "t1"), 200, 0.5);
     EXPECT_NEAR(Field(report, "t2"), 100, 0.5);

@@ -18,28 +18,8 @@ namespace {
 
 using test::ClientSocket;
 using test::MaskedFrame;
-
-// Reads exactly n bytes (10-second timeout per receive); shorter on end or error.
-std::string ReceiveExactly(ClientSocket s, size_t n) {
-  std::string out(n, '\0');
-  size_t got = 0;
-  while (size_t more = got < n ? test::ReceiveSome(s, out.data() + got, n - got) : 0) got += more;
-  return out.substr(0, got);
-}
-
-const char kRfcRequest[] =
-    "GET /chat HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
-const char kRfcResponse[] =
-    "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
-    "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
-
-ClientSocket Upgrade(uint16_t port) {
-  ClientSocket s = test::Connect(port);
-  EXPECT_TRUE(test::SendText(s, kRfcRequest));
-  EXPECT_EQ(ReceiveExactly(s, std::strlen(kRfcResponse)), kRfcResponse);
-  return s;
-}
+using test::ReceiveExactly;
+using test::Upgrade;
 
 TEST_F(WebSocketServerTest, Rfc6455FramesSplitAndBatchedReachTheHandlerInOrder) {
   ClientSocket s = Upgrade(port_);
@@ -154,7 +134,7 @@ TEST(ServerOwnWebSocketHandler, RemembersTheConnectionUntilItClosesAndCanBeRemov
   plain.SetWebSocketHandler(nullptr);
   const uint16_t plainPort = test::PortOf(plain.Start(-1, u""));
   plain.SetProvider(&provider);
-  const std::string reply = test::Exchange(plainPort, kRfcRequest);
+  const std::string reply = test::Exchange(plainPort, test::kRfcRequest);
   EXPECT_EQ(reply.rfind("HTTP/1.1 200 OK\r\n", 0), 0u) << reply;
   EXPECT_EQ(reply.substr(reply.size() - 10), "plain page");
   plain.Stop();

@@ -135,6 +135,7 @@ ServedContent::ServedContent(const std::map<std::string, std::string>& entries,
   provider_ = std::make_unique<HttpZipProvider>(archive_);
   server_ = std::make_unique<HttpServer>(false);
   server_->SetRunPrefix(prefix_);
+  if (file && file->turnBytes) server_->options.limits.turnBytes = file->turnBytes;
   port_ = test::PortOf(server_->Start(-1, u""));
   server_->SetProvider(provider_.get());
   ok_ = port_ != 0;

@@ -59,6 +59,7 @@ class ServedContent {
   // when empty).
   struct FromFile {
     std::string corruptEntry;
+    size_t turnBytes = 0;  // the server's send budget per event, when not 0
   };
   ServedContent(const std::map<std::string, std::string>& entries, const FromFile& file);
   ~ServedContent();

@@ -2,11 +2,14 @@
 // files, running commands and the programs built beside the tests.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "utils/file/mapped_file.h"
 #include "testing/zip_builder.h"
@@ -35,6 +38,25 @@ class TempDir {
 inline std::string ReadText(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline std::vector<uint8_t> ReadBytes(const fs::path& path) {
+  std::string text = ReadText(path);
+  return std::vector<uint8_t>(text.begin(), text.end());
+}
+
+// A file of the source tree ($CX_SOURCE_DIR, else the working folder).
+inline fs::path SourceFile(const std::string& relative) {
+  const char* dir = std::getenv("CX_SOURCE_DIR");
+  return fs::path(dir ? dir : ".") / relative;
+}
+
+// Little-endian numbers in bytes.
+inline uint16_t Le16(const std::vector<uint8_t>& b, size_t at) {
+  return uint16_t(b[at] | b[at + 1] << 8);
+}
+inline uint32_t Le32(const std::vector<uint8_t>& b, size_t at) {
+  return Le16(b, at) | uint32_t(Le16(b, at + 2)) << 16;
 }
 
 inline void WriteText(const fs::path& path, const std::string& text) {

@@ -40,6 +40,18 @@ std::vector<Exchange> RecordingProxy::Exchanges() const {
   return exchanges_;
 }
 
+std::string RecordingProxy::WaitForRequest(const std::string& needle, int ms) const {
+  std::string found;
+  test::WaitUntil(
+      [&] {
+        for (const Exchange& e : Exchanges())
+          if (e.request.find(needle) != std::string::npos) found = e.request;
+        return !found.empty();
+      },
+      ms);
+  return found;
+}
+
 void RecordingProxy::AcceptLoop() {
   while (!stop_) {
     pollfd p = {listener_, POLLIN, 0};

@@ -28,6 +28,9 @@ class RecordingProxy {
   // connections in order of acceptance (a connection's later requests come after the
   // connections accepted before they were made).
   std::vector<Exchange> Exchanges() const;
+  // The last request line and headers holding needle, waiting up to ms for one; "" when
+  // none came.
+  std::string WaitForRequest(const std::string& needle, int ms) const;
 
  private:
   void AcceptLoop();

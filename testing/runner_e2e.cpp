@@ -44,6 +44,13 @@ std::string ReadFile(const std::string& path) {
 
 bool FileExists(const std::string& path) { return fs::exists(path); }
 
+std::string UrlRecorder(const std::string& dir) {
+  const std::string path = dir + "/browser.sh";
+  WriteFile(path, "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"$CX_URLS\"\n");
+  fs::permissions(path, fs::perms::owner_all);
+  return path;
+}
+
 Child Spawn(const std::vector<std::string>& argv, const Env& env, const std::string& stderrPath) {
   pid_t pid = fork();
   if (pid == 0) {

@@ -18,6 +18,9 @@ std::string MakeTempDir();
 void WriteFile(const std::string& path, const std::string& data);
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+// Writes dir/browser.sh, a stand-in browser that appends the URL it is handed to the file
+// named by $CX_URLS; its path, to be given as $BROWSER (with " %s").
+std::string UrlRecorder(const std::string& dir);
 
 struct Child {
   pid_t pid = -1;

@@ -118,6 +118,13 @@ std::string ReceiveAll(ClientSocket s) {
   return all;
 }
 
+std::string ReceiveExactly(ClientSocket s, size_t n) {
+  std::string out(n, '\0');
+  size_t got = 0;
+  while (size_t more = got < n ? ReceiveSome(s, out.data() + got, n - got) : 0) got += more;
+  return out.substr(0, got);
+}
+
 void CloseSocket(ClientSocket s) {
 #ifdef _WIN32
   ::closesocket(static_cast<SOCKET>(s));

@@ -30,6 +30,8 @@ bool SendText(ClientSocket s, const std::string& text);
 size_t ReceiveSome(ClientSocket s, char* buffer, size_t max);
 // Everything until the server closes (10-second receive timeout).
 std::string ReceiveAll(ClientSocket s);
+// Exactly n bytes; fewer at the end of the stream, on error or on a receive timeout.
+std::string ReceiveExactly(ClientSocket s, size_t n);
 void CloseSocket(ClientSocket s);
 // Send and receive timeouts in milliseconds (a blocked send or receive then fails).
 void SetTimeouts(ClientSocket s, int sendMs, int receiveMs);

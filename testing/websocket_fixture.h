@@ -35,6 +35,23 @@ inline std::string MaskedFrame(uint8_t first, std::string_view payload, uint32_t
   return out;
 }
 
+// The RFC 6455 upgrade request (the RFC's example key) and the server's exact answer.
+inline const char kRfcRequest[] =
+    "GET /chat HTTP/1.1\r\nHost: localhost\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n";
+inline const char kRfcResponse[] =
+    "HTTP/1.1 101 Switching Protocols\r\nUpgrade: websocket\r\nConnection: Upgrade\r\n"
+    "Sec-WebSocket-Accept: s3pPLMBiTxaQ9kYGzzhZRbK+xOo=\r\n\r\n";
+
+// A connection upgraded with that request, its sends and receives bounded by 10 s each.
+inline ClientSocket Upgrade(uint16_t port) {
+  ClientSocket s = Connect(port);
+  SetTimeouts(s, 10000, 10000);
+  EXPECT_TRUE(SendText(s, kRfcRequest)) << "the upgrade request was not taken within 10 s";
+  EXPECT_EQ(ReceiveExactly(s, sizeof kRfcResponse - 1), kRfcResponse) << "no 101 within 10 s";
+  return s;
+}
+
 }  // namespace storage::test
 
 namespace storage::e2e {

@@ -14,7 +14,16 @@
 #include <string>
 #include <vector>
 
+#include "utils/read_stream.h"
+
 namespace amzip::testing {
+
+// Everything a stream gives from where it stands, read in chunks of the given size.
+inline std::string ReadAll(utils::ReadStreamI& stream, uint32_t chunk = 65536) {
+  std::string out, buffer(chunk, '\0');
+  while (uint32_t got = stream.Read(buffer.data(), chunk)) out.append(buffer, 0, got);
+  return out;
+}
 
 inline void PutLe(std::string& out, uint64_t v, int bytes) {
   for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>(v >> (8 * i)));

@@ -14,11 +14,16 @@
 namespace amzip {
 namespace {
 
-std::string ReadAll(utils::ReadStreamI& stream, uint32_t chunk = 64) {
-  std::string out, buffer(chunk, '\0');
-  while (uint32_t got = stream.Read(buffer.data(), chunk)) out.append(buffer, 0, got);
-  return out;
+using testing::ReadAll;
+
+// Written in place: the same file, cut and written over.
+void WriteFile(const std::string& path, const std::string& bytes) {
+  FILE* f = std::fopen(path.c_str(), "wb");
+  ASSERT_TRUE(f);
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
 }
+
 
 TEST(EntryStreamTest, ReadsSeeksAndPeeks) {
   const std::string text =
@@ -167,10 +172,7 @@ TEST(EntryOpenTest, FileReadInPlaceOrMapped) {
                                                  {.name = "d", .data = text, .method = 8}},
                                                 {.prefix = "stub"});
   const std::string path = ::testing::TempDir() + "/in-place.zip";
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_TRUE(f);
-  std::fwrite(z.bytes.data(), 1, z.bytes.size(), f);
-  std::fclose(f);
+  WriteFile(path, z.bytes);
   for (bool map : {false, true}) {
     utils::SharedPtr<utils::ReadStreamI> s, d;
     {
@@ -183,22 +185,15 @@ TEST(EntryOpenTest, FileReadInPlaceOrMapped) {
       d = archive.OpenEntryStream(u"d");
     }
     ASSERT_TRUE(s && d);
-    EXPECT_EQ(ReadAll(*s, 65536), text);
+    EXPECT_EQ(ReadAll(*s), text);
     const uint8_t* data = nullptr;
     uint64_t size = 0;
     EXPECT_EQ(s->PeekMemory(data, size), map);
     d->Seek64(0, 400000);
-    EXPECT_EQ(ReadAll(*d, 65536), text.substr(400000));
+    EXPECT_EQ(ReadAll(*d), text.substr(400000));
   }
   std::remove(path.c_str());
   EXPECT_FALSE(FileReader::Open(utils::Utf8ToWide(path), false));
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  FILE* f = std::fopen(path.c_str(), "wb");  // in place: the same file, cut and written
-  ASSERT_TRUE(f);
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
 }
 
 int32_t RefusedWith(Archive& archive, const std::u16string& name) {
@@ -250,8 +245,8 @@ TEST(EntryOpenTest, ChangedFileRefusesWhatChanged) {
   // data are served whole (and checked by their CRC-32), the changed one is refused.
   const testing::BuiltZip other = make("a longer tail");
   WriteFile(path, other.bytes);
-  EXPECT_EQ(ReadAll(*archive.OpenEntryStream(u"big.bin"), 65536), text);
-  EXPECT_EQ(ReadAll(*archive.OpenEntryStream(u"d.txt"), 65536), text);
+  EXPECT_EQ(ReadAll(*archive.OpenEntryStream(u"big.bin")), text);
+  EXPECT_EQ(ReadAll(*archive.OpenEntryStream(u"d.txt")), text);
   EXPECT_EQ(RefusedWith(archive, u"tail.txt"), AZERROR_CHANGED);
   // Written again while a stream reads it (the same bytes, one more at the end): the
   // stream cannot tell the bytes are still right, and stops.
@@ -268,7 +263,7 @@ TEST(EntryOpenTest, ChangedFileRefusesWhatChanged) {
   WriteFile(path + ".new", z.bytes.substr(0, 100));
   ASSERT_EQ(std::rename((path + ".new").c_str(), path.c_str()), 0);
   EXPECT_EQ(ReadAll(*kept.OpenEntryStream(u"tail.txt")), "a longer tail");
-  EXPECT_EQ(ReadAll(*kept.OpenEntryStream(u"d.txt"), 65536), text);
+  EXPECT_EQ(ReadAll(*kept.OpenEntryStream(u"d.txt")), text);
   std::remove(path.c_str());
 }
 
@@ -307,7 +302,7 @@ TEST(EntryStreamTest, PrepareSpreadsASeekOverBudgets) {
   EXPECT_EQ(spent, target);
   EXPECT_GE(turns, int(target / 65536));
   EXPECT_EQ(stream.Inflated(), target);
-  EXPECT_EQ(ReadAll(stream, 65536), text.substr(target));
+  EXPECT_EQ(ReadAll(stream), text.substr(target));
 }
 
 TEST(EntryStreamCorruptTest, CorruptOrShortDataFailsTheRead) {
@@ -364,10 +359,7 @@ TEST(EntryStreamCorruptTest, VouchedBytesWithholdTheLastByte) {
   ASSERT_NE(second, std::string::npos);
   z.bytes[second + text.size() / 2] ^= 0x20;
   const std::string path = ::testing::TempDir() + "/vouched.zip";
-  FILE* f = std::fopen(path.c_str(), "wb");
-  ASSERT_TRUE(f);
-  std::fwrite(z.bytes.data(), 1, z.bytes.size(), f);
-  std::fclose(f);
+  WriteFile(path, z.bytes);
   for (bool map : {false, true}) {
     Archive archive;
     ASSERT_EQ(archive.OpenSource(SourcePtr(FileReader::Open(utils::Utf8ToWide(path), map)),
@@ -405,7 +397,7 @@ TEST(EntryStreamTest, SeeksResumeFromRestartPoints) {
   utils::SharedPtr<RestartBudget> budget(new RestartBudget());
   utils::SharedPtr<RestartIndex> index(new RestartIndex(budget));
   EntryStream first(Over(deflated, text.size(), 8, Crc(text)), index);
-  EXPECT_EQ(ReadAll(first, 1 << 16), text);
+  EXPECT_EQ(ReadAll(first), text);
   EXPECT_GE(index->Count(), 5u);
   EXPECT_LE(index->Count(), 10u);
   EXPECT_EQ(budget->Left(), RestartBudget::kDefaultCap - index->Count() * 32768);
@@ -424,7 +416,7 @@ TEST(EntryStreamTest, SeeksResumeFromRestartPoints) {
   utils::SharedPtr<RestartIndex> starved(new RestartIndex(
       utils::SharedPtr<RestartBudget>(new RestartBudget(1000))));
   EntryStream poor(Over(deflated, text.size(), 8, Crc(text)), starved);
-  EXPECT_EQ(ReadAll(poor, 1 << 16).size(), text.size());
+  EXPECT_EQ(ReadAll(poor).size(), text.size());
   EXPECT_EQ(starved->Count(), 0u);
 }
 

@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <fstream>
-
 #include "testing/pack_util.h"
 #include "testing/png_builder.h"
 
@@ -13,14 +10,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
-}
-
-std::vector<uint8_t> Load(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
-}
+using testing::Le32;
+using testing::ReadBytes;
 
 // The pixels of an icon image as the system reads it (a bitmap through a .ico around it).
 Picture Pixels(const IconImage& image) {
@@ -51,7 +42,7 @@ void ExpectAllSizes(const std::vector<IconImage>& images) {
     } else {
       size_t mask = (size_t(size) + 31) / 32 * 4 * size;
       EXPECT_EQ(image.data.size(), 40 + size_t(size) * size * 4 + mask) << size;
-      EXPECT_EQ(U32(image.data, 8), uint32_t(2 * size));
+      EXPECT_EQ(Le32(image.data, 8), uint32_t(2 * size));
     }
   }
 }
@@ -90,8 +81,7 @@ TEST(IconImage, EveryPictureKindGivesEverySizeWithoutFringes) {
 // they are, the ones it lacks scaled; a JPEG and a BMP (written by ffmpeg) and a grey
 // PNG are read too; what is not a picture is refused with a reason.
 TEST(IconImage, IcoSizesAreKeptOtherFormatsReadAndJunkRefused) {
-  const char* dir = std::getenv("CX_SOURCE_DIR");
-  std::vector<uint8_t> ico = Load(fs::path(dir ? dir : ".") / "app/res/contentexe.ico");
+  std::vector<uint8_t> ico = ReadBytes(testing::SourceFile("app/res/contentexe.ico"));
   std::vector<Picture> own;
   ASSERT_EQ(DecodePictures(ico, own), "");
   ASSERT_EQ(own.size(), 11u);
@@ -103,14 +93,13 @@ TEST(IconImage, IcoSizesAreKeptOtherFormatsReadAndJunkRefused) {
 
   testing::TempDir temp;
   std::vector<uint8_t> png = testing::SolidPng(40, 0x20, 0x40, 0xC0);
-  std::ofstream(temp / "in.png", std::ios::binary)
-      .write(reinterpret_cast<const char*>(png.data()), std::streamsize(png.size()));
+  testing::WriteText(temp / "in.png", std::string(png.begin(), png.end()));
   for (const char* kind : {"jpg", "bmp"}) {
     fs::path out = temp / (std::string("out.") + kind);
     auto made = testing::RunShell("ffmpeg -loglevel error -y -i " +
                                   testing::Quoted(temp / "in.png") + " " + testing::Quoted(out));
     ASSERT_EQ(made.status, 0) << made.output;
-    ASSERT_EQ(MakeIconImages(Load(out), images), "") << kind;
+    ASSERT_EQ(MakeIconImages(ReadBytes(out), images), "") << kind;
     ExpectAllSizes(images);
     Picture px = Pixels(images[3]);
     EXPECT_NEAR(px.rgba[0], 0x20, 12) << kind;

@@ -4,10 +4,10 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <fstream>
 #include <map>
 #include <set>
 
+#include "testing/pack_util.h"
 #include "testing/png_builder.h"
 #include "tools/pack/branding.h"
 
@@ -18,16 +18,10 @@ namespace {
 // groups 1 and 2 (icons 1-2 and 3-4), a version resource, a manifest and RCDATA "NOTES",
 // then .reloc, debug sections and a symbol table behind the resources.
 std::vector<uint8_t> Probe() {
-  const char* dir = std::getenv("CX_SOURCE_DIR");
-  std::ifstream in(std::string(dir ? dir : ".") + "/tools/pack/testdata/branding_probe.exe",
-                   std::ios::binary);
-  return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+  return testing::ReadBytes(testing::SourceFile("tools/pack/testdata/branding_probe.exe"));
 }
-
-uint32_t U32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
-}
-uint16_t U16(const std::vector<uint8_t>& b, size_t at) { return uint16_t(b[at] | b[at + 1] << 8); }
+using testing::Le32;
+using testing::Le16;
 
 // The layout read straight from the headers.
 struct Layout {
@@ -39,16 +33,16 @@ struct Layout {
   uint32_t sizeOfImage, resourceRva, resourceSize, relocRva, relocSize, symbols;
 
   explicit Layout(const std::vector<uint8_t>& b) {
-    size_t pe = U32(b, 0x3C), opt = pe + 24, dirs = opt + 112;  // PE32+
-    symbols = U32(b, pe + 12);
-    sizeOfImage = U32(b, opt + 56);
-    resourceRva = U32(b, dirs + 16), resourceSize = U32(b, dirs + 20);
-    relocRva = U32(b, dirs + 40), relocSize = U32(b, dirs + 44);
-    size_t h = opt + U16(b, pe + 20);
-    for (int i = 0; i < U16(b, pe + 6); ++i, h += 40) {
+    size_t pe = Le32(b, 0x3C), opt = pe + 24, dirs = opt + 112;  // PE32+
+    symbols = Le32(b, pe + 12);
+    sizeOfImage = Le32(b, opt + 56);
+    resourceRva = Le32(b, dirs + 16), resourceSize = Le32(b, dirs + 20);
+    relocRva = Le32(b, dirs + 40), relocSize = Le32(b, dirs + 44);
+    size_t h = opt + Le16(b, pe + 20);
+    for (int i = 0; i < Le16(b, pe + 6); ++i, h += 40) {
       std::string name(reinterpret_cast<const char*>(&b[h]), 8);
       sections.push_back(
-          {name.c_str(), U32(b, h + 12), U32(b, h + 8), U32(b, h + 16), U32(b, h + 20)});
+          {name.c_str(), Le32(b, h + 12), Le32(b, h + 8), Le32(b, h + 16), Le32(b, h + 20)});
     }
   }
   const Section& Named(const std::string& name) const {
@@ -139,7 +133,7 @@ TEST(PeResources, RefusesWhatItCannotRewriteAndLeavesItAlone) {
   const std::vector<Resource> list = Read(probe);
   std::vector<Resource> grown = list;
   grown.push_back({{10, {}}, {7, {}}, 0, 0, std::vector<uint8_t>(9000, 1)});
-  size_t pe = U32(probe, 0x3C), dirs = pe + 24 + 112;
+  size_t pe = Le32(probe, 0x3C), dirs = pe + 24 + 112;
   auto refused = [&](std::vector<uint8_t> image, const std::string& why) {
     std::vector<uint8_t> copy = image;
     EXPECT_NE(WriteResources(image, grown).find(why), std::string::npos) << why;
@@ -151,7 +145,7 @@ TEST(PeResources, RefusesWhatItCannotRewriteAndLeavesItAlone) {
   // .reloc made loadable and no longer the relocation directory's: it may not move.
   std::vector<uint8_t> pinned = probe;
   pinned[dirs + 40] = pinned[dirs + 41] = 0;
-  size_t h = pe + 24 + U16(probe, pe + 20) + 40 * 7;
+  size_t h = pe + 24 + Le16(probe, pe + 20) + 40 * 7;
   ASSERT_EQ(std::string(reinterpret_cast<const char*>(&pinned[h]), 6), ".reloc");
   pinned[h + 39] &= ~0x02;  // not discardable
   refused(pinned, "cannot move");
@@ -164,6 +158,17 @@ TEST(PeResources, RefusesWhatItCannotRewriteAndLeavesItAlone) {
   EXPECT_EQ(error, "not a Windows program");
 }
 
+// The loader's sum: 16-bit words with end-around carry, the checksum field read as zero,
+// an odd last byte a word of its own, the length added. Bytes come in pieces that split
+// words.
+TEST(PeChecksum, WordsWithCarryTheFieldAsZeroAndAnOddLastByte) {
+  const std::vector<uint8_t> bytes = {0xFF, 0xFF, 0x02, 0x00, 0xAA, 0xBB, 0xCC, 0xDD, 0x07};
+  PeChecksum sum(4);
+  sum.Add(bytes.data(), 3);
+  sum.Add(bytes.data() + 3, bytes.size() - 3);
+  EXPECT_EQ(sum.Value(), 0x0002u + 0x0007u + 9u);  // 0xFFFF + 0x0002 carries to 0x0002
+}
+
 // ---- branding ----
 
 // The text value of key in a version resource, found the way VerQueryValue walks a
@@ -173,11 +178,11 @@ std::u16string VersionText(const std::vector<uint8_t>& data, const std::u16strin
     size_t k = at + 6;
     bool match = true;
     for (size_t i = 0; i <= key.size() && match; ++i)
-      match = U16(data, k + 2 * i) == (i < key.size() ? key[i] : 0);
+      match = Le16(data, k + 2 * i) == (i < key.size() ? key[i] : 0);
     if (!match) continue;
     std::u16string text;
-    for (size_t v = (k + 2 * key.size() + 2 + 3) & ~size_t{3}; U16(data, v); v += 2)
-      text += char16_t(U16(data, v));
+    for (size_t v = (k + 2 * key.size() + 2 + 3) & ~size_t{3}; Le16(data, v); v += 2)
+      text += char16_t(Le16(data, v));
     return text;
   }
   return u"(missing)";
@@ -200,16 +205,16 @@ TEST(Branding, SetsTheIconAndTheVersionTextsAndKeepsTheRest) {
   const std::vector<uint8_t>& group = after[Key(14, u"", 1, u"", 1033)];
   const size_t count = branding.icon->size();
   ASSERT_EQ(group.size(), 6u + 14 * count);
-  EXPECT_EQ(U16(group, 4), count);
+  EXPECT_EQ(Le16(group, 4), count);
   std::set<uint16_t> ids;
   for (size_t i = 0; i < count; ++i) {
     const IconImage& icon = (*branding.icon)[i];
     size_t entry = 6 + 14 * i;
     EXPECT_EQ(group[entry], icon.width);
-    EXPECT_EQ(U16(group, entry + 6), 32);
-    EXPECT_EQ(U32(group, entry + 8), icon.data.size());
-    EXPECT_EQ(after[Key(3, u"", U16(group, entry + 12), u"", 1033)], icon.data);
-    ids.insert(U16(group, entry + 12));
+    EXPECT_EQ(Le16(group, entry + 6), 32);
+    EXPECT_EQ(Le32(group, entry + 8), icon.data.size());
+    EXPECT_EQ(after[Key(3, u"", Le16(group, entry + 12), u"", 1033)], icon.data);
+    ids.insert(Le16(group, entry + 12));
   }
   EXPECT_EQ(ids.size(), count);
   EXPECT_EQ(ids.count(3) + ids.count(4), 0u) << "group 2's icons keep their ids";
@@ -227,13 +232,13 @@ TEST(Branding, SetsTheIconAndTheVersionTextsAndKeepsTheRest) {
   EXPECT_EQ(VersionText(version, u"CompanyName"), u"Acme");
   EXPECT_EQ(VersionText(version, u"OriginalFilename"), u"atlas.exe");
   EXPECT_EQ(VersionText(version, u"RegistryBranch"), u"ProbeBranch");
-  EXPECT_EQ(U16(version, 0), version.size());
+  EXPECT_EQ(Le16(version, 0), version.size());
   // VS_FIXEDFILEINFO: file and product version 2.5.1.0.
   size_t fixed = 40;
-  ASSERT_EQ(U32(version, fixed), 0xFEEF04BDu);
+  ASSERT_EQ(Le32(version, fixed), 0xFEEF04BDu);
   for (size_t at : {8, 16}) {
-    EXPECT_EQ(U32(version, fixed + at), 0x00020005u);
-    EXPECT_EQ(U32(version, fixed + at + 4), 0x00010000u);
+    EXPECT_EQ(Le32(version, fixed + at), 0x00020005u);
+    EXPECT_EQ(Le32(version, fixed + at + 4), 0x00010000u);
   }
 }
 

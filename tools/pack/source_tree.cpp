@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "content/folder_provider.h"
 #include "utils/encoding.h"
 #include "zip/entry_key.h"
 
@@ -107,7 +108,7 @@ struct Walker {
         status = fs::status(target, ec);
         if (ec)
           return "cannot read " + Quote(target) + " (by " + Quote(path) + "): " + ec.message();
-        if (!IsWithin(rootCanonical, target)) linksOut.push_back(path);
+        if (!storage::HttpFolderProvider::IsWithin(rootCanonical, target)) linksOut.push_back(path);
       }
       std::string why;
       if (fs::is_directory(status))
@@ -124,21 +125,6 @@ struct Walker {
 };
 
 }  // namespace
-
-bool IsWithin(const fs::path& base, const fs::path& path) {
-  auto b = base.begin(), p = path.begin();
-  for (; b != base.end(); ++b, ++p) {
-    if (b->empty() && std::next(b) == base.end()) break;  // "dir/" ends with an empty part
-    if (p == path.end() || *b != *p) return false;
-  }
-  return true;
-}
-
-bool IsInsideSource(const fs::path& source, const fs::path& path) {
-  std::error_code ec1, ec2;
-  fs::path base = fs::canonical(source, ec1), resolved = fs::canonical(path, ec2);
-  return !ec1 && !ec2 && IsWithin(base, resolved);
-}
 
 std::string ScanFolder(const fs::path& root, const std::vector<fs::path>& skip,
                        const SourceLimits& limits, std::vector<SourceFile>& files,

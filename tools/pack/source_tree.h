@@ -19,17 +19,6 @@
 
 namespace pack {
 
-// The containment rule of a source folder, shared by everything that reads one for the
-// content: true when path, with every symbolic link in it resolved, is source itself or
-// lies below it (source resolved the same way). False when either cannot be resolved
-// (missing, a link loop, no permission).
-bool IsInsideSource(const std::filesystem::path& source, const std::filesystem::path& path);
-
-// The same over paths already resolved (std::filesystem::canonical): compares whole
-// components, so "/site-old" is not inside "/site".
-bool IsWithin(const std::filesystem::path& canonicalBase,
-              const std::filesystem::path& canonicalPath);
-
 struct SourceFile {
   std::string name;            // UTF-8, "/" separators, relative to the source
   std::filesystem::path path;  // to open (the link's own path for a linked file)
