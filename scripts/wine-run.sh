@@ -21,7 +21,18 @@ if [ -z "$loader" ]; then
   echo "wine-run: no Wine loader for $exe" >&2
   exit 127
 fi
+run=("$loader" "$exe" "$@")
 if [ -n "${CX_WINE_XVFB:-}" ] && command -v xvfb-run >/dev/null 2>&1 && [ -z "${DISPLAY:-}" ]; then
-  exec xvfb-run -a "$loader" "$exe" "$@"
+  run=(xvfb-run -a "${run[@]}")
 fi
-exec "$loader" "$exe" "$@"
+# The program's output goes through a file, not CTest's pipe: a Windows process the test
+# started (winebrowser handed a URL, say) inherits the output descriptors and may outlive
+# the test, and CTest would wait on its pipe until the time-out.
+out=$(mktemp "${TMPDIR:-/tmp}/cx-wine-out.XXXXXX")
+err=$(mktemp "${TMPDIR:-/tmp}/cx-wine-err.XXXXXX")
+"${run[@]}" >"$out" 2>"$err"
+status=$?
+cat "$out"
+cat "$err" >&2
+rm -f "$out" "$err"
+exit $status
