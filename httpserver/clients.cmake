@@ -8,6 +8,5 @@ if(NOT WIN32)
       clients_browser_test.cpp
       clients_settings_test.cpp
       clients_test.cpp
-      clients_turn_test.cpp
   )
 endif()

@@ -206,18 +206,23 @@ TEST(ClientsFileTest, StoredEntriesFromTheFileKeepTheCrcPromise) {
 
   std::string corrupted = bad;
   corrupted[bad.size() / 2] ^= 0x20;
-  const test::ClientSocket s = test::Connect(content.Port());
-  ASSERT_NE(s, -1);
-  ASSERT_TRUE(test::SendText(s, "GET /c0ffee/media/bad.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
-  const std::string reply = test::ReceiveAll(s);  // the server closes: the length is not kept
-  test::CloseSocket(s);
-  const size_t headEnd = reply.find("\r\n\r\n");
-  ASSERT_NE(headEnd, std::string::npos) << reply.substr(0, 200);
-  EXPECT_NE(reply.find("Content-Length: " + std::to_string(bad.size()) + "\r\n"),
-            std::string::npos);
-  const std::string body = reply.substr(headEnd + 4);
-  EXPECT_LT(body.size(), bad.size()) << "the last byte went out before the CRC-32 was checked";
-  EXPECT_TRUE(body == corrupted.substr(0, body.size())) << "what went out is the file's bytes";
+  // Also with a send budget per event larger than the check-ahead step.
+  ServedContent largeTurn({{"media/bad.bin", bad}}, ServedContent::FromFile{"media/bad.bin", 8u << 20});
+  ASSERT_TRUE(largeTurn.Ok());
+  for (const ServedContent* served : {&content, &largeTurn}) {
+    const test::ClientSocket s = test::Connect(served->Port());
+    ASSERT_NE(s, -1);
+    ASSERT_TRUE(test::SendText(s, "GET /c0ffee/media/bad.bin HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+    const std::string reply = test::ReceiveAll(s);  // the server closes: the length is not kept
+    test::CloseSocket(s);
+    const size_t headEnd = reply.find("\r\n\r\n");
+    ASSERT_NE(headEnd, std::string::npos) << reply.substr(0, 200);
+    EXPECT_NE(reply.find("Content-Length: " + std::to_string(bad.size()) + "\r\n"),
+              std::string::npos);
+    const std::string body = reply.substr(headEnd + 4);
+    EXPECT_LT(body.size(), bad.size()) << "the last byte went out before the CRC-32 was checked";
+    EXPECT_TRUE(body == corrupted.substr(0, body.size())) << "what went out is the file's bytes";
+  }
 }
 
 }  // namespace
